@@ -1,0 +1,37 @@
+// The program's errors: exceptions that carry the exact text shown to the user.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace swelox {
+
+// Whether an error belongs to one picture (the batch tool may skip it and go on) or to the
+// settings, which would fail every picture alike and so end the run.
+enum class ErrorScope { File, Settings };
+
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& message, ErrorScope scope = ErrorScope::File)
+      : std::runtime_error(message), scope_(scope) {}
+  ErrorScope scope() const { return scope_; }
+
+ private:
+  ErrorScope scope_;
+};
+
+// An error that ends a handler without any message.
+class SilentAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operation aborted"; }
+};
+
+inline constexpr const char* kIntegerOverflow = "Integer overflow";
+inline constexpr const char* kRangeCheckError = "Range check error";
+inline constexpr const char* kDivisionByZero = "Division by zero";
+inline constexpr const char* kOutOfMemory = "Out of memory";
+
+// The text shown to the user: a message whose last character comes after "." gets a full stop.
+std::string WithFullStop(const std::string& message);
+
+}  // namespace swelox

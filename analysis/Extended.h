@@ -1,0 +1,34 @@
+// 80-bit x87 extended arithmetic: the precision in which every floating-point result is formed.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "analysis/Checked.h"
+
+namespace swelox {
+
+using Extended = long double;
+static_assert(std::numeric_limits<Extended>::digits == 64,
+              "Swelox needs long double to be the 80-bit x87 extended type (64-bit significand)");
+
+// Puts the x87 unit in extended precision, round to nearest, as the results assume: a file dialog
+// or a plug-in may have left other settings behind.
+void UseExtendedPrecision();
+
+// Round to nearest, ties to even, into 64 bits; a value beyond 64 bits is a range error.
+inline int64_t RoundToInt64(Extended v, ErrorScope scope = ErrorScope::File) {
+  Extended r = std::nearbyint(v);
+  if (!(r >= -0x1p63L && r < 0x1p63L)) checked::RangeCheck(scope);
+  return static_cast<int64_t>(r);
+}
+
+// Round to nearest, ties to even, into 32 bits: "Range check error" when it does not fit.
+inline int32_t RoundToInt32(Extended v, ErrorScope scope = ErrorScope::File) {
+  Extended r = std::nearbyint(v);
+  if (!(r >= -0x1p31L && r < 0x1p31L)) checked::RangeCheck(scope);
+  return static_cast<int32_t>(r);
+}
+
+}  // namespace swelox

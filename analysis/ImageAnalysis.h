@@ -1,0 +1,47 @@
+// One picture file analysed for one or more rectangle sizes with a single decode, giving the
+// tab-separated result row of each.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/Errors.h"
+#include "analysis/RectangleStatistics.h"
+
+namespace swelox {
+
+inline constexpr const char* kHeaderLine = "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
+
+// The rectangle size as the user typed it; it is read as integers only after the decode, so that
+// a picture that cannot be decoded is reported before a bad size.
+struct RectangleTexts {
+  std::string width;
+  std::string height;
+};
+
+// The row, or the error that took its place.
+struct RowOutcome {
+  std::string row;
+  std::optional<Error> error;
+};
+
+// The file name column: the part after the last "/", with backslash, tab, carriage return and
+// line feed written as \\, \t, \r and \n so that a name cannot break the columns.
+std::string PictureName(const std::string& path);
+
+std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t rectangleWidth,
+                      int32_t rectangleHeight, const NoiseFigures& figures,
+                      const std::string& path);
+
+// Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
+// separate analysis with sizes[k] would give, or its error.
+std::vector<RowOutcome> AnalyseFile(const std::string& path,
+                                    std::span<const RectangleTexts> sizes, Direction direction);
+
+// One size: the row, or the error raised.
+std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size,
+                           Direction direction);
+
+}  // namespace swelox

@@ -1,0 +1,146 @@
+// Rectangle sums from streamed grid rows, their scaled differences and the noise figures.
+#include "analysis/RectangleStatistics.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "analysis/Checked.h"
+#include "analysis/Extended.h"
+#include "analysis/IntegerText.h"
+
+namespace swelox {
+
+void DifferenceSummary::Add(int32_t difference) {
+  ++count_;
+  sumAbs_ += std::llabs(difference);
+  sum_ += difference;
+  sumSquares_ += static_cast<uint64_t>(static_cast<int64_t>(difference) * difference);
+  if (difference < min_) min_ = difference;
+  if (difference > max_) max_ = difference;
+}
+
+NoiseFigures DifferenceSummary::Finish() const {
+  if (count_ == 0) return {};
+  // Every partial sum of absolute values is below the total, and every signed partial sum below
+  // that, so the totals tell whether a running 32-bit sum would have overflowed.
+  if (sumAbs_ > INT32_MAX || count_ > INT32_MAX) checked::Overflow();
+  const int32_t n = static_cast<int32_t>(count_);
+  const int32_t mean = static_cast<int32_t>(sum_ / count_);
+  for (int32_t extreme : {min_, max_}) {
+    const int32_t deviation = checked::Sub(extreme, mean);
+    checked::Mul(deviation, deviation);
+  }
+  // The sum over d of (d - m)^2, from the sums of d and d^2 without the list.
+  __extension__ typedef __int128 Wide;
+  const Wide q = static_cast<Wide>(sumSquares_) - 2 * static_cast<Wide>(mean) * sum_ +
+                 static_cast<Wide>(count_) * mean * mean;
+  const int64_t squares = static_cast<int64_t>(q);
+
+  NoiseFigures figures;
+  figures.meanDiff = static_cast<int32_t>(sumAbs_ / count_);
+  figures.rms = RoundToInt32(std::sqrt(static_cast<Extended>(squares) / static_cast<Extended>(n)));
+  figures.nDiffs = n;
+  return figures;
+}
+
+int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area) {
+  const int32_t e = checked::Sub(sum, previous);
+  // Sixteen times, as a 4-bit shift that wraps on 32 bits (only blocks of more than about
+  // 526,000 cells reach the wrap).
+  const int32_t scaled = static_cast<int32_t>(static_cast<uint32_t>(e) << 4);
+  return RoundToInt32(static_cast<Extended>(scaled) / static_cast<Extended>(area));
+}
+
+RectangleSize RectangleSize::Checked(int32_t width, int32_t height) {
+  // A negative side would make the walk step backwards for minutes before it overflows.
+  if (width < 0) {
+    throw Error("The rectangle width must be positive, not " + FormatInteger(width),
+                ErrorScope::Settings);
+  }
+  if (height < 0) {
+    throw Error("The rectangle height must be positive, not " + FormatInteger(height),
+                ErrorScope::Settings);
+  }
+  const int32_t area = checked::Mul(width, height, ErrorScope::Settings);
+  if (width == 0 || height == 0) throw Error(kDivisionByZero, ErrorScope::Settings);
+  return {width, height, area};
+}
+
+namespace {
+
+// Positions start, start + step, ... below limit.
+int32_t Positions(int32_t limit, int32_t step) {
+  return limit > 0 ? static_cast<int32_t>((static_cast<int64_t>(limit) + step - 1) / step) : 0;
+}
+
+}  // namespace
+
+RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, RectangleSize size,
+                                   Direction direction)
+    : size_(size), direction_(direction) {
+  const int32_t slots = checked::Mul(checked::Div(pictureHeight - 2, size.height),
+                                     checked::Div(pictureWidth - 2, size.width));
+  if (slots < 0) checked::RangeCheck();
+
+  columns_ = Positions(pictureWidth - 1 - size.width, size.width);
+  rows_ = Positions(pictureHeight - 1 - size.height, size.height);
+  if (columns_ == 0 || rows_ == 0) return;
+  lastColumn_ = columns_ * size.width;
+  lastRow_ = rows_ * size.height;
+  blockRows_[0].assign(columns_, 0);
+  blockRows_[1].assign(columns_, 0);
+  above_.assign(columns_, 0);
+}
+
+void RectangleLattice::AccumulateRow(std::vector<int64_t>& blockRow, const int32_t* prefix) const {
+  const int32_t w = size_.width;
+  for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) blockRow[j] += prefix[x + w + 1] - prefix[x];
+}
+
+void RectangleLattice::AddGridRow(int32_t row, const int32_t* prefix) {
+  if (row > lastRow_ || overflowed_) return;
+  const int32_t blockRow = row / size_.height;
+  // A border row closes the block row above it and opens the next one.
+  if (row > 0 && row % size_.height == 0) {
+    std::vector<int64_t>& closing = blockRows_[(blockRow - 1) & 1];
+    AccumulateRow(closing, prefix);
+    CompleteBlockRow(closing);
+  }
+  if (blockRow < rows_) AccumulateRow(blockRows_[blockRow & 1], prefix);
+}
+
+void RectangleLattice::Compare(int64_t sum, int64_t previous) {
+  summary_.Add(ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous),
+                                size_.area));
+}
+
+void RectangleLattice::CompleteBlockRow(std::vector<int64_t>& blockRow) {
+  for (int64_t s : blockRow) {
+    if (s > INT32_MAX) {  // the checked sum of this block would overflow during the walk
+      overflowed_ = true;
+      return;
+    }
+  }
+  // Only a positive previous sum is compared, so the first rectangle of each row or column, and
+  // any rectangle after an all-black one, has no comparison.
+  if (direction_ == Direction::Right) {
+    int64_t previous = 0;
+    for (int64_t s : blockRow) {
+      if (previous > 0) Compare(s, previous);
+      previous = s;
+    }
+  } else {
+    for (int32_t j = 0; j < columns_; ++j) {
+      if (above_[j] > 0) Compare(blockRow[j], above_[j]);
+      above_[j] = blockRow[j];
+    }
+  }
+  std::fill(blockRow.begin(), blockRow.end(), 0);
+}
+
+NoiseFigures RectangleLattice::Finish() const {
+  if (overflowed_) checked::Overflow();
+  return summary_.Finish();
+}
+
+}  // namespace swelox

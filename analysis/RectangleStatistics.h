@@ -1,0 +1,90 @@
+// The rectangle lattice over one brightness grid: each rectangle's sum compared with the one
+// before it (above, or to the left), reduced to the mean absolute difference, its spread and the
+// number of comparisons.
+//
+// Grid row r and column c hold the brightness of pixel (c + 1, r + 1). A rectangle with its corner
+// at (y, x) sums rows y .. y + H and columns x .. x + W, so neighbours share their border row or
+// column, while the divisor stays W x H. The grid arrives one row at a time, as prefix sums, so no
+// grid and no list of differences is ever held.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace swelox {
+
+enum class Direction { Below, Right };
+
+struct NoiseFigures {
+  int32_t meanDiff = 0;
+  int32_t rms = 0;
+  int32_t nDiffs = 0;
+  bool operator==(const NoiseFigures&) const = default;
+};
+
+// The differences, folded as they come: enough to form the mean, the truncated signed mean and
+// the squared deviations about it exactly as a stored list would.
+class DifferenceSummary {
+ public:
+  void Add(int32_t difference);
+  // "Integer overflow" where a checked sum, deviation or square would overflow 32 bits.
+  NoiseFigures Finish() const;
+
+ private:
+  int64_t count_ = 0;
+  int64_t sumAbs_ = 0;
+  int64_t sum_ = 0;
+  uint64_t sumSquares_ = 0;  // exact whenever sumAbs_ fits 32 bits, the only case that is used
+  int32_t min_ = INT32_MAX;
+  int32_t max_ = INT32_MIN;
+};
+
+// The difference of two neighbouring sums in sixteenths of a brightness step per unit of area.
+int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area);
+
+// A rectangle size, checked before any picture is read: "Division by zero" for a zero side,
+// "Integer overflow" when W x H does not fit 32 bits, and a refusal of negative sides.
+struct RectangleSize {
+  int32_t width;
+  int32_t height;
+  int32_t area;
+  static RectangleSize Checked(int32_t width, int32_t height);
+};
+
+class RectangleLattice {
+ public:
+  // Lays the lattice over a picture of the given size. The slot count of the difference list
+  // ((height - 2) div H) x ((width - 2) div W) is checked as it always was: overflow raises
+  // "Integer overflow", a negative count "Range check error".
+  RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, RectangleSize size,
+                   Direction direction);
+
+  // Grid rows 0 .. LastRow() and columns 0 .. LastColumn() are all the walk reads
+  // (both -1 when it reads nothing).
+  int32_t LastRow() const { return lastRow_; }
+  int32_t LastColumn() const { return lastColumn_; }
+
+  // Grid row `row` (rows come in order, from 0 to LastRow()), as prefix sums over its columns:
+  // prefix[c] is the sum of columns 0 .. c - 1, for c up to LastColumn() + 1.
+  void AddGridRow(int32_t row, const int32_t* prefix);
+
+  NoiseFigures Finish() const;
+
+ private:
+  void AccumulateRow(std::vector<int64_t>& blockRow, const int32_t* prefix) const;
+  void CompleteBlockRow(std::vector<int64_t>& blockRow);
+  void Compare(int64_t sum, int64_t previous);
+
+  RectangleSize size_;
+  Direction direction_;
+  int32_t columns_ = 0;  // rectangle positions across
+  int32_t rows_ = 0;     // rectangle positions down
+  int32_t lastRow_ = -1;
+  int32_t lastColumn_ = -1;
+  std::vector<int64_t> blockRows_[2];  // sums of the block rows still open
+  std::vector<int64_t> above_;         // sums of the last finished block row
+  bool overflowed_ = false;
+  DifferenceSummary summary_;
+};
+
+}  // namespace swelox

@@ -1,0 +1,258 @@
+// libjpeg decompression into RGB rows. Every libjpeg call, and the setjmp that catches its fatal
+// errors, stays in RunDecompression, which holds no object with a destructor: a longjmp out of
+// libjpeg must not skip one. C++ work happens in callbacks that never let an exception through.
+#include <csetjmp>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+extern "C" {
+#include <jerror.h>
+#include <jpeglib.h>
+}
+
+#include "analysis/Errors.h"
+#include "imaging/JpegDecoder.h"
+
+namespace swelox {
+namespace {
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// The file held in memory, handed to libjpeg in blocks of 4096 bytes. Past the end it supplies an
+// end-of-image marker, as a truncated file needs, after a warning that is discarded.
+struct MemorySource {
+  jpeg_source_mgr pub;
+  const JOCTET* data;
+  size_t size;
+  size_t offset;
+};
+
+constexpr size_t kSourceBlock = 4096;
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+enum class Outcome { Done, LibjpegError, Unsupported, Stopped };
+
+struct Decompression {
+  jpeg_decompress_struct cinfo;
+  ErrorManager errors;
+  MemorySource source;
+  bool created;
+  // Both return false to stop decoding.
+  bool (*begin)(void* context, j_decompress_ptr cinfo);
+  bool (*rows)(void* context, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
+  void* context;
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
+void ResetErrorManager(j_common_ptr cinfo) {
+  cinfo->err->msg_code = 0;
+  cinfo->err->num_warnings = 0;
+}
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+  if (src->offset >= src->size) {
+    if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->pub.next_input_byte = kEndOfImage;
+    src->pub.bytes_in_buffer = sizeof kEndOfImage;
+    return TRUE;
+  }
+  const size_t n = std::min(kSourceBlock, src->size - src->offset);
+  src->pub.next_input_byte = src->data + src->offset;
+  src->pub.bytes_in_buffer = n;
+  src->offset += n;
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+  if (count <= 0) return;
+  size_t remaining = static_cast<size_t>(count);
+  while (remaining > src->pub.bytes_in_buffer) {
+    remaining -= src->pub.bytes_in_buffer;
+    src->pub.bytes_in_buffer = 0;
+    FillInputBuffer(cinfo);
+    if (src->pub.next_input_byte == kEndOfImage) return;  // nothing left to skip over
+  }
+  src->pub.next_input_byte += remaining;
+  src->pub.bytes_in_buffer -= remaining;
+}
+
+Outcome RunDecompression(Decompression* d) {
+  j_decompress_ptr cinfo = &d->cinfo;
+  cinfo->err = jpeg_std_error(&d->errors.pub);
+  d->errors.pub.error_exit = ErrorExit;
+  d->errors.pub.emit_message = EmitMessage;
+  d->errors.pub.output_message = OutputMessage;
+  d->errors.pub.format_message = FormatMessage;
+  d->errors.pub.reset_error_mgr = ResetErrorManager;
+  if (setjmp(d->errors.jump)) return Outcome::LibjpegError;
+
+  jpeg_create_decompress(cinfo);
+  d->created = true;
+  cinfo->mem->max_memory_to_use = kLibjpegMemoryLimit;
+
+  cinfo->src = &d->source.pub;
+  d->source.pub.init_source = InitSource;
+  d->source.pub.fill_input_buffer = FillInputBuffer;
+  d->source.pub.skip_input_data = SkipInputData;
+  d->source.pub.resync_to_restart = jpeg_resync_to_restart;
+  d->source.pub.term_source = TermSource;
+  d->source.pub.bytes_in_buffer = 0;
+  d->source.pub.next_input_byte = nullptr;
+
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = 1;
+  cinfo->dct_method = JDCT_FLOAT;
+  cinfo->do_fancy_upsampling = TRUE;
+  cinfo->do_block_smoothing = TRUE;
+  cinfo->buffered_image = FALSE;
+  switch (cinfo->out_color_space) {
+    case JCS_GRAYSCALE:
+      cinfo->quantize_colors = TRUE;
+      cinfo->desired_number_of_colors = 236;
+      break;
+    case JCS_RGB:
+    case JCS_CMYK:
+      break;
+    default:
+      return Outcome::Unsupported;
+  }
+
+  jpeg_start_decompress(cinfo);
+  if (!d->begin(d->context, cinfo)) return Outcome::Stopped;
+  JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+      cinfo->output_width * cinfo->output_components, cinfo->rec_outbuf_height);
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION count = jpeg_read_scanlines(cinfo, rows, cinfo->rec_outbuf_height);
+    if (!d->rows(d->context, cinfo, rows, count)) return Outcome::Stopped;
+  }
+  jpeg_finish_decompress(cinfo);
+  return Outcome::Done;
+}
+
+// Owns the decompression object: it is destroyed whatever way decoding ends.
+class Decompressor {
+ public:
+  Decompressor(std::span<const uint8_t> data) : d_{} {
+    d_.source.data = data.data();
+    d_.source.size = data.size();
+  }
+  ~Decompressor() {
+    if (d_.created) jpeg_destroy_decompress(&d_.cinfo);
+  }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+  Decompression& get() { return d_; }
+
+ private:
+  Decompression d_;
+};
+
+// Turns libjpeg's output rows into RGB rows for the sink.
+class RowConverter {
+ public:
+  explicit RowConverter(RgbRowSink& sink) : sink_(sink) {}
+
+  static bool Begin(void* self, j_decompress_ptr cinfo) {
+    return static_cast<RowConverter*>(self)->Guard([&](RowConverter& c) { c.Start(cinfo); });
+  }
+  static bool Rows(void* self, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count) {
+    return static_cast<RowConverter*>(self)->Guard([&](RowConverter& c) {
+      for (JDIMENSION k = 0; k < count; ++k) c.Deliver(cinfo, rows[k]);
+    });
+  }
+  void RethrowIfFailed() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  template <typename Work>
+  bool Guard(Work work) noexcept {
+    try {
+      work(*this);
+      return true;
+    } catch (...) {
+      failure_ = std::current_exception();
+      return false;
+    }
+  }
+
+  void Start(j_decompress_ptr cinfo) {
+    width_ = cinfo->output_width;
+    if (cinfo->out_color_space != JCS_RGB || cinfo->output_components != 3) {
+      rgb_.resize(static_cast<size_t>(width_) * 3);
+    }
+    if (cinfo->quantize_colors) {
+      for (int i = 0; i < cinfo->actual_number_of_colors; ++i) grey_[i] = cinfo->colormap[0][i];
+    }
+    sink_.Begin(static_cast<int32_t>(cinfo->output_width),
+                static_cast<int32_t>(cinfo->output_height));
+  }
+
+  void Deliver(j_decompress_ptr cinfo, const JSAMPLE* row) {
+    if (rgb_.empty()) return sink_.Row(row);
+    uint8_t* out = rgb_.data();
+    if (cinfo->out_color_space == JCS_GRAYSCALE) {
+      for (JDIMENSION x = 0; x < width_; ++x, out += 3) out[0] = out[1] = out[2] = grey_[row[x]];
+    } else {
+      // libjpeg's CMYK is Adobe-inverted: each channel is the ink's complement, so the colour is
+      // the product with the key, as viewers show it.
+      for (JDIMENSION x = 0; x < width_; ++x, out += 3, row += 4) {
+        const unsigned k = row[3];
+        out[0] = static_cast<uint8_t>((row[0] * k + 127) / 255);
+        out[1] = static_cast<uint8_t>((row[1] * k + 127) / 255);
+        out[2] = static_cast<uint8_t>((row[2] * k + 127) / 255);
+      }
+    }
+    sink_.Row(rgb_.data());
+  }
+
+  RgbRowSink& sink_;
+  JDIMENSION width_ = 0;
+  std::vector<uint8_t> rgb_;
+  uint8_t grey_[256] = {};
+  std::exception_ptr failure_;
+};
+
+}  // namespace
+
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink) {
+  Decompressor decompressor(data);
+  RowConverter converter(sink);
+  Decompression& d = decompressor.get();
+  d.begin = RowConverter::Begin;
+  d.rows = RowConverter::Rows;
+  d.context = &converter;
+
+  switch (RunDecompression(&d)) {
+    case Outcome::Done:
+      return;
+    case Outcome::Stopped:
+      converter.RethrowIfFailed();
+      return;
+    case Outcome::Unsupported:
+      throw Error("JPEG files with " + std::to_string(d.cinfo.num_components) +
+                  " colour components are not supported");
+    case Outcome::LibjpegError:
+      if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
+      throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));
+  }
+}
+
+}  // namespace swelox

@@ -1,0 +1,35 @@
+// JPEG decoding with libjpeg: a file read whole into memory becomes RGB rows, top to bottom.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace swelox {
+
+// Receives a decoded picture row by row. Begin comes once, before the first row.
+class RgbRowSink {
+ public:
+  virtual ~RgbRowSink() = default;
+  virtual void Begin(int32_t width, int32_t height) = 0;
+  // One row of `width` pixels, three bytes each (red, green, blue).
+  virtual void Row(const uint8_t* rgb) = 0;
+};
+
+// The whole file, for decoding. Raises "Cannot open file "%s". %s" (absolute path, the system's
+// reason) for a file that cannot be opened or is not a regular file, "Stream read error" when
+// fewer bytes arrive than the file holds.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
+// Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
+// Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
+// libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
+// RGB. Raises "JPEG error #%d" with libjpeg's message code, or "Out of memory".
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink);
+
+// libjpeg's largest working store for one picture (the coefficients of a progressive file);
+// a picture that needs more fails with libjpeg's backing-store error, code 49.
+inline constexpr long kLibjpegMemoryLimit = 2048L * 1024 * 1024;
+
+}  // namespace swelox
