@@ -45,8 +45,7 @@ class GroupAnalysis {
 
  private:
   bool Ends(const RowOutcome& outcome) const {
-    return outcome.error &&
-           !(options_.keepGoing && outcome.error->scope() == ErrorScope::File);
+    return outcome.error && !(options_.keepGoing && outcome.error->scope() == ErrorScope::File);
   }
 
   void Work() {

@@ -40,9 +40,6 @@ const TieTable& Ties() {
   return table;
 }
 
-// floor(n / 1000) for n <= 256000 by a multiply that stays inside 32 bits.
-inline uint32_t DivideBy1000(uint32_t n) { return (n * 8389u) >> 23; }
-
 }  // namespace
 
 int32_t ExtendedBrightness(int red, int green, int blue) {
@@ -54,7 +51,7 @@ int32_t ExtendedBrightness(int red, int green, int blue) {
 
 int32_t Brightness(uint8_t red, uint8_t green, uint8_t blue) {
   const uint32_t n = 299u * red + 587u * green + 114u * blue + 500u;
-  const uint32_t q = DivideBy1000(n);
+  const uint32_t q = n / 1000u;
   if (q * 1000u != n) return static_cast<int32_t>(q);
   return static_cast<int32_t>(q) - (Ties().RoundsUp(red, green) ? 0 : 1);
 }
@@ -65,7 +62,7 @@ void BrightnessPrefixSums(const uint8_t* rgb, int32_t count, int32_t* sums) {
   sums[0] = 0;
   for (int32_t k = 0; k < count; ++k, rgb += 3) {
     const uint32_t n = 299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u;
-    uint32_t q = DivideBy1000(n);
+    uint32_t q = n / 1000u;
     if (q * 1000u == n && !ties.RoundsUp(rgb[0], rgb[1])) --q;
     total += static_cast<int32_t>(q);
     sums[k + 1] = total;

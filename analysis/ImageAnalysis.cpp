@@ -19,7 +19,9 @@ namespace {
 class LatticeSet : public RgbRowSink {
  public:
   LatticeSet(std::vector<std::optional<RectangleSize>> sizes, Direction direction)
-      : sizes_(std::move(sizes)), direction_(direction), lattices_(sizes_.size()),
+      : sizes_(std::move(sizes)),
+        direction_(direction),
+        lattices_(sizes_.size()),
         errors_(sizes_.size()) {}
 
   void Begin(int32_t width, int32_t height) override {
@@ -90,11 +92,20 @@ std::string PictureName(const std::string& path) {
   escaped.reserve(name.size());
   for (char c : name) {
     switch (c) {
-      case '\\': escaped += "\\\\"; break;
-      case '\t': escaped += "\\t"; break;
-      case '\r': escaped += "\\r"; break;
-      case '\n': escaped += "\\n"; break;
-      default: escaped += c;
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -113,8 +124,8 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
   return row + PictureName(path);
 }
 
-std::vector<RowOutcome> AnalyseFile(const std::string& path,
-                                    std::span<const RectangleTexts> sizes, Direction direction) {
+std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
+                                    Direction direction) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.

@@ -12,7 +12,8 @@
 
 namespace swelox {
 
-inline constexpr const char* kHeaderLine = "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
+inline constexpr const char* kHeaderLine =
+    "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
 
 // The rectangle size as the user typed it; it is read as integers only after the decode, so that
 // a picture that cannot be decoded is reported before a bad size.
@@ -37,8 +38,8 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
 // separate analysis with sizes[k] would give, or its error.
-std::vector<RowOutcome> AnalyseFile(const std::string& path,
-                                    std::span<const RectangleTexts> sizes, Direction direction);
+std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
+                                    Direction direction);
 
 // One size: the row, or the error raised.
 std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size,

@@ -94,7 +94,8 @@ RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, 
 
 void RectangleLattice::AccumulateRow(std::vector<int64_t>& blockRow, const int32_t* prefix) const {
   const int32_t w = size_.width;
-  for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) blockRow[j] += prefix[x + w + 1] - prefix[x];
+  for (int32_t j = 0, x = 0; j < columns_; ++j, x += w)
+    blockRow[j] += prefix[x + w + 1] - prefix[x];
 }
 
 void RectangleLattice::AddGridRow(int32_t row, const int32_t* prefix) {
@@ -110,8 +111,8 @@ void RectangleLattice::AddGridRow(int32_t row, const int32_t* prefix) {
 }
 
 void RectangleLattice::Compare(int64_t sum, int64_t previous) {
-  summary_.Add(ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous),
-                                size_.area));
+  summary_.Add(
+      ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area));
 }
 
 void RectangleLattice::CompleteBlockRow(std::vector<int64_t>& blockRow) {

@@ -135,9 +135,9 @@ Outcome RunDecompression(Decompression* d) {
 
   jpeg_start_decompress(cinfo);
   if (!d->begin(d->context, cinfo)) return Outcome::Stopped;
-  JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(
-      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-      cinfo->output_width * cinfo->output_components, cinfo->rec_outbuf_height);
+  JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                cinfo->output_width * cinfo->output_components,
+                                                cinfo->rec_outbuf_height);
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION count = jpeg_read_scanlines(cinfo, rows, cinfo->rec_outbuf_height);
     if (!d->rows(d->context, cinfo, rows, count)) return Outcome::Stopped;

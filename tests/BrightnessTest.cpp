@@ -1,0 +1,86 @@
+// Brightness: every colour against the extended-precision computation, and its known values.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "analysis/Brightness.h"
+
+namespace swelox {
+namespace {
+
+TEST(Brightness, WeightsAreTheNearestExtendedValues) {
+  // Exponent and significand of the extended weights: any other constant shifts some ties.
+  struct Weight {
+    long double value;
+    uint16_t exponent;
+    uint64_t significand;
+  };
+  const Weight weights[] = {{0.299L, 0x3FFD, 0x9916872B020C49BAull},
+                            {0.587L, 0x3FFE, 0x9645A1CAC083126Full},
+                            {0.114L, 0x3FFB, 0xE978D4FDF3B645A2ull}};
+  for (const Weight& w : weights) {
+    unsigned char bytes[sizeof(long double)] = {};
+    std::memcpy(bytes, &w.value, 10);
+    uint64_t significand;
+    uint16_t exponent;
+    std::memcpy(&significand, bytes, 8);
+    std::memcpy(&exponent, bytes + 8, 2);
+    EXPECT_EQ(significand, w.significand);
+    EXPECT_EQ(exponent, w.exponent);
+  }
+}
+
+TEST(Brightness, KnownColours) {
+  struct Case {
+    int r, g, b, expected;
+  };
+  const Case cases[] = {{0, 0, 250, 28},  {0, 36, 12, 23}, {255, 255, 255, 255}, {10, 0, 0, 3},
+                        {0, 62, 229, 63}, {0, 84, 28, 53}, {0, 0, 0, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExtendedBrightness(c.r, c.g, c.b), c.expected) << c.r << "," << c.g << "," << c.b;
+    EXPECT_EQ(Brightness(c.r, c.g, c.b), c.expected) << c.r << "," << c.g << "," << c.b;
+  }
+}
+
+TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
+  int ties = 0;
+  int64_t mismatches = 0;
+  std::vector<uint8_t> row(256 * 3);
+  std::vector<int32_t> sums(257);
+  for (int r = 0; r < 256; ++r) {
+    for (int g = 0; g < 256; ++g) {
+      for (int b = 0; b < 256; ++b) {
+        row[b * 3] = r;
+        row[b * 3 + 1] = g;
+        row[b * 3 + 2] = b;
+        if ((299 * r + 587 * g + 114 * b) % 1000 == 500) ++ties;
+      }
+      BrightnessPrefixSums(row.data(), 256, sums.data());
+      for (int b = 0; b < 256; ++b) {
+        const int32_t expected = ExtendedBrightness(r, g, b);
+        mismatches += Brightness(r, g, b) != expected;
+        mismatches += sums[b + 1] - sums[b] != expected;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(ties, 16782);
+}
+
+TEST(Brightness, GreyIsItself) {
+  for (int v = 0; v < 256; ++v) EXPECT_EQ(Brightness(v, v, v), v);
+}
+
+TEST(Brightness, PrefixSumsRunAlongTheRow) {
+  const uint8_t rgb[] = {255, 255, 255, 10, 0, 0, 0, 0, 250};
+  int32_t sums[4];
+  BrightnessPrefixSums(rgb, 3, sums);
+  EXPECT_EQ(sums[0], 0);
+  EXPECT_EQ(sums[1], 255);
+  EXPECT_EQ(sums[2], 258);
+  EXPECT_EQ(sums[3], 286);
+}
+
+}  // namespace
+}  // namespace swelox

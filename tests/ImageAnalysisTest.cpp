@@ -1,0 +1,152 @@
+// Whole pictures: the engine's rows against the literal computation on djpeg's pixels, one decode
+// for many sizes, the order of errors, and the row format.
+#include <gtest/gtest.h>
+
+#include "analysis/ImageAnalysis.h"
+#include "tests/ReferenceAnalysis.h"
+#include "tests/TestImages.h"
+
+namespace swelox {
+namespace {
+
+using test::Raster;
+using test::TempDir;
+
+std::string RowOrError(const std::string& path, const std::string& w, const std::string& h,
+                       Direction d) {
+  try {
+    return AnalyseFileRow(path, {w, h}, d);
+  } catch (const Error& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+struct Variant {
+  const char* name;
+  int32_t width, height;
+  const char* cjpegOptions;
+  bool greyscale;
+};
+
+void PrintTo(const Variant& v, std::ostream* out) { *out << v.name; }
+
+class AnalysisAgainstReference : public testing::TestWithParam<Variant> {};
+
+TEST_P(AnalysisAgainstReference, RowsEqualTheLiteralComputation) {
+  const Variant& v = GetParam();
+  TempDir dir;
+  const Raster source = test::RandomRaster(v.width, v.height, v.width * 7 + v.height, true);
+  const std::string path = test::EncodeWithCjpeg(dir, v.name, source, v.cjpegOptions, v.greyscale);
+  const Raster decoded = test::DecodeWithDjpeg(path, v.greyscale ? "-colors 236" : "");
+  ASSERT_EQ(decoded.width, v.width);
+
+  const std::vector<RectangleTexts> sizes = {{"15", "12"}, {"1", "1"}, {"4", "9"},  {"30", "24"},
+                                             {"7", "3"},   {"0", "3"}, {"1", "100"}};
+  for (Direction d : {Direction::Below, Direction::Right}) {
+    const std::vector<RowOutcome> outcomes = AnalyseFile(path, sizes, d);
+    ASSERT_EQ(outcomes.size(), sizes.size());
+    for (size_t k = 0; k < sizes.size(); ++k) {
+      const int32_t w = std::stoi(sizes[k].width), h = std::stoi(sizes[k].height);
+      const std::string got =
+          outcomes[k].error ? std::string("error: ") + outcomes[k].error->what() : outcomes[k].row;
+      EXPECT_EQ(got, test::ReferenceRow(decoded, w, h, d, v.name))
+          << v.name << " " << w << "x" << h << " right=" << (d == Direction::Right);
+      // One decode for all sizes gives what one decode per size gives.
+      EXPECT_EQ(got, RowOrError(path, sizes[k].width, sizes[k].height, d));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, AnalysisAgainstReference,
+    testing::Values(Variant{"baseline420.jpg", 203, 97, "-quality 85 -sample 2x2", false},
+                    Variant{"baseline444.jpg", 64, 80, "-quality 95 -sample 1x1", false},
+                    Variant{"progressive.jpg", 150, 61, "-progressive", false},
+                    Variant{"restarts.jpg", 99, 70, "-restart 1 -sample 2x1", false},
+                    Variant{"grey.jpg", 120, 90, "-grayscale", true},
+                    Variant{"tiny.jpg", 3, 3, "", false}, Variant{"line.jpg", 40, 1, "", false},
+                    Variant{"column.jpg", 1, 40, "", false}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      return name.substr(0, name.find('.'));
+    });
+
+TEST(ImageAnalysis, SamplePhotosMatchTheLiteralComputation) {
+  for (const char* name : {"by-the-water.jpg", "evening-glow-lake.jpg"}) {
+    const std::string path = std::string(SWELOX_EXAMPLES) + "/" + name;
+    const Raster decoded = test::DecodeWithDjpeg(path);
+    for (Direction d : {Direction::Below, Direction::Right}) {
+      EXPECT_EQ(RowOrError(path, "15", "12", d), test::ReferenceRow(decoded, 15, 12, d, name));
+      EXPECT_EQ(RowOrError(path, "60", "48", d), test::ReferenceRow(decoded, 60, 48, d, name));
+    }
+  }
+}
+
+TEST(ImageAnalysis, ARectangleTooBigForThePictureGivesZeros) {
+  TempDir dir;
+  const std::string path =
+      test::EncodeWithCjpeg(dir, "small.jpg", test::RandomRaster(10, 10, 1), "-quality 90");
+  EXPECT_EQ(RowOrError(path, "15", "12", Direction::Below), "8\t8\t15\t12\t0\t0\t0\tsmall.jpg");
+  const std::string line =
+      test::EncodeWithCjpeg(dir, "line.jpg", test::RandomRaster(30, 1, 2), "-quality 90");
+  EXPECT_EQ(RowOrError(line, "15", "12", Direction::Right), "28\t-1\t15\t12\t0\t0\t0\tline.jpg");
+}
+
+TEST(ImageAnalysis, AFileThatFailsToDecodeIsReportedBeforeBadSizes) {
+  TempDir dir;
+  const std::string text = dir.File("notes.jpg");
+  test::WriteBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'});
+  EXPECT_EQ(RowOrError(text, "abc", "12", Direction::Below), "error: JPEG error #53");
+  EXPECT_EQ(RowOrError(text, "-1", "0", Direction::Below), "error: JPEG error #53");
+
+  const std::string good =
+      test::EncodeWithCjpeg(dir, "good.jpg", test::RandomRaster(50, 40, 3), "-quality 90");
+  EXPECT_EQ(RowOrError(good, "abc", "xyz", Direction::Below),
+            "error: 'abc' is not a valid integer value");
+  EXPECT_EQ(RowOrError(good, "15", " 12 ", Direction::Below),
+            "error: ' 12 ' is not a valid integer value");
+  EXPECT_EQ(RowOrError(good, "-3", "xyz", Direction::Below),
+            "error: 'xyz' is not a valid integer value");
+  EXPECT_EQ(RowOrError(good, "-3", "4", Direction::Below),
+            "error: The rectangle width must be positive, not -3");
+  EXPECT_EQ(RowOrError(good, "0", "4", Direction::Below), "error: Division by zero");
+  EXPECT_EQ(RowOrError(good, "$10000", "$8000", Direction::Below), "error: Integer overflow");
+  EXPECT_EQ(RowOrError(good, " $F", "0x0c", Direction::Below),
+            RowOrError(good, "15", "12", Direction::Below));
+
+  // A bad size fails only its own row.
+  const std::vector<RectangleTexts> sizes = {{"abc", "12"}, {"15", "12"}};
+  const std::vector<RowOutcome> outcomes = AnalyseFile(good, sizes, Direction::Below);
+  ASSERT_TRUE(outcomes[0].error);
+  EXPECT_EQ(outcomes[0].error->scope(), ErrorScope::Settings);
+  EXPECT_FALSE(outcomes[1].error);
+  EXPECT_EQ(outcomes[1].row, RowOrError(good, "15", "12", Direction::Below));
+}
+
+TEST(ImageAnalysis, SmallRectanglesOnALargePictureOverflowTheSums) {
+  // Noise at W = H = 1 sums |d| of up to 16320 over millions of rectangles.
+  TempDir dir;
+  const std::string path =
+      test::EncodeWithCjpeg(dir, "noise.jpg", test::RandomRaster(1500, 1200, 4), "-quality 100");
+  const std::vector<RectangleTexts> sizes = {{"1", "1"}, {"15", "12"}};
+  const std::vector<RowOutcome> outcomes = AnalyseFile(path, sizes, Direction::Below);
+  ASSERT_TRUE(outcomes[0].error);
+  EXPECT_STREQ(outcomes[0].error->what(), "Integer overflow");
+  EXPECT_EQ(outcomes[0].error->scope(), ErrorScope::File);
+  EXPECT_FALSE(outcomes[1].error);
+}
+
+TEST(PictureName, IsTheLastPathComponentWithControlCharactersEscaped) {
+  EXPECT_EQ(PictureName("/a/b/Location 26 12 08.jpg"), "Location 26 12 08.jpg");
+  EXPECT_EQ(PictureName("plain.jpg"), "plain.jpg");
+  EXPECT_EQ(PictureName("C:\\x.jpg"), "C:\\\\x.jpg");
+  EXPECT_EQ(PictureName("dir/a\tb\nc\rd.jpg"), "a\\tb\\nc\\rd.jpg");
+  EXPECT_EQ(PictureName("dir/\xff\xfe.jpg"), "\xff\xfe.jpg");
+}
+
+TEST(FormatRow, TabSeparatedDecimalsWithoutATrailingTab) {
+  EXPECT_EQ(FormatRow(100, 80, 15, 12, {5, 6, 7}, "/x/y.jpg"), "98\t78\t15\t12\t5\t6\t7\ty.jpg");
+}
+
+}  // namespace
+}  // namespace swelox
