@@ -134,7 +134,8 @@ std::string EncodeWithCjpeg(const TempDir& dir, const std::string& name, const R
 }
 
 Raster DecodeWithDjpeg(const std::string& jpegPath, const std::string& options) {
-  const std::string out = jpegPath + ".djpeg.pnm";
+  const TempDir scratch;
+  const std::string out = scratch.File("djpeg.pnm");
   RunCommand(std::string(SWELOX_DJPEG) + " -dct float -pnm " + options + " -outfile " +
              ShellQuote(out) + " " + ShellQuote(jpegPath));
   return ReadPnm(out);
