@@ -13,8 +13,7 @@ int32_t ExtendedBrightness(int red, int green, int blue);
 // in 500 (mod 1000) depend on the precision; those ties are settled once, in extended precision.
 int32_t Brightness(uint8_t red, uint8_t green, uint8_t blue);
 
-// Running sums of the brightness of `count` RGB pixels (3 bytes each):
-// sums[0] = 0, sums[k + 1] = sums[k] + brightness of pixel k.
-void BrightnessPrefixSums(const uint8_t* rgb, int32_t count, int32_t* sums);
+// The brightness of `count` RGB pixels (3 bytes each), a whole row at a time.
+void BrightnessRow(const uint8_t* rgb, int32_t count, int32_t* brightness);
 
 }  // namespace swelox

@@ -17,16 +17,24 @@ static_assert(std::numeric_limits<Extended>::digits == 64,
 // or a plug-in may have left other settings behind.
 void UseExtendedPrecision();
 
+// The x87 rounding instruction under the round-to-nearest control word: ties go to even. (libm's
+// nearbyintl does the same but saves and restores the whole environment on every call.)
+inline Extended RoundToNearest(Extended v) {
+  Extended r;
+  asm("frndint" : "=t"(r) : "0"(v));
+  return r;
+}
+
 // Round to nearest, ties to even, into 64 bits; a value beyond 64 bits is a range error.
 inline int64_t RoundToInt64(Extended v, ErrorScope scope = ErrorScope::File) {
-  Extended r = std::nearbyint(v);
+  Extended r = RoundToNearest(v);
   if (!(r >= -0x1p63L && r < 0x1p63L)) checked::RangeCheck(scope);
   return static_cast<int64_t>(r);
 }
 
 // Round to nearest, ties to even, into 32 bits: "Range check error" when it does not fit.
 inline int32_t RoundToInt32(Extended v, ErrorScope scope = ErrorScope::File) {
-  Extended r = std::nearbyint(v);
+  Extended r = RoundToNearest(v);
   if (!(r >= -0x1p31L && r < 0x1p31L)) checked::RangeCheck(scope);
   return static_cast<int32_t>(r);
 }

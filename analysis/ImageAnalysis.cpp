@@ -39,15 +39,15 @@ class LatticeSet : public RgbRowSink {
       lastRow_ = std::max(lastRow_, lattices_[k]->LastRow());
       lastColumn = std::max(lastColumn, lattices_[k]->LastColumn());
     }
-    prefix_.assign(static_cast<size_t>(lastColumn) + 2, 0);
+    brightness_.assign(static_cast<size_t>(lastColumn) + 1, 0);
   }
 
   void Row(const uint8_t* rgb) override {
     const int32_t gridRow = pixelRow_++ - 1;
     if (gridRow < 0 || gridRow > lastRow_) return;
-    BrightnessPrefixSums(rgb + 3, static_cast<int32_t>(prefix_.size()) - 1, prefix_.data());
+    BrightnessRow(rgb + 3, static_cast<int32_t>(brightness_.size()), brightness_.data());
     for (auto& lattice : lattices_) {
-      if (lattice) lattice->AddGridRow(gridRow, prefix_.data());
+      if (lattice) lattice->AddGridRow(gridRow, brightness_.data());
     }
   }
 
@@ -68,7 +68,7 @@ class LatticeSet : public RgbRowSink {
   int32_t height_ = 0;
   int32_t pixelRow_ = 0;
   int32_t lastRow_ = -1;
-  std::vector<int32_t> prefix_;
+  std::vector<int32_t> brightness_;  // one grid row
 };
 
 Error AsError(std::exception_ptr failure) {

@@ -1,6 +1,7 @@
 // Rectangle sums from streamed grid rows, their scaled differences and the noise figures.
 #include "analysis/RectangleStatistics.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -87,27 +88,33 @@ RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, 
   if (columns_ == 0 || rows_ == 0) return;
   lastColumn_ = columns_ * size.width;
   lastRow_ = rows_ * size.height;
-  blockRows_[0].assign(columns_, 0);
-  blockRows_[1].assign(columns_, 0);
+  columnSums_[0].assign(lastColumn_ + 1, 0);
+  columnSums_[1].assign(lastColumn_ + 1, 0);
+  blockSums_.assign(columns_, 0);
   above_.assign(columns_, 0);
 }
 
-void RectangleLattice::AccumulateRow(std::vector<int64_t>& blockRow, const int32_t* prefix) const {
-  const int32_t w = size_.width;
-  for (int32_t j = 0, x = 0; j < columns_; ++j, x += w)
-    blockRow[j] += prefix[x + w + 1] - prefix[x];
+namespace {
+
+__attribute__((target_clones("avx2", "default"))) void AddCells(const int32_t* __restrict cells,
+                                                                int32_t count,
+                                                                int32_t* __restrict sums) {
+  for (int32_t c = 0; c < count; ++c) sums[c] += cells[c];
 }
 
-void RectangleLattice::AddGridRow(int32_t row, const int32_t* prefix) {
+}  // namespace
+
+void RectangleLattice::AddGridRow(int32_t row, const int32_t* cells) {
   if (row > lastRow_ || overflowed_) return;
+  const int32_t count = lastColumn_ + 1;
   const int32_t blockRow = row / size_.height;
   // A border row closes the block row above it and opens the next one.
   if (row > 0 && row % size_.height == 0) {
-    std::vector<int64_t>& closing = blockRows_[(blockRow - 1) & 1];
-    AccumulateRow(closing, prefix);
+    std::vector<int32_t>& closing = columnSums_[(blockRow - 1) & 1];
+    AddCells(cells, count, closing.data());
     CompleteBlockRow(closing);
   }
-  if (blockRow < rows_) AccumulateRow(blockRows_[blockRow & 1], prefix);
+  if (blockRow < rows_) AddCells(cells, count, columnSums_[blockRow & 1].data());
 }
 
 void RectangleLattice::Compare(int64_t sum, int64_t previous) {
@@ -115,12 +122,17 @@ void RectangleLattice::Compare(int64_t sum, int64_t previous) {
       ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area));
 }
 
-void RectangleLattice::CompleteBlockRow(std::vector<int64_t>& blockRow) {
-  for (int64_t s : blockRow) {
+void RectangleLattice::CompleteBlockRow(std::vector<int32_t>& columnSums) {
+  const int32_t w = size_.width;
+  std::vector<int64_t>& blockRow = blockSums_;
+  for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) {
+    int64_t s = 0;
+    for (int32_t c = x; c <= x + w; ++c) s += columnSums[c];
     if (s > INT32_MAX) {  // the checked sum of this block would overflow during the walk
       overflowed_ = true;
       return;
     }
+    blockRow[j] = s;
   }
   // Only a positive previous sum is compared, so the first rectangle of each row or column, and
   // any rectangle after an all-black one, has no comparison.
@@ -136,7 +148,7 @@ void RectangleLattice::CompleteBlockRow(std::vector<int64_t>& blockRow) {
       above_[j] = blockRow[j];
     }
   }
-  std::fill(blockRow.begin(), blockRow.end(), 0);
+  std::fill(columnSums.begin(), columnSums.end(), 0);
 }
 
 NoiseFigures RectangleLattice::Finish() const {

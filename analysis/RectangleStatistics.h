@@ -4,8 +4,8 @@
 //
 // Grid row r and column c hold the brightness of pixel (c + 1, r + 1). A rectangle with its corner
 // at (y, x) sums rows y .. y + H and columns x .. x + W, so neighbours share their border row or
-// column, while the divisor stays W x H. The grid arrives one row at a time, as prefix sums, so no
-// grid and no list of differences is ever held.
+// column, while the divisor stays W x H. The grid arrives one row at a time and is added into
+// column sums for the block rows still open, so no grid and no list of differences is ever held.
 #pragma once
 
 #include <cstdint>
@@ -64,15 +64,13 @@ class RectangleLattice {
   int32_t LastRow() const { return lastRow_; }
   int32_t LastColumn() const { return lastColumn_; }
 
-  // Grid row `row` (rows come in order, from 0 to LastRow()), as prefix sums over its columns:
-  // prefix[c] is the sum of columns 0 .. c - 1, for c up to LastColumn() + 1.
-  void AddGridRow(int32_t row, const int32_t* prefix);
+  // Grid row `row` (rows come in order, from 0 to LastRow()): cells[c] for c up to LastColumn().
+  void AddGridRow(int32_t row, const int32_t* cells);
 
   NoiseFigures Finish() const;
 
  private:
-  void AccumulateRow(std::vector<int64_t>& blockRow, const int32_t* prefix) const;
-  void CompleteBlockRow(std::vector<int64_t>& blockRow);
+  void CompleteBlockRow(std::vector<int32_t>& columnSums);
   void Compare(int64_t sum, int64_t previous);
 
   RectangleSize size_;
@@ -81,8 +79,11 @@ class RectangleLattice {
   int32_t rows_ = 0;     // rectangle positions down
   int32_t lastRow_ = -1;
   int32_t lastColumn_ = -1;
-  std::vector<int64_t> blockRows_[2];  // sums of the block rows still open
-  std::vector<int64_t> above_;         // sums of the last finished block row
+  // Per grid column, the sums over the rows so far of the two block rows that may be open (a
+  // border row belongs to both); at most (H + 1) x 255, so 32 bits hold them.
+  std::vector<int32_t> columnSums_[2];
+  std::vector<int64_t> blockSums_;  // the block row being finished
+  std::vector<int64_t> above_;      // sums of the last finished block row
   bool overflowed_ = false;
   DifferenceSummary summary_;
 };

@@ -21,12 +21,7 @@ std::string Streamed(const Grid& grid, int32_t width, int32_t height, int32_t w,
                      Direction direction) {
   try {
     RectangleLattice lattice(width, height, RectangleSize::Checked(w, h), direction);
-    std::vector<int32_t> prefix(grid[0].size() + 1);
-    for (int32_t r = 0; r <= lattice.LastRow(); ++r) {
-      prefix[0] = 0;
-      for (size_t c = 0; c < grid[r].size(); ++c) prefix[c + 1] = prefix[c] + grid[r][c];
-      lattice.AddGridRow(r, prefix.data());
-    }
+    for (int32_t r = 0; r <= lattice.LastRow(); ++r) lattice.AddGridRow(r, grid[r].data());
     return Describe(lattice.Finish());
   } catch (const Error& e) {
     return std::string("error: ") + e.what();
