@@ -13,7 +13,8 @@ int32_t ExtendedBrightness(int red, int green, int blue);
 // in 500 (mod 1000) depend on the precision; those ties are settled once, in extended precision.
 int32_t Brightness(uint8_t red, uint8_t green, uint8_t blue);
 
-// The brightness of `count` RGB pixels (3 bytes each), a whole row at a time.
-void BrightnessRow(const uint8_t* rgb, int32_t count, int32_t* brightness);
+// Adds the brightness of `count` pixels to totals[0 .. count - 1], a whole row at a time. A pixel
+// is `bytesPerPixel` bytes, red, green and blue first: 3 for RGB, 4 for RGB and a pad byte.
+void AddBrightness(const uint8_t* pixels, int bytesPerPixel, int32_t count, int32_t* totals);
 
 }  // namespace swelox

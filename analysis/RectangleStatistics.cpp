@@ -88,33 +88,21 @@ RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, 
   if (columns_ == 0 || rows_ == 0) return;
   lastColumn_ = columns_ * size.width;
   lastRow_ = rows_ * size.height;
-  columnSums_[0].assign(lastColumn_ + 1, 0);
-  columnSums_[1].assign(lastColumn_ + 1, 0);
+  starts_[0].assign(lastColumn_ + 1, 0);
+  starts_[1].assign(lastColumn_ + 1, 0);
   blockSums_.assign(columns_, 0);
   above_.assign(columns_, 0);
 }
 
-namespace {
-
-__attribute__((target_clones("avx2", "default"))) void AddCells(const int32_t* __restrict cells,
-                                                                int32_t count,
-                                                                int32_t* __restrict sums) {
-  for (int32_t c = 0; c < count; ++c) sums[c] += cells[c];
-}
-
-}  // namespace
-
-void RectangleLattice::AddGridRow(int32_t row, const int32_t* cells) {
+void RectangleLattice::AfterGridRow(int32_t row, const int32_t* totals) {
   if (row > lastRow_ || overflowed_) return;
-  const int32_t count = lastColumn_ + 1;
-  const int32_t blockRow = row / size_.height;
-  // A border row closes the block row above it and opens the next one.
-  if (row > 0 && row % size_.height == 0) {
-    std::vector<int32_t>& closing = columnSums_[(blockRow - 1) & 1];
-    AddCells(cells, count, closing.data());
-    CompleteBlockRow(closing);
+  const int32_t h = size_.height;
+  // A border row completes the block row above it...
+  if (row > 0 && row % h == 0) CompleteBlockRow(totals, starts_[(row / h - 1) & 1]);
+  // ...and the row before a block row marks where that block row's sums begin.
+  if ((row + 1) % h == 0 && (row + 1) / h < rows_) {
+    starts_[((row + 1) / h) & 1].assign(totals, totals + lastColumn_ + 1);
   }
-  if (blockRow < rows_) AddCells(cells, count, columnSums_[blockRow & 1].data());
 }
 
 void RectangleLattice::Compare(int64_t sum, int64_t previous) {
@@ -122,12 +110,12 @@ void RectangleLattice::Compare(int64_t sum, int64_t previous) {
       ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area));
 }
 
-void RectangleLattice::CompleteBlockRow(std::vector<int32_t>& columnSums) {
+void RectangleLattice::CompleteBlockRow(const int32_t* totals, const std::vector<int32_t>& start) {
   const int32_t w = size_.width;
   std::vector<int64_t>& blockRow = blockSums_;
   for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) {
     int64_t s = 0;
-    for (int32_t c = x; c <= x + w; ++c) s += columnSums[c];
+    for (int32_t c = x; c <= x + w; ++c) s += totals[c] - start[c];
     if (s > INT32_MAX) {  // the checked sum of this block would overflow during the walk
       overflowed_ = true;
       return;
@@ -148,7 +136,6 @@ void RectangleLattice::CompleteBlockRow(std::vector<int32_t>& columnSums) {
       above_[j] = blockRow[j];
     }
   }
-  std::fill(columnSums.begin(), columnSums.end(), 0);
 }
 
 NoiseFigures RectangleLattice::Finish() const {

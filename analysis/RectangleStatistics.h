@@ -4,8 +4,9 @@
 //
 // Grid row r and column c hold the brightness of pixel (c + 1, r + 1). A rectangle with its corner
 // at (y, x) sums rows y .. y + H and columns x .. x + W, so neighbours share their border row or
-// column, while the divisor stays W x H. The grid arrives one row at a time and is added into
-// column sums for the block rows still open, so no grid and no list of differences is ever held.
+// column, while the divisor stays W x H. The grid arrives one row at a time as running column
+// totals, shared by every lattice over the picture; a block row's column sums are the difference
+// of two snapshots of them, so no grid and no list of differences is ever held.
 #pragma once
 
 #include <cstdint>
@@ -64,13 +65,14 @@ class RectangleLattice {
   int32_t LastRow() const { return lastRow_; }
   int32_t LastColumn() const { return lastColumn_; }
 
-  // Grid row `row` (rows come in order, from 0 to LastRow()): cells[c] for c up to LastColumn().
-  void AddGridRow(int32_t row, const int32_t* cells);
+  // Called after each grid row `row`, in order from 0 to LastRow(), with the column totals so far:
+  // totals[c] is the sum of grid rows 0 .. row in column c, for c up to LastColumn().
+  void AfterGridRow(int32_t row, const int32_t* totals);
 
   NoiseFigures Finish() const;
 
  private:
-  void CompleteBlockRow(std::vector<int32_t>& columnSums);
+  void CompleteBlockRow(const int32_t* totals, const std::vector<int32_t>& start);
   void Compare(int64_t sum, int64_t previous);
 
   RectangleSize size_;
@@ -79,9 +81,9 @@ class RectangleLattice {
   int32_t rows_ = 0;     // rectangle positions down
   int32_t lastRow_ = -1;
   int32_t lastColumn_ = -1;
-  // Per grid column, the sums over the rows so far of the two block rows that may be open (a
-  // border row belongs to both); at most (H + 1) x 255, so 32 bits hold them.
-  std::vector<int32_t> columnSums_[2];
+  // The column totals before the first row of each of the two block rows that may be open (a
+  // border row belongs to both).
+  std::vector<int32_t> starts_[2];
   std::vector<int64_t> blockSums_;  // the block row being finished
   std::vector<int64_t> above_;      // sums of the last finished block row
   bool overflowed_ = false;

@@ -45,6 +45,7 @@ struct Decompression {
   bool (*begin)(void* context, j_decompress_ptr cinfo);
   bool (*rows)(void* context, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
   void* context;
+  bool padded;  // colour output as RGBX
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -91,6 +92,24 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
   src->pub.bytes_in_buffer -= remaining;
 }
 
+// Rows for libjpeg to write into. libjpeg-turbo's colour converters write an aligned row with
+// non-temporal stores, which send it past the cache just before we read it; a row that starts
+// 4 bytes short of an alignment gets ordinary stores, and its column 1 (where the grid starts)
+// is then the aligned one.
+JSAMPARRAY OutputRows(j_decompress_ptr cinfo) {
+  const size_t stride =
+      (static_cast<size_t>(cinfo->output_width) * cinfo->output_components + 127) / 64 * 64;
+  const int count = cinfo->rec_outbuf_height;
+  auto* pointers = static_cast<JSAMPARRAY>((*cinfo->mem->alloc_small)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, sizeof(JSAMPROW) * count));
+  auto* block = static_cast<JSAMPLE*>((*cinfo->mem->alloc_large)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, stride * count + 64));
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  JSAMPLE* first = block + ((64 - address % 64) % 64) + 60;
+  for (int k = 0; k < count; ++k) pointers[k] = first + stride * k;
+  return pointers;
+}
+
 Outcome RunDecompression(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   cinfo->err = jpeg_std_error(&d->errors.pub);
@@ -127,6 +146,9 @@ Outcome RunDecompression(Decompression* d) {
       cinfo->desired_number_of_colors = 236;
       break;
     case JCS_RGB:
+      // The same samples as RGB, laid out four bytes a pixel.
+      if (d->padded) cinfo->out_color_space = JCS_EXT_RGBX;
+      break;
     case JCS_CMYK:
       break;
     default:
@@ -135,9 +157,7 @@ Outcome RunDecompression(Decompression* d) {
 
   jpeg_start_decompress(cinfo);
   if (!d->begin(d->context, cinfo)) return Outcome::Stopped;
-  JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                                cinfo->output_width * cinfo->output_components,
-                                                cinfo->rec_outbuf_height);
+  JSAMPARRAY rows = OutputRows(cinfo);
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION count = jpeg_read_scanlines(cinfo, rows, cinfo->rec_outbuf_height);
     if (!d->rows(d->context, cinfo, rows, count)) return Outcome::Stopped;
@@ -167,7 +187,7 @@ class Decompressor {
 // Turns libjpeg's output rows into RGB rows for the sink.
 class RowConverter {
  public:
-  explicit RowConverter(RgbRowSink& sink) : sink_(sink) {}
+  explicit RowConverter(RgbRowSink& sink) : sink_(sink), stride_(sink.BytesPerPixel()) {}
 
   static bool Begin(void* self, j_decompress_ptr cinfo) {
     return static_cast<RowConverter*>(self)->Guard([&](RowConverter& c) { c.Start(cinfo); });
@@ -195,9 +215,9 @@ class RowConverter {
 
   void Start(j_decompress_ptr cinfo) {
     width_ = cinfo->output_width;
-    if (cinfo->out_color_space != JCS_RGB || cinfo->output_components != 3) {
-      rgb_.resize(static_cast<size_t>(width_) * 3);
-    }
+    const bool direct = (cinfo->out_color_space == JCS_RGB && stride_ == 3) ||
+                        cinfo->out_color_space == JCS_EXT_RGBX;
+    if (!direct) rgb_.assign(static_cast<size_t>(width_) * stride_, 0);
     if (cinfo->quantize_colors) {
       for (int i = 0; i < cinfo->actual_number_of_colors; ++i) grey_[i] = cinfo->colormap[0][i];
     }
@@ -209,11 +229,13 @@ class RowConverter {
     if (rgb_.empty()) return sink_.Row(row);
     uint8_t* out = rgb_.data();
     if (cinfo->out_color_space == JCS_GRAYSCALE) {
-      for (JDIMENSION x = 0; x < width_; ++x, out += 3) out[0] = out[1] = out[2] = grey_[row[x]];
+      for (JDIMENSION x = 0; x < width_; ++x, out += stride_) {
+        out[0] = out[1] = out[2] = grey_[row[x]];
+      }
     } else {
       // libjpeg's CMYK is Adobe-inverted: each channel is the ink's complement, so the colour is
       // the product with the key, as viewers show it.
-      for (JDIMENSION x = 0; x < width_; ++x, out += 3, row += 4) {
+      for (JDIMENSION x = 0; x < width_; ++x, out += stride_, row += 4) {
         const unsigned k = row[3];
         out[0] = static_cast<uint8_t>((row[0] * k + 127) / 255);
         out[1] = static_cast<uint8_t>((row[1] * k + 127) / 255);
@@ -224,6 +246,7 @@ class RowConverter {
   }
 
   RgbRowSink& sink_;
+  const int stride_;
   JDIMENSION width_ = 0;
   std::vector<uint8_t> rgb_;
   uint8_t grey_[256] = {};
@@ -239,6 +262,7 @@ void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink) {
   d.begin = RowConverter::Begin;
   d.rows = RowConverter::Rows;
   d.context = &converter;
+  d.padded = sink.BytesPerPixel() == 4;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:

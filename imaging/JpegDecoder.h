@@ -13,8 +13,11 @@ class RgbRowSink {
  public:
   virtual ~RgbRowSink() = default;
   virtual void Begin(int32_t width, int32_t height) = 0;
-  // One row of `width` pixels, three bytes each (red, green, blue).
+  // One row of `width` pixels of BytesPerPixel() bytes each: red, green, blue, and with 4 a pad
+  // byte of no meaning.
   virtual void Row(const uint8_t* rgb) = 0;
+  // 3, or 4 for rows that a vectorised reader takes a word per pixel.
+  virtual int BytesPerPixel() const { return 3; }
 };
 
 // The whole file, for decoding. Raises "Cannot open file "%s". %s" (absolute path, the system's

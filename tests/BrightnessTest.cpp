@@ -46,7 +46,7 @@ TEST(Brightness, KnownColours) {
 TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
   int ties = 0;
   int64_t mismatches = 0;
-  std::vector<uint8_t> row(256 * 3);
+  std::vector<uint8_t> row(256 * 3), padded(256 * 4, 0xAA);
   std::vector<int32_t> row_brightness(256);
   for (int r = 0; r < 256; ++r) {
     for (int g = 0; g < 256; ++g) {
@@ -54,13 +54,19 @@ TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
         row[b * 3] = r;
         row[b * 3 + 1] = g;
         row[b * 3 + 2] = b;
+        std::copy(&row[b * 3], &row[b * 3 + 3], &padded[b * 4]);
         if ((299 * r + 587 * g + 114 * b) % 1000 == 500) ++ties;
       }
-      BrightnessRow(row.data(), 256, row_brightness.data());
+      std::fill(row_brightness.begin(), row_brightness.end(), 0);
+      AddBrightness(row.data(), 3, 256, row_brightness.data());
+      // Adding to totals already there, four bytes a pixel.
+      std::vector<int32_t> padded_totals(256, 1000);
+      AddBrightness(padded.data(), 4, 256, padded_totals.data());
       for (int b = 0; b < 256; ++b) {
         const int32_t expected = ExtendedBrightness(r, g, b);
         mismatches += Brightness(r, g, b) != expected;
         mismatches += row_brightness[b] != expected;
+        mismatches += padded_totals[b] != 1000 + expected;
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/ImageAnalysis.h"
+#include "imaging/JpegDecoder.h"
 #include "tests/ReferenceAnalysis.h"
 #include "tests/TestImages.h"
 
@@ -70,6 +71,40 @@ INSTANTIATE_TEST_SUITE_P(
       std::string name = info.param.name;
       return name.substr(0, name.find('.'));
     });
+
+// Collects decoded rows as RGB, whatever layout it asked the decoder for.
+class CollectingSink : public RgbRowSink {
+ public:
+  explicit CollectingSink(int bytesPerPixel) : bytesPerPixel_(bytesPerPixel) {}
+  int BytesPerPixel() const override { return bytesPerPixel_; }
+  void Begin(int32_t width, int32_t height) override {
+    raster.width = width;
+    raster.height = height;
+  }
+  void Row(const uint8_t* pixels) override {
+    for (int32_t x = 0; x < raster.width; ++x) {
+      raster.rgb.insert(raster.rgb.end(), pixels + x * bytesPerPixel_,
+                        pixels + x * bytesPerPixel_ + 3);
+    }
+  }
+  Raster raster;
+
+ private:
+  int bytesPerPixel_;
+};
+
+TEST_P(AnalysisAgainstReference, PaddedRowsCarryTheSamePixels) {
+  const Variant& v = GetParam();
+  TempDir dir;
+  const std::string path = test::EncodeWithCjpeg(
+      dir, v.name, test::RandomRaster(v.width, v.height, 5, true), v.cjpegOptions, v.greyscale);
+  const std::vector<uint8_t> data = ReadWholeFile(path);
+  CollectingSink plain(3), padded(4);
+  DecodeJpeg(data, plain);
+  DecodeJpeg(data, padded);
+  EXPECT_EQ(padded.raster, plain.raster);
+  EXPECT_EQ(plain.raster, test::DecodeWithDjpeg(path, v.greyscale ? "-colors 236" : ""));
+}
 
 TEST(ImageAnalysis, SamplePhotosMatchTheLiteralComputation) {
   for (const char* name : {"by-the-water.jpg", "evening-glow-lake.jpg"}) {

@@ -21,7 +21,11 @@ std::string Streamed(const Grid& grid, int32_t width, int32_t height, int32_t w,
                      Direction direction) {
   try {
     RectangleLattice lattice(width, height, RectangleSize::Checked(w, h), direction);
-    for (int32_t r = 0; r <= lattice.LastRow(); ++r) lattice.AddGridRow(r, grid[r].data());
+    std::vector<int32_t> totals(grid[0].size(), 0);
+    for (int32_t r = 0; r <= lattice.LastRow(); ++r) {
+      for (size_t c = 0; c < totals.size(); ++c) totals[c] += grid[r][c];
+      lattice.AfterGridRow(r, totals.data());
+    }
     return Describe(lattice.Finish());
   } catch (const Error& e) {
     return std::string("error: ") + e.what();
