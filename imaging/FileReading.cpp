@@ -13,10 +13,12 @@
 namespace swelox {
 namespace {
 
+// The path as the message shows it: absolute, with "." and ".." steps and doubled separators
+// taken out (by the text alone; symbolic links are not followed).
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
+  return ec ? path : absolute.lexically_normal().string();
 }
 
 [[noreturn]] void CannotOpen(const std::string& path, const std::string& reason) {
