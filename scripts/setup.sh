@@ -8,7 +8,7 @@ swelox_packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb x11-apps xauth
+  xvfb x11-apps x11-utils xauth imagemagick libx11-dev
   time
 )
 

@@ -1,0 +1,364 @@
+// The main window: its controls as laid out at a text height of 13 pixels, the direction toggle
+// and the analysis runs.
+#include "app/Main.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextCursor>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "analysis/ImageAnalysis.h"
+#include "analysis/IntegerText.h"
+#include "analysis/RunPlan.h"
+#include "app/Controls.h"
+#include "app/ErrorBox.h"
+#include "app/FileChooser.h"
+#include "app/Placement.h"
+
+TF* F = nullptr;
+bool CompareRight = false;
+
+namespace {
+
+const QString kCaption = QStringLiteral("Swelox v1.0 digital image visual noise analyzer");
+const QString kProcessCaption = QStringLiteral("Select set of images and start the analysis");
+const QString kBelow = QStringLiteral("Compare with rectangle below");
+const QString kRight = QStringLiteral("Compare with rectangle to right");
+
+// The results area's text until the first run clears it; every line ends with a line break.
+const char* const kHelpLines[] = {
+    "",
+    "    Take photos at intervals of the view of the sea that you want to analyse.",
+    "    Give them date/time names so they're easy to identify and sort in order   'Location YY "
+    "MM dd hh mm.jpg'",
+    "    ",
+    "    Crop them to the required area - the area from which the bulk of your sightings come.",
+    "    Put them all in one directory.",
+    "",
+    "    Change the height or width of the analysis rectangle if you wish.  ",
+    "    The size and proportion of a typical view of a cetacean is the preferred comparison "
+    "rectangle, or maybe something a bit lower and wider.",
+    "    ",
+    "   The next process will get the mean brightness of one such rectangle and compare it with "
+    "the one to the right of it, or the one below it, ",
+    "   depending on:",
+    "      Set the number of repeats and the values controlling the change in size (or shape) on "
+    "successive runs.",
+    "    Set 'compare with rectangle below' to 'compare with rectangle to right' if you wish, by "
+    "clicking on the text.",
+    "",
+    "    Click 'Select set of images....' and a row of values will slowly appear in this box.",
+    "    Right-click in the results area and choose 'select all' then 'copy'",
+    "    Paste them into a spreadsheet.",
+    "",
+    "   The meanDiff and RMS values represent the visual noise level.  ",
+    "   nDiffs is how many rectangles were compared.",
+    "",
+    "",
+    "   Email:   swelox@example.org with comments / problems / ideas.",
+};
+
+QString HelpText() {
+  QString text;
+  for (const char* line : kHelpLines) text += QString::fromLatin1(line) + QLatin1Char('\n');
+  return text;
+}
+
+QFont WindowFont() {
+  QFont font(QStringLiteral("Sans Serif"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+QLineEdit* NewEdit(QWidget* parent, const QString& text) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setMaxLength(std::numeric_limits<int>::max());
+  return edit;
+}
+
+QLabel* NewLabel(QWidget* parent, const QString& caption, const QString& hint = QString()) {
+  auto* label = new QLabel(caption, parent);
+  label->setTextFormat(Qt::PlainText);
+  if (!hint.isEmpty()) {
+    label->setToolTip(hint);
+    label->setToolTipDuration(2500);
+  }
+  return label;
+}
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// While it exists, input that reaches the program is dropped, so that nothing the user does
+// during a run changes its settings or starts another one.
+class UserInputBlock : public QObject {
+ public:
+  UserInputBlock() { QCoreApplication::instance()->installEventFilter(this); }
+  ~UserInputBlock() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override { return IsUserInput(event->type()); }
+};
+
+}  // namespace
+
+// Marks the window busy with a run, from the click to the end of the handler, however it ends.
+class TF::RunInProgress {
+ public:
+  explicit RunInProgress(TF& window) : window_(window) {
+    window_.running_ = true;
+    window_.closeRequested_ = false;
+  }
+  ~RunInProgress() { window_.running_ = false; }
+  RunInProgress(const RunInProgress&) = delete;
+  RunInProgress& operator=(const RunInProgress&) = delete;
+
+ private:
+  TF& window_;
+};
+
+TF::TF(QWidget* parent) : QWidget(parent) {
+  F = this;
+  const QFont font = WindowFont();
+  setFont(font);
+  textHeight_ = QFontMetrics(font).height();
+  setWindowTitle(kCaption);
+  QPalette buttonFace = palette();
+  buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+  setPalette(buttonFace);
+  setAutoFillBackground(true);
+  CreateControls();
+  FormCreate();
+
+  resize(Scaled(767), Scaled(520));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(swelox::ui::CentredOrigin(screen->geometry(), size()));
+  }
+}
+
+TF::~TF() {
+  if (F == this) F = nullptr;
+}
+
+int TF::Scaled(int length) const {
+  return static_cast<int>(std::lround(static_cast<double>(length) * textHeight_ / 13.0));
+}
+
+void TF::Place(QWidget* control, int left, int top, int width, int height) {
+  control->setGeometry(Scaled(left), Scaled(top), Scaled(width), Scaled(height));
+}
+
+void TF::PlaceLabel(QLabel* label, int left, int top) {
+  label->move(Scaled(left), Scaled(top));
+  label->adjustSize();
+}
+
+void TF::CreateControls() {
+  using swelox::ui::ClickLabel;
+  using swelox::ui::FrameShape;
+
+  Shape1 = new FrameShape(this);
+  Place(Shape1, 472, 2, 265, 130);
+
+  Label1 =
+      NewLabel(this, QStringLiteral("Height"), QStringLiteral("height of comparison rectangle"));
+  PlaceLabel(Label1, 593, 13);
+  Label2 = NewLabel(this, QStringLiteral("Width"), QStringLiteral("width of comparison rectangle"));
+  PlaceLabel(Label2, 481, 12);
+
+  Label3 = NewLabel(
+      this, QStringLiteral("Set the height and width of the rectangles to be compared.  "
+                           "Successive rectangles across or down the image will be compared to "
+                           "proudce a simple mean absolute diference in brightness and the RMS "
+                           "value of the differences."));
+  Label3->setWordWrap(true);
+  Label3->setGeometry(Scaled(11), Scaled(10), Scaled(393), Label3->heightForWidth(Scaled(393)));
+
+  HorizontalVerticalLbl = new ClickLabel(this);
+  HorizontalVerticalLbl->setTextFormat(Qt::PlainText);
+  HorizontalVerticalLbl->setFont(WindowFont());
+  QPalette blue = HorizontalVerticalLbl->palette();
+  blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+  HorizontalVerticalLbl->setPalette(blue);
+  HorizontalVerticalLbl->setToolTip(
+      QStringLiteral("Click to change. Because the sea typically shows horizontal patterns "
+                     "'below' is the usual setting."));
+  HorizontalVerticalLbl->setToolTipDuration(2500);
+  HorizontalVerticalLbl->move(Scaled(479), Scaled(114));
+  SetDirectionCaption(kBelow);
+
+  // The boxes of LoopsEdit, WidthIncrementEdit and HeightIncrementEdit cover the 12 spaces.
+  Label4 =
+      NewLabel(this, QStringLiteral("Run            repeats with larger comparison rectangles"),
+               QStringLiteral("the whole list is re-processed this number of times"));
+  PlaceLabel(Label4, 480, 36);
+  Label5 = NewLabel(this, QStringLiteral("Add            % to rectangle width"),
+                    QStringLiteral("added on successive runs through the list of images"));
+  PlaceLabel(Label5, 480, 60);
+  Label6 = NewLabel(this, QStringLiteral("Add            % to rectangle height"));
+  PlaceLabel(Label6, 480, 84);
+
+  ProcessBtn = new QPushButton(kProcessCaption, this);
+  Place(ProcessBtn, 8, 106, 457, 24);
+  WidthEdit = NewEdit(this, QStringLiteral("15"));
+  Place(WidthEdit, 513, 10, 41, 21);
+  HighEdit = NewEdit(this, QStringLiteral("12"));
+  Place(HighEdit, 630, 10, 41, 21);
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setTabChangesFocus(true);
+  Memo1->setPlainText(HelpText());
+  Place(Memo1, 8, 136, 737, 342);
+
+  LoopsEdit = NewEdit(this, QStringLiteral("0"));
+  Place(LoopsEdit, 502, 34, 30, 21);
+  WidthIncrementEdit = NewEdit(this, QStringLiteral("100"));
+  Place(WidthIncrementEdit, 502, 58, 30, 21);
+  HeightIncrementEdit = NewEdit(this, QStringLiteral("100"));
+  Place(HeightIncrementEdit, 502, 82, 30, 21);
+
+  OpenDialog1 = std::make_unique<swelox::ui::FileChooser>(this);
+
+  QWidget::setTabOrder(ProcessBtn, WidthEdit);
+  QWidget::setTabOrder(WidthEdit, HighEdit);
+  QWidget::setTabOrder(HighEdit, Memo1);
+  QWidget::setTabOrder(Memo1, LoopsEdit);
+  QWidget::setTabOrder(LoopsEdit, WidthIncrementEdit);
+  QWidget::setTabOrder(WidthIncrementEdit, HeightIncrementEdit);
+
+  using swelox::ui::Guarded;
+  connect(ProcessBtn, &QPushButton::clicked, this, Guarded([this] { ProcessBtnClick(); }));
+  connect(HorizontalVerticalLbl, &ClickLabel::clicked, this,
+          Guarded([this] { HorizontalVerticalLblClick(); }));
+}
+
+void TF::FormCreate() { CompareRight = false; }
+
+void TF::SetDirectionCaption(const QString& caption) {
+  HorizontalVerticalLbl->setText(caption);
+  HorizontalVerticalLbl->adjustSize();  // grows or shrinks to the right of its fixed left edge
+}
+
+void TF::HorizontalVerticalLblClick() {
+  SetDirectionCaption(HorizontalVerticalLbl->text() == kRight ? kBelow : kRight);
+  CompareRight = HorizontalVerticalLbl->text() == kRight;
+}
+
+void TF::ProcessFile(const QString& path) {
+  const std::string row = swelox::AnalyseFileRow(
+      QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)},
+      CompareRight ? swelox::Direction::Right : swelox::Direction::Below);
+  AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
+}
+
+void TF::ProcessBtnClick() {
+  const RunInProgress run(*this);
+  Memo1->clear();
+  AppendLine(QString::fromLatin1(swelox::kHeaderLine));
+  if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
+    LoopsEdit->setText(QStringLiteral("0"));
+  }
+  if (!OpenDialog1->ChooseFiles()) return;
+
+  const QStringList files = OpenDialog1->ChosenFiles();
+  const int64_t loops = swelox::ParseInteger(Text(LoopsEdit));
+  const UserInputBlock inputBlock;
+  for (int64_t r = 0; r <= loops; ++r) {
+    for (qsizetype i = 0; i < files.size(); ++i) {
+      const bool showRun = swelox::ParseInteger(Text(LoopsEdit)) > 0;
+      SetProcessCaption(
+          QString::fromStdString(swelox::ProgressCaption(i, files.size(), showRun, r)));
+      ProcessFile(files[i]);
+      HonourCloseRequest();
+    }
+    GrowSize(WidthEdit, WidthIncrementEdit);
+    GrowSize(HighEdit, HeightIncrementEdit);
+    WidthEdit->repaint();
+    HighEdit->repaint();
+    ShowChange();
+  }
+  SetProcessCaption(kProcessCaption);
+}
+
+void TF::GrowSize(QLineEdit* size, QLineEdit* increment) {
+  if (const auto grown = swelox::GrownSizeText(Text(size), Text(increment))) {
+    size->setText(QString::fromStdString(*grown));
+  }
+}
+
+void TF::SetProcessCaption(const QString& caption) {
+  ProcessBtn->setText(caption);
+  ShowChange();
+}
+
+void TF::AppendLine(const QString& line) {
+  QTextCursor cursor = Memo1->textCursor();
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(line + QLatin1Char('\n'));
+  Memo1->setTextCursor(cursor);
+  ShowChange();
+}
+
+// Lets Qt paint what has just changed while the handler goes on; the user's input waits.
+void TF::ShowChange() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+// Between two pictures: a request to close the window, which the window system sends as user
+// input, ends the run here (the window is already closed); any other input is dropped.
+void TF::HonourCloseRequest() {
+  // The X11 event source hands over the input that ShowChange held back only once the event
+  // dispatcher has been woken; nothing else may wake it during a run.
+  QCoreApplication::eventDispatcher()->wakeUp();
+  QCoreApplication::processEvents();
+  if (closeRequested_) throw swelox::SilentAbort();
+}
+
+void TF::closeEvent(QCloseEvent* event) {
+  if (running_) closeRequested_ = true;
+  QWidget::closeEvent(event);
+}

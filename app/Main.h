@@ -1,0 +1,82 @@
+// The main window F: the rectangle settings, the direction toggle, the start button, the results
+// area and the file chooser, with the handlers that analyse the chosen pictures.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace swelox::ui {
+class ClickLabel;
+class FileChooser;
+class FrameShape;
+}  // namespace swelox::ui
+
+// Compare each rectangle with the one to its right (true) or with the one below it (false).
+// Set by the direction toggle; read by the analysis of every picture.
+extern bool CompareRight;
+
+class TF : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TF(QWidget* parent = nullptr);
+  ~TF() override;
+
+  QPushButton* ProcessBtn;
+  QLineEdit* WidthEdit;
+  QLineEdit* HighEdit;
+  QLabel* Label1;
+  QLabel* Label2;
+  QPlainTextEdit* Memo1;
+  QLabel* Label3;
+  swelox::ui::ClickLabel* HorizontalVerticalLbl;
+  std::unique_ptr<swelox::ui::FileChooser> OpenDialog1;
+  QLabel* Label4;
+  QLineEdit* LoopsEdit;
+  QLabel* Label5;
+  QLineEdit* WidthIncrementEdit;
+  QLabel* Label6;
+  QLineEdit* HeightIncrementEdit;
+  swelox::ui::FrameShape* Shape1;
+
+  // Analyses one picture with the sizes and the direction shown now and appends its row.
+  void ProcessFile(const QString& path);
+  // The start button: clears the results, lets the user choose pictures and analyses each of
+  // them once per run, growing the rectangle after every run.
+  void ProcessBtnClick();
+  // The direction toggle: "below" becomes "to right", anything else becomes "below".
+  void HorizontalVerticalLblClick();
+  void FormCreate();
+
+  // A length laid out for a text height of 13 pixels, in pixels of this window's font.
+  int Scaled(int length) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class RunInProgress;
+
+  void CreateControls();
+  void Place(QWidget* control, int left, int top, int width, int height);
+  void PlaceLabel(QLabel* label, int left, int top);
+  void SetDirectionCaption(const QString& caption);
+  void SetProcessCaption(const QString& caption);
+  void AppendLine(const QString& line);
+  void GrowSize(QLineEdit* size, QLineEdit* increment);
+  void ShowChange();
+  void HonourCloseRequest();
+
+  int textHeight_ = 13;
+  bool running_ = false;
+  bool closeRequested_ = false;
+};
+
+// The main window, set as soon as it exists.
+extern TF* F;

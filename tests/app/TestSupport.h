@@ -1,0 +1,70 @@
+// Scripted stand-ins for the file chooser's dialog and the error box, and the sample photos.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/ErrorBox.h"
+#include "app/FileChooser.h"
+
+namespace swelox::test {
+
+// Answers each showing of the dialog with the next scripted answer (a cancel when none is left)
+// and remembers how it was asked.
+class ScriptedFileDialog : public ui::FileDialog {
+ public:
+  struct Log {
+    int calls = 0;
+    QStringList prefills;
+  };
+
+  ScriptedFileDialog(Log& log, std::deque<std::optional<QStringList>> answers,
+                     std::function<void()> whileOpen = nullptr)
+      : log_(log), answers_(std::move(answers)), whileOpen_(std::move(whileOpen)) {}
+
+  std::optional<QStringList> Run(QWidget*, const QString& prefill) override {
+    ++log_.calls;
+    log_.prefills << prefill;
+    if (whileOpen_) whileOpen_();
+    if (answers_.empty() || !answers_.front()) {
+      if (!answers_.empty()) answers_.pop_front();
+      return std::nullopt;
+    }
+    const QStringList answer = *answers_.front();
+    answers_.pop_front();
+    return answer;
+  }
+
+ private:
+  Log& log_;
+  std::deque<std::optional<QStringList>> answers_;
+  std::function<void()> whileOpen_;
+};
+
+// Records the boxes that would have been shown.
+class RecordingErrorBox : public ui::ErrorBox {
+ public:
+  struct Shown {
+    QString caption;
+    QString text;
+  };
+  explicit RecordingErrorBox(std::vector<Shown>& shown) : shown_(shown) {}
+  void Show(const QString& caption, const QString& text) override {
+    shown_.push_back({caption, text});
+  }
+
+ private:
+  std::vector<Shown>& shown_;
+};
+
+// The full path of a photo in examples/.
+QString Example(const char* name);
+
+// The lines of a text whose every line ends with a line break (the last, empty piece dropped).
+QStringList Lines(const QString& text);
+
+}  // namespace swelox::test

@@ -1,0 +1,1010 @@
+// The main window as a user meets it: its controls and texts, the direction toggle, the file
+// chooser, the runs with their captions, rows and growing sizes, the error box, and rows equal to
+// those of swelox-cli for the same settings and files.
+#include <fpu_control.h>
+
+#include <QAbstractTextDocumentLayout>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+#include <QToolTip>
+#include <QtTest>
+#include <cfenv>
+#include <functional>
+#include <map>
+
+#include "analysis/Errors.h"
+#include "analysis/ImageAnalysis.h"
+#include "app/Application.h"
+#include "app/Controls.h"
+#include "app/Main.h"
+#include "app/Placement.h"
+#include "tests/app/TestSupport.h"
+
+using swelox::test::Example;
+using swelox::test::Lines;
+using swelox::test::RecordingErrorBox;
+using swelox::test::ScriptedFileDialog;
+
+namespace {
+
+const QString kHeader = QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic");
+const QString kStart = QStringLiteral("Select set of images and start the analysis");
+const QString kBelow = QStringLiteral("Compare with rectangle below");
+const QString kRight = QStringLiteral("Compare with rectangle to right");
+
+QString Spaces(int n) { return QString(n, QLatin1Char(' ')); }
+
+// Picture sizes of the sample photos, as their files state them.
+const std::map<QString, QSize> kExampleSizes = {
+    {QStringLiteral("by-the-water.jpg"), {1500, 230}},
+    {QStringLiteral("darkest-hour-lake.jpg"), {2560, 380}},
+    {QStringLiteral("evening-glow-lake.jpg"), {2560, 150}},
+    {QStringLiteral("infinite-sea.jpg"), {4096, 1150}},
+    {QStringLiteral("summer-night-lake.jpg"), {2560, 280}},
+};
+
+QStringList Columns(const QString& row) { return row.split(QLatin1Char('\t')); }
+
+// Calls `act` with the modal widget of type T as soon as one shows.
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      act(modal);
+    }
+  });
+  timer->start();
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TF> window_;
+  std::vector<RecordingErrorBox::Shown> shown_;
+  ScriptedFileDialog::Log chooser_;
+  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
+  QTemporaryDir temp_;
+
+  void Script(std::deque<std::optional<QStringList>> answers,
+              std::function<void()> whileOpen = nullptr) {
+    window_->OpenDialog1->SetDialog(
+        std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers), std::move(whileOpen)));
+  }
+
+  void Click() { QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton); }
+
+  void SetFields(const QString& width, const QString& height, const QString& loops,
+                 const QString& widthIncrement, const QString& heightIncrement) {
+    window_->WidthEdit->setText(width);
+    window_->HighEdit->setText(height);
+    window_->LoopsEdit->setText(loops);
+    window_->WidthIncrementEdit->setText(widthIncrement);
+    window_->HeightIncrementEdit->setText(heightIncrement);
+  }
+
+  // The rows under the header, which must come first and only once.
+  QStringList Rows() {
+    QStringList lines = Lines(window_->Memo1->toPlainText());
+    if (lines.isEmpty() || lines.front() != kHeader) {
+      QTest::qFail("the results do not start with the header line", __FILE__, __LINE__);
+      return {};
+    }
+    lines.pop_front();
+    if (lines.contains(kHeader)) QTest::qFail("a second header line", __FILE__, __LINE__);
+    return lines;
+  }
+
+  QPoint Centre(QWidget* control) {
+    return control->mapTo(window_.get(), control->rect().center());
+  }
+
+  QString TempFile(const QString& name, const QByteArray& content) {
+    const QString path = temp_.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return {};
+    return path;
+  }
+
+  // The engine's own message for a picture it cannot analyse, as the box must show it.
+  static QString PhotoMessage(const QString& path) {
+    try {
+      swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(), {"15", "12"},
+                             swelox::Direction::Below);
+    } catch (const swelox::Error& e) {
+      return QString::fromStdString(swelox::WithFullStop(e.what()));
+    }
+    return QStringLiteral("(no error)");
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(temp_.isValid());
+    programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
+  }
+  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
+
+  void init() {
+    shown_.clear();
+    chooser_ = {};
+    window_ = std::make_unique<TF>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanup() { window_.reset(); }
+
+  void startsWithItsCaptionsAndDefaults() {
+    QCOMPARE(F, window_.get());
+    QVERIFY(!CompareRight);
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Swelox"));
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Swelox v1.0 digital image visual noise analyzer"));
+
+    const std::pair<QString, QString> texts[] = {
+        {window_->ProcessBtn->text(), kStart},
+        {window_->Label1->text(), QStringLiteral("Height")},
+        {window_->Label2->text(), QStringLiteral("Width")},
+        {window_->Label3->text(),
+         QStringLiteral("Set the height and width of the rectangles to be compared.  Successive "
+                        "rectangles across or down the image will be compared to proudce a simple "
+                        "mean absolute diference in brightness and the RMS value of the "
+                        "differences.")},
+        {window_->HorizontalVerticalLbl->text(), kBelow},
+        {window_->Label4->text(), "Run" + Spaces(12) + "repeats with larger comparison rectangles"},
+        {window_->Label5->text(), "Add" + Spaces(12) + "% to rectangle width"},
+        {window_->Label6->text(), "Add" + Spaces(12) + "% to rectangle height"},
+        {window_->WidthEdit->text(), QStringLiteral("15")},
+        {window_->HighEdit->text(), QStringLiteral("12")},
+        {window_->LoopsEdit->text(), QStringLiteral("0")},
+        {window_->WidthIncrementEdit->text(), QStringLiteral("100")},
+        {window_->HeightIncrementEdit->text(), QStringLiteral("100")},
+    };
+    for (const auto& [actual, expected] : texts) QCOMPARE(actual, expected);
+
+    // The help text, line by line: leading spaces, text, trailing spaces.
+    const std::tuple<int, const char*, int> help[] = {
+        {0, "", 0},
+        {4, "Take photos at intervals of the view of the sea that you want to analyse.", 0},
+        {4,
+         "Give them date/time names so they're easy to identify and sort in order   'Location YY "
+         "MM dd hh mm.jpg'",
+         0},
+        {4, "", 0},
+        {4, "Crop them to the required area - the area from which the bulk of your sightings come.",
+         0},
+        {4, "Put them all in one directory.", 0},
+        {0, "", 0},
+        {4, "Change the height or width of the analysis rectangle if you wish.", 2},
+        {4,
+         "The size and proportion of a typical view of a cetacean is the preferred comparison "
+         "rectangle, or maybe something a bit lower and wider.",
+         0},
+        {4, "", 0},
+        {3,
+         "The next process will get the mean brightness of one such rectangle and compare it with "
+         "the one to the right of it, or the one below it,",
+         1},
+        {3, "depending on:", 0},
+        {6,
+         "Set the number of repeats and the values controlling the change in size (or shape) on "
+         "successive runs.",
+         0},
+        {4,
+         "Set 'compare with rectangle below' to 'compare with rectangle to right' if you wish, by "
+         "clicking on the text.",
+         0},
+        {0, "", 0},
+        {4, "Click 'Select set of images....' and a row of values will slowly appear in this box.",
+         0},
+        {4, "Right-click in the results area and choose 'select all' then 'copy'", 0},
+        {4, "Paste them into a spreadsheet.", 0},
+        {0, "", 0},
+        {3, "The meanDiff and RMS values represent the visual noise level.", 2},
+        {3, "nDiffs is how many rectangles were compared.", 0},
+        {0, "", 0},
+        {0, "", 0},
+    };
+    const QString memo = window_->Memo1->toPlainText();
+    QVERIFY(memo.endsWith(QLatin1Char('\n')));
+    const QStringList lines = Lines(memo);
+    QCOMPARE(lines.size(), 24);
+    for (size_t i = 0; i < std::size(help); ++i) {
+      const auto& [lead, text, trail] = help[i];
+      QCOMPARE(lines[int(i)], Spaces(lead) + QString::fromLatin1(text) + Spaces(trail));
+    }
+    static const QRegularExpression contact(
+        QStringLiteral("^   Email:   [^ @]+@[^ @]+\\.[a-z]+ with comments / problems / ideas\\.$"));
+    QVERIFY2(contact.match(lines[23]).hasMatch(), qPrintable(lines[23]));
+  }
+
+  void placesControlsAsLaidOut() {
+    TF& w = *window_;
+    QCOMPARE(w.font().pointSize(), 8);
+    QCOMPARE(w.Scaled(13), QFontMetrics(w.font()).height());
+    QCOMPARE(w.size(), QSize(w.Scaled(767), w.Scaled(520)));
+
+    struct Box {
+      QWidget* control;
+      int left, top, width, height;
+    };
+    const Box boxes[] = {
+        {w.Shape1, 472, 2, 265, 130},
+        {w.ProcessBtn, 8, 106, 457, 24},
+        {w.WidthEdit, 513, 10, 41, 21},
+        {w.HighEdit, 630, 10, 41, 21},
+        {w.Memo1, 8, 136, 737, 342},
+        {w.LoopsEdit, 502, 34, 30, 21},
+        {w.WidthIncrementEdit, 502, 58, 30, 21},
+        {w.HeightIncrementEdit, 502, 82, 30, 21},
+    };
+    for (const Box& b : boxes) {
+      QCOMPARE(b.control->geometry(),
+               QRect(w.Scaled(b.left), w.Scaled(b.top), w.Scaled(b.width), w.Scaled(b.height)));
+    }
+
+    // Labels keep their corner and size themselves to their caption.
+    const std::tuple<QLabel*, int, int> labels[] = {
+        {w.Label1, 593, 13}, {w.Label2, 481, 12}, {w.HorizontalVerticalLbl, 479, 114},
+        {w.Label4, 480, 36}, {w.Label5, 480, 60}, {w.Label6, 480, 84},
+    };
+    for (const auto& [label, left, top] : labels) {
+      QCOMPARE(label->pos(), QPoint(w.Scaled(left), w.Scaled(top)));
+      QCOMPARE(label->size(), label->sizeHint());
+    }
+    // Label3 keeps its width and wraps onto as many lines as it needs.
+    QCOMPARE(w.Label3->pos(), QPoint(w.Scaled(11), w.Scaled(10)));
+    QCOMPARE(w.Label3->width(), w.Scaled(393));
+    QVERIFY(w.Label3->wordWrap());
+    QCOMPARE(w.Label3->height(), w.Label3->heightForWidth(w.Scaled(393)));
+    QVERIFY(w.Label3->height() >= 2 * QFontMetrics(w.font()).height());
+
+    // Focusable controls lie above every label and the frame.
+    const QObjectList stack = w.children();
+    for (QWidget* label : {static_cast<QWidget*>(w.Shape1), static_cast<QWidget*>(w.Label4),
+                           static_cast<QWidget*>(w.Label5), static_cast<QWidget*>(w.Label6),
+                           static_cast<QWidget*>(w.HorizontalVerticalLbl)}) {
+      for (QWidget* box :
+           {static_cast<QWidget*>(w.LoopsEdit), static_cast<QWidget*>(w.WidthIncrementEdit),
+            static_cast<QWidget*>(w.HeightIncrementEdit)}) {
+        QVERIFY(stack.indexOf(label) < stack.indexOf(box));
+      }
+    }
+    QCOMPARE(stack.indexOf(w.Shape1), 0);
+
+    // The window is button-face coloured; the direction label is drawn in pure blue.
+    QCOMPARE(w.palette().color(QPalette::Window), w.palette().color(QPalette::Button));
+    const QImage label = w.HorizontalVerticalLbl->grab().toImage();
+    int bluePixels = 0;
+    for (int y = 0; y < label.height(); ++y) {
+      for (int x = 0; x < label.width(); ++x) {
+        const QColor c = label.pixelColor(x, y);
+        if (c.blue() > 200 && c.red() < 60 && c.green() < 60) ++bluePixels;
+      }
+    }
+    QVERIFY2(bluePixels > 20, "the direction label is not drawn in blue");
+    QVERIFY(w.HorizontalVerticalLbl->font().pointSize() == 8 &&
+            !w.HorizontalVerticalLbl->font().bold());
+  }
+
+  void opensCentredOnThePrimaryScreen() {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCOMPARE(window_->pos(), swelox::ui::CentredOrigin(screen, window_->size()));
+
+    struct Case {
+      QRect screen;
+      QSize window;
+      QPoint main;
+      QSize dialog;
+      QPoint chooser;
+    };
+    const Case cases[] = {
+        {{0, 0, 1024, 768}, {767, 520}, {128, 124}, {600, 401}, {212, 122}},
+        {{0, 0, 1025, 769}, {767, 520}, {129, 124}, {600, 400}, {212, 123}},
+        {{0, 0, 640, 480}, {767, 520}, {0, 0}, {700, 580}, {-30, -33}},
+        {{0, 0, 700, 900}, {767, 520}, {0, 190}, {700, 600}, {0, 100}},
+        {{1920, 100, 1024, 768}, {767, 520}, {2048, 224}, {600, 400}, {2132, 222}},
+    };
+    for (const Case& c : cases) {
+      QCOMPARE(swelox::ui::CentredOrigin(c.screen, c.window), c.main);
+      QCOMPARE(swelox::ui::ChooserOrigin(c.screen, c.dialog), c.chooser);
+    }
+  }
+
+  void hintsOnlyOnFiveLabels() {
+    TF& w = *window_;
+    const std::map<QWidget*, QString> hints = {
+        {w.Label1, QStringLiteral("height of comparison rectangle")},
+        {w.Label2, QStringLiteral("width of comparison rectangle")},
+        {w.HorizontalVerticalLbl,
+         QStringLiteral("Click to change. Because the sea typically shows horizontal patterns "
+                        "'below' is the usual setting.")},
+        {w.Label4, QStringLiteral("the whole list is re-processed this number of times")},
+        {w.Label5, QStringLiteral("added on successive runs through the list of images")},
+    };
+    for (QWidget* child : w.findChildren<QWidget*>()) {
+      const auto hint = hints.find(child);
+      if (hint == hints.end()) {
+        QVERIFY2(child->toolTip().isEmpty(), qPrintable(child->toolTip()));
+        continue;
+      }
+      QCOMPARE(child->toolTip(), hint->second);
+      QCOMPARE(child->toolTipDuration(), 2500);
+    }
+    QCOMPARE(w.Label1->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, w.Label1), 500);
+  }
+
+  void hintShowsAfterHalfASecondAndHidesAgain() {
+    QWindow* window = window_->windowHandle();
+    QTest::mouseMove(window, QPoint(2, 2));
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseMove(window, Centre(window_->Label2));
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 3000);
+    const qint64 shownAfter = clock.elapsed();
+    QVERIFY2(shownAfter >= 450, qPrintable(QString::number(shownAfter)));
+    QCOMPARE(QToolTip::text(), QStringLiteral("width of comparison rectangle"));
+    clock.restart();
+    QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), 5000);
+    QVERIFY2(clock.elapsed() >= 2300, qPrintable(QString::number(clock.elapsed())));
+  }
+
+  void startButtonHasTheFocusAndTabFollowsTheLayout() {
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
+
+    TF& w = *window_;
+    const QWidget* order[] = {w.WidthEdit, w.HighEdit,           w.Memo1,
+                              w.LoopsEdit, w.WidthIncrementEdit, w.HeightIncrementEdit,
+                              w.ProcessBtn};
+    for (const QWidget* next : order) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), next);
+      if (auto* edit = qobject_cast<const QLineEdit*>(next)) {
+        QCOMPARE(edit->selectedText(), edit->text());  // tabbing in selects the whole text
+      }
+    }
+  }
+
+  void resultsAreaScrollsInsteadOfWrapping() {
+    QPlainTextEdit* memo = window_->Memo1;
+    QVERIFY(!memo->isReadOnly());
+    QVERIFY(memo->tabChangesFocus());
+    QCOMPARE(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    memo->setPlainText(QString(3000, QLatin1Char('x')) + QLatin1Char('\n'));
+    QCoreApplication::processEvents();
+    QCOMPARE(memo->document()->firstBlock().layout()->lineCount(), 1);
+    QVERIFY(memo->horizontalScrollBar()->maximum() > 0);
+  }
+
+  void toggle_data() {
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("one click") << "click" << kRight;
+    QTest::newRow("two clicks") << "click click" << kBelow;
+    QTest::newRow("three clicks") << "click click click" << kRight;
+    QTest::newRow("double click") << "double" << kRight;
+    QTest::newRow("double click after a click") << "click double" << kBelow;
+    QTest::newRow("press, move off, release") << "press-off" << kBelow;
+    QTest::newRow("press elsewhere, release on it") << "press-on" << kBelow;
+    QTest::newRow("right button") << "right" << kBelow;
+  }
+  void toggle() {
+    QFETCH(QString, gesture);
+    QFETCH(QString, caption);
+    QWindow* window = window_->windowHandle();
+    QLabel* label = window_->HorizontalVerticalLbl;
+    const QPoint on = Centre(label);
+    const QPoint off = label->mapTo(window_.get(), QPoint(-10, label->height() / 2));
+    const int left = label->x();
+    const int belowWidth = label->width();
+    for (const QString& step : gesture.split(QLatin1Char(' '))) {
+      if (step == "click") {
+        QTest::mouseClick(window, Qt::LeftButton, {}, on);
+      } else if (step == "double") {
+        QTest::mouseDClick(window, Qt::LeftButton, {}, on);
+      } else if (step == "press-off") {
+        QTest::mousePress(window, Qt::LeftButton, {}, on);
+        QTest::mouseMove(window, off);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, off);
+      } else if (step == "press-on") {
+        QTest::mousePress(window, Qt::LeftButton, {}, off);
+        QTest::mouseMove(window, on);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, on);
+      } else if (step == "right") {
+        QTest::mouseClick(window, Qt::RightButton, {}, on);
+      }
+    }
+    QCOMPARE(label->text(), caption);
+    QCOMPARE(CompareRight, caption == kRight);
+    QCOMPARE(label->x(), left);
+    QCOMPARE(label->size(), label->sizeHint());
+    if (caption == kRight) QVERIFY(label->width() > belowWidth);
+    QVERIFY(shown_.empty());
+  }
+
+  void toggleTurnsAnyOtherCaptionToTheRight() {
+    QLabel* label = window_->HorizontalVerticalLbl;
+    for (const QString& other : {QStringLiteral("compare with rectangle to right"),
+                                 QStringLiteral("Compare with rectangle to right "), QString()}) {
+      label->setText(other);
+      window_->HorizontalVerticalLblClick();
+      QCOMPARE(label->text(), kRight);
+      QVERIFY(CompareRight);
+    }
+    window_->HorizontalVerticalLblClick();
+    QCOMPARE(label->text(), kBelow);
+    QVERIFY(!CompareRight);
+    window_->HorizontalVerticalLbl->setText(kRight);
+    TF again;  // a new window starts comparing below
+    QVERIFY(!CompareRight);
+  }
+
+  void cancelLeavesOnlyTheHeader() {
+    SetFields("15", "12", "5", "0", "0");
+    Script({std::nullopt});
+    Click();
+    QCOMPARE(chooser_.calls, 1);
+    QCOMPARE(window_->Memo1->toPlainText(), kHeader + "\n");
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+    QCOMPARE(window_->LoopsEdit->text(), QStringLiteral("0"));  // set before the chooser opened
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("15"));
+    QVERIFY(window_->OpenDialog1->ChosenFiles().isEmpty());
+    QVERIFY(shown_.empty());
+  }
+
+  void chooserListsTheChosenPathsAndEmptiesOnCancel() {
+    const QStringList three = {Example("summer-night-lake.jpg"), Example("by-the-water.jpg"),
+                               Example("darkest-hour-lake.jpg")};
+    Script({QStringList{Example("by-the-water.jpg")}, three, std::nullopt, std::nullopt});
+    swelox::ui::FileChooser& chooser = *window_->OpenDialog1;
+    QVERIFY(chooser.ChooseFiles());
+    QCOMPARE(chooser.ChosenFiles(), QStringList{Example("by-the-water.jpg")});
+    QVERIFY(chooser.ChooseFiles());
+    QCOMPARE(chooser.ChosenFiles(), three);
+    QVERIFY(!chooser.ChooseFiles());
+    QVERIFY(chooser.ChosenFiles().isEmpty());
+    QVERIFY(!chooser.ChooseFiles());
+    // Pre-filled with the first path of the last successful selection, kept across a cancel.
+    QCOMPARE(chooser_.prefills,
+             (QStringList{QString(), Example("by-the-water.jpg"), three[0], three[0]}));
+  }
+
+  void chooserKeepsTheFloatingPointEnvironment() {
+    const auto precisionAndRounding = [] {
+      fpu_control_t cw;
+      _FPU_GETCW(cw);
+      return std::pair<int, int>(cw & 0x300, std::fegetround());
+    };
+    const auto before = precisionAndRounding();
+    QCOMPARE(before.first, 0x300);  // extended precision
+    QCOMPARE(before.second, FE_TONEAREST);
+    Script({QStringList{Example("by-the-water.jpg")}}, [] {
+      // What a careless dialog or plug-in might leave behind.
+      fpu_control_t cw;
+      _FPU_GETCW(cw);
+      cw = (cw & ~0x300) | _FPU_DOUBLE;
+      _FPU_SETCW(cw);
+      std::fesetround(FE_UPWARD);
+    });
+    QVERIFY(window_->OpenDialog1->ChooseFiles());
+    QCOMPARE(precisionAndRounding(), before);
+  }
+
+  void analysesOneAndThreeFiles_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("one file") << QStringList{"by-the-water.jpg"};
+    QTest::newRow("three files, in the chooser's order")
+        << QStringList{"summer-night-lake.jpg", "by-the-water.jpg", "darkest-hour-lake.jpg"};
+  }
+  void analysesOneAndThreeFiles() {
+    QFETCH(QStringList, names);
+    QStringList paths;
+    for (const QString& name : names) paths << Example(name.toUtf8().constData());
+    Script({paths});
+    Click();
+    QVERIFY(shown_.empty());
+    const QStringList rows = Rows();
+    QCOMPARE(rows.size(), names.size());
+    for (int i = 0; i < rows.size(); ++i) {
+      const QStringList columns = Columns(rows[i]);
+      QCOMPARE(columns.size(), 8);
+      const QSize size = kExampleSizes.at(names[i]);
+      QCOMPARE(columns.mid(0, 4), (QStringList{QString::number(size.width() - 2),
+                                               QString::number(size.height() - 2), "15", "12"}));
+      QCOMPARE(columns[7], names[i]);
+      QVERIFY(columns[6].toInt() > 0);
+    }
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("30"));
+    QCOMPARE(window_->HighEdit->text(), QStringLiteral("24"));
+  }
+
+  void runs_data() {
+    QTest::addColumn<QString>("loops");
+    QTest::addColumn<QString>("widthIncrement");
+    QTest::addColumn<QString>("heightIncrement");
+    QTest::addColumn<QString>("loopsAfter");
+    QTest::addColumn<QList<QSize>>("sizes");  // of each run, then the sizes shown at the end
+    QTest::addColumn<bool>("runInCaption");
+    QTest::newRow("two repeats") << "2"
+                                 << "100"
+                                 << "100"
+                                 << "2" << QList<QSize>{{15, 12}, {30, 24}, {60, 48}, {120, 96}}
+                                 << true;
+    QTest::newRow("no repeats") << "0"
+                                << "100"
+                                << "100"
+                                << "0" << QList<QSize>{{15, 12}, {30, 24}} << false;
+    QTest::newRow("both increments \"0\" allow one run only")
+        << "3"
+        << "0"
+        << "0"
+        << "0" << QList<QSize>{{15, 12}, {15, 12}} << false;
+    QTest::newRow("one increment \"0\"")
+        << "2"
+        << "0"
+        << "50"
+        << "2" << QList<QSize>{{15, 12}, {15, 18}, {15, 27}, {15, 40}} << true;
+    QTest::newRow("\" 0\" is not \"0\"")
+        << "1"
+        << " 0"
+        << "0"
+        << "1" << QList<QSize>{{15, 12}, {15, 12}, {15, 12}} << true;
+    QTest::newRow("negative repeats: no run") << "-1"
+                                              << "100"
+                                              << "100"
+                                              << "-1" << QList<QSize>{{15, 12}} << false;
+  }
+  void runs() {
+    QFETCH(QString, loops);
+    QFETCH(QString, widthIncrement);
+    QFETCH(QString, heightIncrement);
+    QFETCH(QString, loopsAfter);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(bool, runInCaption);
+    const QStringList names = {"summer-night-lake.jpg", "by-the-water.jpg",
+                               "evening-glow-lake.jpg"};
+    QStringList paths;
+    for (const QString& name : names) paths << Example(name.toUtf8().constData());
+    SetFields("15", "12", loops, widthIncrement, heightIncrement);
+    Script({paths});
+
+    // What the window shows whenever a row arrives.
+    QStringList captions, shownSizes;
+    connect(window_->Memo1, &QPlainTextEdit::blockCountChanged, window_.get(), [&](int blocks) {
+      if (blocks < 3) return;  // the clear and the header
+      captions << window_->ProcessBtn->text();
+      shownSizes << window_->WidthEdit->text() + "x" + window_->HighEdit->text();
+    });
+    Click();
+    QVERIFY(shown_.empty());
+    QCOMPARE(chooser_.calls, 1);
+    QCOMPARE(window_->LoopsEdit->text(), loopsAfter);
+
+    const int runs = int(sizes.size()) - 1;
+    const QStringList rows = Rows();
+    QCOMPARE(rows.size(), runs * 3);
+    QStringList expectedCaptions;
+    for (int r = 0; r < runs; ++r) {
+      for (int i = 0; i < 3; ++i) {
+        const QStringList columns = Columns(rows[r * 3 + i]);
+        QCOMPARE(columns[2], QString::number(sizes[r].width()));
+        QCOMPARE(columns[3], QString::number(sizes[r].height()));
+        QCOMPARE(columns[7], names[i]);
+        QCOMPARE(shownSizes[r * 3 + i], columns[2] + "x" + columns[3]);
+        expectedCaptions << QStringLiteral("%1 of 3").arg(i + 1) +
+                                (runInCaption ? QStringLiteral("   Run%1").arg(r + 1) : QString());
+      }
+    }
+    QCOMPARE(captions, expectedCaptions);
+    if (runs == 3 && runInCaption) {
+      QCOMPARE(captions.front(), QStringLiteral("1 of 3   Run1"));
+      QCOMPARE(captions.back(), QStringLiteral("3 of 3   Run3"));
+    }
+    QCOMPARE(window_->WidthEdit->text(), QString::number(sizes.back().width()));
+    QCOMPARE(window_->HighEdit->text(), QString::number(sizes.back().height()));
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+  }
+
+  void growth_data() {
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("percent");
+    QTest::addColumn<QString>("grown");
+    QTest::newRow("15 +50%") << "15"
+                             << "50"
+                             << "22";
+    QTest::newRow("45 +50%") << "45"
+                             << "50"
+                             << "68";
+    QTest::newRow("7 +50%") << "7"
+                            << "50"
+                            << "10";
+    QTest::newRow("14 +25%") << "14"
+                             << "25"
+                             << "18";
+    QTest::newRow("10 +25%") << "10"
+                             << "25"
+                             << "12";
+    QTest::newRow("15 +100%") << "15"
+                              << "100"
+                              << "30";
+    QTest::newRow("hexadecimal $F +50%") << "$F"
+                                         << "50"
+                                         << "22";
+    QTest::newRow("no increment") << "15"
+                                  << "0"
+                                  << "15";
+    QTest::newRow("negative increment") << "$F"
+                                        << "-20"
+                                        << "$F";
+  }
+  void growth() {
+    QFETCH(QString, size);
+    QFETCH(QString, percent);
+    QFETCH(QString, grown);
+    SetFields(size, size, "0", percent, percent);
+    Script({QStringList{Example("by-the-water.jpg")}});
+    Click();
+    QVERIFY(shown_.empty());
+    QCOMPARE(Rows().size(), 1);
+    QCOMPARE(window_->WidthEdit->text(), grown);
+    QCOMPARE(window_->HighEdit->text(), grown);
+  }
+
+  void errors_data() {
+    QTest::addColumn<QStringList>("fields");  // width, height, loops, both increments
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("message");  // "photo:" + the file whose own error shows
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("sizesAfter");
+
+    const QStringList two = {"A", "B"};
+    QTest::newRow("width not a number") << QStringList{"abc", "12", "0", "100", "100"} << two
+                                        << "'abc' is not a valid integer value." << 0 << "1 of 2"
+                                        << "abcx12";
+    QTest::newRow("height with a trailing space")
+        << QStringList{"15", "12 ", "0", "100", "100"} << two
+        << "'12 ' is not a valid integer value." << 0 << "1 of 2"
+        << "15x12 ";
+    QTest::newRow("empty width") << QStringList{"", "12", "0", "100", "100"} << two
+                                 << "'' is not a valid integer value." << 0 << "1 of 2"
+                                 << "x12";
+    QTest::newRow("repeats not a number, after the chooser")
+        << QStringList{"15", "12", "two", "100", "100"} << two
+        << "'two' is not a valid integer value." << 0 << kStart << "15x12";
+    QTest::newRow("width increment not a number, after the first run")
+        << QStringList{"15", "12", "1", "abc", "100"} << two
+        << "'abc' is not a valid integer value." << 2 << "2 of 2   Run1"
+        << "15x12";
+    QTest::newRow("height increment not a number, after the width grew")
+        << QStringList{"15", "12", "1", "100", "x"} << two << "'x' is not a valid integer value."
+        << 2 << "2 of 2   Run1"
+        << "30x12";
+    QTest::newRow("increment overflow") << QStringList{"15", "12", "0", "2147483647", "100"} << two
+                                        << "Integer overflow." << 2 << "2 of 2"
+                                        << "15x12";
+    QTest::newRow("rectangle area overflow") << QStringList{"65536", "65536", "0", "100", "100"}
+                                             << two << "Integer overflow." << 0 << "1 of 2"
+                                             << "65536x65536";
+    QTest::newRow("zero width") << QStringList{"0", "12", "0", "100", "100"} << two
+                                << "Division by zero." << 0 << "1 of 2"
+                                << "0x12";
+    QTest::newRow("not a photo, second of three")
+        << QStringList{"15", "12", "0", "100", "100"} << QStringList{"A", "bad", "B"} << "photo:bad"
+        << 1 << "2 of 3"
+        << "15x12";
+    QTest::newRow("missing photo in the second run")
+        << QStringList{"15", "12", "1", "100", "100"} << QStringList{"A", "vanishing"}
+        << "photo:vanishing" << 3 << "2 of 2   Run2"
+        << "30x24";
+    QTest::newRow("bad photo reported before a bad width")
+        << QStringList{"abc", "12", "0", "100", "100"} << QStringList{"bad"} << "photo:bad" << 0
+        << "1 of 1"
+        << "abcx12";
+  }
+  void errors() {
+    QFETCH(QStringList, fields);
+    QFETCH(QStringList, files);
+    QFETCH(QString, message);
+    QFETCH(int, rows);
+    QFETCH(QString, caption);
+    QFETCH(QString, sizesAfter);
+
+    const QString vanishing = temp_.filePath("vanishing.jpg");
+    QFile::remove(vanishing);
+    QVERIFY(QFile::copy(Example("by-the-water.jpg"), vanishing));
+    const std::map<QString, QString> paths = {
+        {"A", Example("by-the-water.jpg")},
+        {"B", Example("evening-glow-lake.jpg")},
+        {"bad", TempFile("not-a-photo.jpg", "These are words, not a JPEG picture.\n")},
+        {"vanishing", vanishing},
+    };
+    QStringList chosen;
+    for (const QString& f : files) chosen << paths.at(f);
+    SetFields(fields[0], fields[1], fields[2], fields[3], fields[4]);
+    // The second photo disappears after the first run has read it.
+    connect(window_->Memo1, &QPlainTextEdit::blockCountChanged, window_.get(), [&](int blocks) {
+      if (blocks == 4) QFile::remove(vanishing);
+    });
+    Script({chosen});
+    Click();
+    QCOMPARE(chooser_.calls, 1);
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(shown_[0].caption, QStringLiteral("Swelox"));
+    if (message.startsWith("photo:")) {
+      const QString path = paths.at(message.mid(6));
+      QCOMPARE(shown_[0].text, PhotoMessage(path));
+      if (message.endsWith("vanishing")) {
+        QCOMPARE(shown_[0].text, "Cannot open file \"" + path + "\". No such file or directory.");
+      }
+    } else {
+      QCOMPARE(shown_[0].text, message);
+    }
+    QCOMPARE(Rows().size(), rows);
+    QCOMPARE(window_->ProcessBtn->text(), caption);
+    QCOMPARE(window_->WidthEdit->text() + "x" + window_->HighEdit->text(), sizesAfter);
+  }
+
+  void windowGoesOnAfterAnError() {
+    SetFields("abc", "12", "0", "100", "100");
+    Script({QStringList{Example("by-the-water.jpg")}, QStringList{Example("by-the-water.jpg")}});
+    Click();
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(window_->ProcessBtn->text(), QStringLiteral("1 of 1"));
+    window_->WidthEdit->setText("15");
+    Click();
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(Rows().size(), 1);
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("30"));
+  }
+
+  void processFileReadsTheFieldsAndNamesThePicture() {
+    // Pictures of known sizes, drawn here.
+    QImage stripes(100, 80, QImage::Format_RGB32);
+    for (int y = 0; y < stripes.height(); ++y) {
+      for (int x = 0; x < stripes.width(); ++x) {
+        stripes.setPixelColor(x, y,
+                              ((x / 7 + y / 5) % 2) ? QColor(230, 240, 250) : QColor(10, 40, 90));
+      }
+    }
+    const QString big = temp_.filePath("stripes 100x80.jpg");
+    QVERIFY(stripes.save(big, "JPEG", 95));
+    const QString small = temp_.filePath("tiny.jpg");
+    QVERIFY(stripes.copy(0, 0, 10, 10).save(small, "JPEG", 95));
+    // A name that is not ASCII reaches the file system as its own bytes.
+    const QString coast = temp_.filePath(QStringLiteral("Küste 24 05 01 ß.jpg"));
+    QVERIFY(QFile::copy(Example("by-the-water.jpg"), coast));
+
+    window_->Memo1->clear();
+    window_->ProcessFile(big);
+    window_->WidthEdit->setText("20");
+    window_->ProcessFile(big);
+    window_->ProcessFile(small);
+    window_->WidthEdit->setText("15");
+    window_->ProcessFile(coast);
+    window_->ProcessFile(Example("by-the-water.jpg"));
+    const QStringList lines = Lines(window_->Memo1->toPlainText());
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(Columns(lines[0]).mid(0, 4), (QStringList{"98", "78", "15", "12"}));
+    QCOMPARE(Columns(lines[0]).back(), QStringLiteral("stripes 100x80.jpg"));
+    QCOMPARE(Columns(lines[1]).mid(0, 4), (QStringList{"98", "78", "20", "12"}));
+    QVERIFY(Columns(lines[0])[6] != Columns(lines[1])[6]);  // fewer rectangles across
+    QCOMPARE(lines[2], QStringLiteral("8\t8\t20\t12\t0\t0\t0\ttiny.jpg"));
+    QCOMPARE(Columns(lines[3]).back(), QStringLiteral("Küste 24 05 01 ß.jpg"));
+    QCOMPARE(Columns(lines[3]).mid(0, 7), Columns(lines[4]).mid(0, 7));
+  }
+
+  void inputDuringARunIsDropped() {
+    const QStringList paths = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
+                               Example("summer-night-lake.jpg")};
+    Script({paths, paths});
+    QWindow* window = window_->windowHandle();
+    bool clicked = false;
+    connect(window_->Memo1, &QPlainTextEdit::blockCountChanged, window_.get(), [&](int blocks) {
+      if (blocks != 3 || clicked) return;
+      clicked = true;  // after the first row: try the toggle, the start button and typing
+      QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->HorizontalVerticalLbl));
+      QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->ProcessBtn));
+      QTest::keyClick(window, Qt::Key_9);
+    });
+    Click();
+    QVERIFY(clicked);
+    QVERIFY(shown_.empty());
+    QCOMPARE(chooser_.calls, 1);
+    QCOMPARE(window_->HorizontalVerticalLbl->text(), kBelow);
+    QVERIFY(!CompareRight);
+    QCOMPARE(Rows().size(), 3);
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("30"));
+    // After the run the window answers again.
+    QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->HorizontalVerticalLbl));
+    QVERIFY(CompareRight);
+  }
+
+  void resultsEqualTheBatchTool_data() {
+    QTest::addColumn<QStringList>("fields");  // width, height, repeats, increments
+    QTest::addColumn<bool>("right");
+    QTest::newRow("defaults") << QStringList{"15", "12", "0", "100", "100"} << false;
+    QTest::newRow("to the right, repeats, uneven growth")
+        << QStringList{"20", "9", "2", "50", "25"} << true;
+    QTest::newRow("hexadecimal and signed text, one increment 0")
+        << QStringList{"  $10", "+7", "1", "0", "50"} << false;
+    QTest::newRow("no growth allows one run") << QStringList{"15", "12", "3", "0", "0"} << true;
+    QTest::newRow("no run at all") << QStringList{"15", "12", "-1", "100", "100"} << false;
+  }
+  void resultsEqualTheBatchTool() {
+    QFETCH(QStringList, fields);
+    QFETCH(bool, right);
+    QStringList paths;
+    for (auto it = kExampleSizes.rbegin(); it != kExampleSizes.rend(); ++it) {
+      paths << Example(it->first.toUtf8().constData());
+    }
+    SetFields(fields[0], fields[1], fields[2], fields[3], fields[4]);
+    if (right) QTest::mouseClick(window_->HorizontalVerticalLbl, Qt::LeftButton);
+    QCOMPARE(CompareRight, right);
+    Script({paths});
+    Click();
+    QVERIFY(shown_.empty());
+
+    QStringList arguments = {"--width=" + fields[0], "--height=" + fields[1],
+                             "--repeats=" + fields[2], "--width-increment=" + fields[3],
+                             "--height-increment=" + fields[4]};
+    if (right) arguments << "--right";
+    arguments << "--" << paths;
+    QProcess cli;
+    cli.start(QStringLiteral(SWELOX_CLI), arguments);
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QString printed = QString::fromUtf8(cli.readAllStandardOutput());
+    QCOMPARE(window_->Memo1->toPlainText(), printed);
+    QVERIFY(printed.count(QLatin1Char('\n')) >= 1);
+  }
+
+  void errorBoxShowsTheMessageWithItsFullStop_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");  // null: nothing shown
+    QTest::newRow("engine error") << 0 << "Integer overflow.";
+    QTest::newRow("ends in a full stop already") << 1 << "Cannot open file \"/x\". Gone.";
+    QTest::newRow("silent abort") << 2 << QString();
+    QTest::newRow("out of memory") << 3 << "Out of memory.";
+    QTest::newRow("anything else") << 4 << "Unknown error.";
+  }
+  void errorBoxShowsTheMessageWithItsFullStop() {
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    bool finished = false;
+    swelox::ui::RunHandler([&] {
+      switch (kind) {
+        case 0:
+          throw swelox::Error(swelox::kIntegerOverflow);
+        case 1:
+          throw swelox::Error("Cannot open file \"/x\". Gone.");
+        case 2:
+          throw swelox::SilentAbort();
+        case 3:
+          throw std::bad_alloc();
+        default:
+          throw 42;
+      }
+      finished = true;
+    });
+    QVERIFY(!finished);
+    if (text.isNull()) {
+      QVERIFY(shown_.empty());
+      return;
+    }
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(shown_[0].caption, QStringLiteral("Swelox"));
+    QCOMPARE(shown_[0].text, text);
+  }
+
+  void errorInAnEventHandlerReachesTheBox() {
+    class Failing : public QObject {
+     protected:
+      bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw swelox::Error("Range check error");
+        return QObject::event(e);
+      }
+    } failing;
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&failing, &event);
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(shown_[0].text, QStringLiteral("Range check error."));
+  }
+
+  void realErrorBoxIsAStopBoxWithOneButton() {
+    auto recorder = swelox::ui::InstallErrorBox(std::make_unique<swelox::ui::MessageErrorBox>());
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    bool modal = false;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      buttons = box->standardButtons();
+      modal = box->isModal();
+      box->button(QMessageBox::Ok)->click();
+    });
+    window_->WidthEdit->setText("abc");
+    Script({QStringList{Example("by-the-water.jpg")}});
+    Click();
+    swelox::ui::InstallErrorBox(std::move(recorder));
+    QCOMPARE(title, QStringLiteral("Swelox"));
+    QCOMPARE(text, QStringLiteral("'abc' is not a valid integer value."));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(modal);
+    QCOMPARE(window_->ProcessBtn->text(), QStringLiteral("1 of 1"));
+  }
+
+  void realFileChooserPicksSeveralFilesAndRemembersTheFirst() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList paths;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
+      paths << dir.filePath(name);
+      QVERIFY(QFile::copy(Example("by-the-water.jpg"), paths.back()));
+    }
+    swelox::ui::FileChooser chooser(window_.get());  // with the Qt dialog
+
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QPoint position, expectedPosition;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      mode = dialog->fileMode();
+      position = dialog->pos();
+      expectedPosition =
+          swelox::ui::ChooserOrigin(dialog->screen()->geometry(), dialog->frameGeometry().size());
+      dialog->setDirectory(dir.path());
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText("\"a.jpg\" \"b.jpg\" \"c.jpg\"");
+      static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button
+    });
+    QVERIFY(chooser.ChooseFiles());
+    QCOMPARE(mode, QFileDialog::ExistingFiles);
+    QCOMPARE(position, expectedPosition);
+    QCOMPARE(chooser.ChosenFiles(), paths);
+
+    QString directory, selected;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      directory = dialog->directory().absolutePath();
+      selected = dialog->selectedFiles().value(0);
+      dialog->reject();
+    });
+    QVERIFY(!chooser.ChooseFiles());
+    QVERIFY(chooser.ChosenFiles().isEmpty());
+    QCOMPARE(directory, QDir(dir.path()).absolutePath());
+    QCOMPARE(selected, paths[0]);
+  }
+};
+
+int main(int argc, char** argv) {
+  swelox::ui::Application application(argc, argv);
+  WindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"
