@@ -34,7 +34,7 @@ struct MemorySource {
 constexpr size_t kSourceBlock = 4096;
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-enum class Outcome { Done, LibjpegError, Unsupported, Stopped };
+enum class Outcome { Done, LibjpegError, Unsupported, TooManyScans, Stopped };
 
 struct Decompression {
   jpeg_decompress_struct cinfo;
@@ -46,7 +46,19 @@ struct Decompression {
   bool (*rows)(void* context, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
   void* context;
   bool padded;  // colour output as RGBX
+  jpeg_progress_mgr progress;
+  bool tooManyScans;
 };
+
+// Ends decoding from inside libjpeg, as its own errors do, once a file has more scans than
+// kMaxJpegScans: each scan of a progressive file is a pass over the coefficients of the whole
+// picture, so a few bytes a scan could keep a small file decoding for hours.
+void LimitScans(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  if (cinfo->input_scan_number <= kMaxJpegScans) return;
+  static_cast<Decompression*>(cinfo->client_data)->tooManyScans = true;
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
 
 void ErrorExit(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
@@ -118,11 +130,16 @@ Outcome RunDecompression(Decompression* d) {
   d->errors.pub.output_message = OutputMessage;
   d->errors.pub.format_message = FormatMessage;
   d->errors.pub.reset_error_mgr = ResetErrorManager;
-  if (setjmp(d->errors.jump)) return Outcome::LibjpegError;
+  if (setjmp(d->errors.jump)) {
+    return d->tooManyScans ? Outcome::TooManyScans : Outcome::LibjpegError;
+  }
 
   jpeg_create_decompress(cinfo);
   d->created = true;
   cinfo->mem->max_memory_to_use = kLibjpegMemoryLimit;
+  cinfo->client_data = d;
+  d->progress.progress_monitor = LimitScans;
+  cinfo->progress = &d->progress;
 
   cinfo->src = &d->source.pub;
   d->source.pub.init_source = InitSource;
@@ -273,6 +290,9 @@ void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink) {
     case Outcome::Unsupported:
       throw Error("JPEG files with " + std::to_string(d.cinfo.num_components) +
                   " colour components are not supported");
+    case Outcome::TooManyScans:
+      throw Error("JPEG files with more than " + std::to_string(kMaxJpegScans) +
+                  " scans are not supported");
     case Outcome::LibjpegError:
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
       throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));

@@ -28,11 +28,17 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 // Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
-// RGB. Raises "JPEG error #%d" with libjpeg's message code, or "Out of memory".
+// RGB. Raises "JPEG error #%d" with libjpeg's message code, "Out of memory", or the refusals of
+// files with unsupported component counts or too many scans.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink);
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);
 // a picture that needs more fails with libjpeg's backing-store error, code 49.
 inline constexpr long kLibjpegMemoryLimit = 2048L * 1024 * 1024;
+
+// The most scans a file may have (encoders write up to a few dozen); one with more fails with
+// "JPEG files with more than 256 scans are not supported". Every scan of a progressive file is a
+// pass over the whole picture, so without a limit a small crafted file could decode for hours.
+inline constexpr int kMaxJpegScans = 256;
 
 }  // namespace swelox
