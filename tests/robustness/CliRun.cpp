@@ -1,0 +1,93 @@
+// The child process: posix_spawn with its output in files, polled until it ends or its time is up.
+#include "tests/robustness/CliRun.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/TestImages.h"
+
+extern char** environ;
+
+namespace swelox::test {
+
+CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSeconds,
+                 const std::optional<std::string>& input,
+                 const std::optional<std::string>& outputPath) {
+  TempDir scratch;
+  const std::string outPath = outputPath.value_or(scratch.File("out"));
+  const std::string errPath = scratch.File("err");
+  std::string inPath = "/dev/null";
+  if (input) {
+    inPath = scratch.File("in");
+    WriteBytes(inPath, std::vector<uint8_t>(input->begin(), input->end()));
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> texts = {SWELOX_CLI};
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, SWELOX_CLI, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + std::string(SWELOX_CLI));
+
+  CliResult result;
+  int status = 0;
+  struct rusage usage {};
+  for (;;) {
+    const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    if (!result.timedOut && elapsed.count() > deadlineSeconds) {
+      ::kill(pid, SIGKILL);
+      result.timedOut = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.peakRssKb = usage.ru_maxrss;
+  const std::vector<uint8_t> out = outputPath ? std::vector<uint8_t>() : ReadBytes(outPath);
+  const std::vector<uint8_t> err = ReadBytes(errPath);
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace swelox::test

@@ -1,0 +1,30 @@
+// Runs swelox-cli as a child process with exact arguments (no shell), a deadline and a measure of
+// its peak memory, for tests that treat the tool as a user would.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace swelox::test {
+
+struct CliResult {
+  int exitCode = -1;      // -1 when it did not exit normally
+  int signal = 0;         // the signal that ended it, if any
+  bool timedOut = false;  // killed at the deadline
+  std::string out;
+  std::string err;
+  long peakRssKb = 0;
+  double seconds = 0;
+};
+
+// `arguments` exclude the program name. Standard input is `input` when given, else /dev/null;
+// standard output goes to `outputPath` when given (`out` then stays empty).
+CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSeconds = 60,
+                 const std::optional<std::string>& input = std::nullopt,
+                 const std::optional<std::string>& outputPath = std::nullopt);
+
+// The lines of a text, without their "\n".
+std::vector<std::string> Lines(const std::string& text);
+
+}  // namespace swelox::test
