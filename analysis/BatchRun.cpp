@@ -21,11 +21,18 @@ struct RunGroup {
 
 // Analyses the files of one group on worker threads. A file's outcomes become available as soon
 // as it is done; files not yet started are skipped once an earlier file has failed in the
-// group's first run, since nothing after that failure is ever shown.
+// group's first run, since nothing after that failure is ever shown. With a single run the
+// workers keep only a few files ahead of the output and each file's outcomes are dropped once
+// shown, so memory does not grow with the number of files; with several runs every file's rows
+// must wait for the first run over all files.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
-      : options_(options), group_(group), results_(options.files.size()) {
+      : options_(options),
+        group_(group),
+        results_(options.files.size()),
+        lookahead_(group.sizes.size() == 1 ? static_cast<size_t>(std::max(8, 4 * options.jobs))
+                                           : options.files.size()) {
     const int workers = std::max(1, std::min<int>(options.jobs, options.files.size()));
     for (int k = 0; k < workers; ++k) threads_.emplace_back([this] { Work(); });
   }
@@ -34,6 +41,7 @@ class GroupAnalysis {
       std::lock_guard lock(mutex_);
       limit_ = -1;
     }
+    ready_.notify_all();
     for (auto& t : threads_) t.join();
   }
 
@@ -41,6 +49,16 @@ class GroupAnalysis {
     std::unique_lock lock(mutex_);
     ready_.wait(lock, [&] { return results_[file].has_value(); });
     return *results_[file];
+  }
+
+  // The outcomes of files up to `file` have all been shown.
+  void Release(size_t file) {
+    {
+      std::lock_guard lock(mutex_);
+      results_[file].reset();
+      released_ = file + 1;
+    }
+    ready_.notify_all();
   }
 
  private:
@@ -52,8 +70,12 @@ class GroupAnalysis {
     for (;;) {
       size_t file;
       {
-        std::lock_guard lock(mutex_);
-        if (next_ >= results_.size() || static_cast<int64_t>(next_) > limit_) return;
+        std::unique_lock lock(mutex_);
+        auto finished = [&] {
+          return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_;
+        };
+        ready_.wait(lock, [&] { return finished() || next_ < released_ + lookahead_; });
+        if (finished()) return;
         file = next_++;
       }
       std::vector<RowOutcome> outcomes =
@@ -72,6 +94,8 @@ class GroupAnalysis {
   std::vector<std::optional<std::vector<RowOutcome>>> results_;
   size_t next_ = 0;
   int64_t limit_ = INT64_MAX;
+  size_t released_ = 0;
+  const size_t lookahead_;
   std::vector<std::thread> threads_;
 };
 
@@ -118,6 +142,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
             result.fatal = outcome.error;
             return result;
           }
+          if (k + 1 == group.sizes.size()) analysis.Release(file);
         }
       }
       if (group.growthError) {
