@@ -1,7 +1,9 @@
 // swelox-cli: the window's results text for a list of JPEG files, from a shell.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -47,11 +49,17 @@ class ConsoleListener : public swelox::BatchListener {
   ConsoleListener() : showProgress_(::isatty(STDERR_FILENO) == 1) {}
   ~ConsoleListener() override { ClearProgress(); }
 
+  // A row that cannot be written (a full disk, a closed pipe) is remembered, so that the run
+  // does not end as if every row had been delivered.
   void Line(const std::string& line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    if (writeError_ != 0) return;
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+        std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
+      writeError_ = errno != 0 ? errno : EIO;
+    }
   }
+  int writeError() const { return writeError_; }
   void Progress(const std::string& caption) override {
     if (!showProgress_) return;
     std::fprintf(stderr, "\r%s\033[K", caption.c_str());
@@ -71,6 +79,7 @@ class ConsoleListener : public swelox::BatchListener {
  private:
   bool showProgress_;
   bool progressShown_ = false;
+  int writeError_ = 0;
 };
 
 void ReadFileList(const std::string& source, std::vector<std::string>& files) {
@@ -184,9 +193,15 @@ int main(int argc, char** argv) {
   ConsoleListener listener;
   const swelox::BatchResult result = swelox::RunBatch(options, listener);
   listener.ClearProgress();
+  int status = result.anyFileFailed ? 1 : 0;
   if (result.fatal) {
     std::fprintf(stderr, "%s: %s\n", kProgram, swelox::WithFullStop(result.fatal->what()).c_str());
-    return 1;
+    status = 1;
   }
-  return result.anyFileFailed ? 1 : 0;
+  if (listener.writeError() != 0) {
+    std::fprintf(stderr, "%s: cannot write the results: %s.\n", kProgram,
+                 std::strerror(listener.writeError()));
+    status = 1;
+  }
+  return status;
 }
