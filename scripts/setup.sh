@@ -9,7 +9,7 @@ swelox_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb x11-apps x11-utils xauth imagemagick libx11-dev
-  time
+  time hyperfine imagemagick netpbm libjpeg-turbo-progs
 )
 
 swelox_install_missing() {
