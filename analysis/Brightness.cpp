@@ -94,6 +94,7 @@ __attribute__((target("avx2"))) void AddRgbxRowAvx2(const uint8_t* pixels, int32
   const __m256i thousand = _mm256_set1_epi32(1000);
   const __m256 thousandth = _mm256_set1_ps(0.001f);
   const __m256 margin = _mm256_set1_ps(0.0005f);
+  const TieTable& table = Ties();
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
     const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 4 * k));
@@ -109,7 +110,6 @@ __attribute__((target("avx2"))) void AddRgbxRowAvx2(const uint8_t* pixels, int32
     const int ties = _mm256_movemask_ps(
         _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_mullo_epi32(q, thousand), n)));
     if (ties != 0) {
-      const TieTable& table = Ties();
       for (int lane = 0; lane < 8; ++lane) {
         if (ties & (1 << lane)) totals[k + lane] -= TieCorrection(table, pixels + 4 * (k + lane));
       }
