@@ -3,11 +3,13 @@
 #include "analysis/BatchRun.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "analysis/IntegerText.h"
+#include "analysis/ImageAnalysis.h"
+#include "core/IntegerText.h"
 
 namespace swelox {
 namespace {
@@ -16,6 +18,7 @@ namespace {
 struct RunGroup {
   int64_t firstRun = 0;
   std::vector<RectangleTexts> sizes;
+  std::vector<RectangleTexts> grownSizes;  // after each run's growth step
   std::optional<Error> growthError;
 };
 
@@ -45,10 +48,15 @@ class GroupAnalysis {
     for (auto& t : threads_) t.join();
   }
 
-  const std::vector<RowOutcome>& Wait(size_t file) {
+  // The outcomes of `file`, or nullptr when the batch was stopped first.
+  const std::vector<RowOutcome>* Wait(size_t file) {
     std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return results_[file].has_value(); });
-    return *results_[file];
+    // A stop request comes from outside without a notification, so it is polled.
+    while (!ready_.wait_for(lock, std::chrono::milliseconds(20),
+                            [&] { return results_[file].has_value() || Stopped(); })) {
+    }
+    if (!results_[file]) return nullptr;
+    return &*results_[file];
   }
 
   // The outcomes of files up to `file` have all been shown.
@@ -62,6 +70,8 @@ class GroupAnalysis {
   }
 
  private:
+  bool Stopped() const { return options_.stop != nullptr && options_.stop->load(); }
+
   bool Ends(const RowOutcome& outcome) const {
     return outcome.error && !(options_.keepGoing && outcome.error->scope() == ErrorScope::File);
   }
@@ -72,7 +82,7 @@ class GroupAnalysis {
       {
         std::unique_lock lock(mutex_);
         auto finished = [&] {
-          return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_;
+          return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || Stopped();
         };
         ready_.wait(lock, [&] { return finished() || next_ < released_ + lookahead_; });
         if (finished()) return;
@@ -124,15 +134,25 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           sizes.Grow();
         } catch (const Error& e) {
           group.growthError = e;
-          break;
         }
+        group.grownSizes.push_back(sizes.Current());
+        if (group.growthError) break;
       }
 
       GroupAnalysis analysis(options, group);
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
+          if (options.stop != nullptr && options.stop->load()) {
+            result.stopped = true;
+            return result;
+          }
           listener.Progress(ProgressCaption(file, fileCount, showRun, group.firstRun + k));
-          const RowOutcome& outcome = analysis.Wait(file)[k];
+          const std::vector<RowOutcome>* outcomes = analysis.Wait(file);
+          if (outcomes == nullptr) {
+            result.stopped = true;
+            return result;
+          }
+          const RowOutcome& outcome = (*outcomes)[k];
           if (!outcome.error) {
             listener.Line(outcome.row);
           } else if (options.keepGoing && outcome.error->scope() == ErrorScope::File) {
@@ -144,6 +164,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           }
           if (k + 1 == group.sizes.size()) analysis.Release(file);
         }
+        listener.SizesGrown(group.grownSizes[k]);
       }
       if (group.growthError) {
         result.fatal = group.growthError;

@@ -3,12 +3,13 @@
 // if every run had decoded every file again, one after the other.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "analysis/Errors.h"
 #include "analysis/RunPlan.h"
+#include "core/Errors.h"
 
 namespace swelox {
 
@@ -21,6 +22,10 @@ class BatchListener {
   virtual void Progress(const std::string& caption) = 0;
   // With keep-going, a file whose analysis failed and was skipped.
   virtual void FileFailed(const std::string& path, const Error& error) = 0;
+  // After the last row of a run (or its last skipped file): the rectangle sizes as the growth
+  // step left them, just when the window would write them into its size fields. When the growth
+  // fails after the width has grown, this still comes, with the grown width, before the error.
+  virtual void SizesGrown(const RectangleTexts& /*sizes*/) {}
 };
 
 struct BatchOptions {
@@ -30,11 +35,15 @@ struct BatchOptions {
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.
   int runsPerDecode = 32;
+  // When it turns true (from any thread), no further file is started and RunBatch returns soon
+  // after, with `stopped` set; nothing more reaches the listener.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 struct BatchResult {
   std::optional<Error> fatal;  // the error that ended the runs
   bool anyFileFailed = false;
+  bool stopped = false;  // ended early by BatchOptions::stop
 };
 
 BatchResult RunBatch(const BatchOptions& options, BatchListener& listener);

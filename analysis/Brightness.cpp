@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "analysis/Extended.h"
+#include "core/Extended.h"
 
 namespace swelox {
 namespace {

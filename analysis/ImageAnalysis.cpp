@@ -7,8 +7,9 @@
 #include <new>
 
 #include "analysis/Brightness.h"
-#include "analysis/Extended.h"
-#include "analysis/IntegerText.h"
+#include "core/Extended.h"
+#include "core/IntegerText.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 
 namespace swelox {

@@ -7,20 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Errors.h"
 #include "analysis/RectangleStatistics.h"
+#include "core/Errors.h"
 
 namespace swelox {
 
 inline constexpr const char* kHeaderLine =
     "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
-
-// The rectangle size as the user typed it; it is read as integers only after the decode, so that
-// a picture that cannot be decoded is reported before a bad size.
-struct RectangleTexts {
-  std::string width;
-  std::string height;
-};
 
 // The row, or the error that took its place.
 struct RowOutcome {

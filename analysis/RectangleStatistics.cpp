@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "analysis/Checked.h"
-#include "analysis/Extended.h"
-#include "analysis/IntegerText.h"
+#include "core/Checked.h"
+#include "core/Extended.h"
+#include "core/IntegerText.h"
 
 namespace swelox {
 

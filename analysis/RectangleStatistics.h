@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace swelox {
+#include "analysis/Settings.h"
 
-enum class Direction { Below, Right };
+namespace swelox {
 
 struct NoiseFigures {
   int32_t meanDiff = 0;

@@ -1,9 +1,9 @@
 // Growth of the rectangle between runs, and the texts that describe a run's progress.
 #include "analysis/RunPlan.h"
 
-#include "analysis/Checked.h"
-#include "analysis/Extended.h"
-#include "analysis/IntegerText.h"
+#include "core/Checked.h"
+#include "core/Extended.h"
+#include "core/IntegerText.h"
 
 namespace swelox {
 

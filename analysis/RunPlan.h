@@ -7,20 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "analysis/Errors.h"
-#include "analysis/ImageAnalysis.h"
+#include "analysis/Settings.h"
+#include "core/Errors.h"
 
 namespace swelox {
-
-// The window's fields, as text, and the direction.
-struct RunSettings {
-  std::string width = "15";
-  std::string height = "12";
-  std::string loops = "0";
-  std::string widthIncrement = "100";
-  std::string heightIncrement = "100";
-  Direction direction = Direction::Below;
-};
 
 // Both increments exactly "0" (as text: " 0" and "00" do not count) allow only one run.
 bool IncrementsForbidGrowth(const std::string& widthIncrement, const std::string& heightIncrement);

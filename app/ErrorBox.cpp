@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <new>
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 
 namespace swelox::ui {
 namespace {

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "analysis/ImageAnalysis.h"
-#include "analysis/IntegerText.h"
+#include "core/IntegerText.h"
 #include "analysis/RunPlan.h"
 #include "app/Controls.h"
 #include "app/ErrorBox.h"

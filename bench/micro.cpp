@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "analysis/Brightness.h"
-#include "analysis/Extended.h"
+#include "core/Extended.h"
 #include "analysis/ImageAnalysis.h"
 #include "analysis/RectangleStatistics.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 
 namespace {

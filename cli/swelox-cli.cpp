@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/BatchRun.h"
-#include "analysis/IntegerText.h"
+#include "core/IntegerText.h"
 
 namespace {
 

@@ -22,7 +22,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 #include "analysis/ImageAnalysis.h"
 #include "imaging/JpegDecoder.h"
 #include "tests/ReferenceAnalysis.h"

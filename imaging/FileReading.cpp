@@ -1,4 +1,6 @@
 // Reads a picture file whole, refusing anything that is not a regular file without blocking.
+#include "imaging/FileReading.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "analysis/Errors.h"
-#include "imaging/JpegDecoder.h"
+#include "core/Errors.h"
 
 namespace swelox {
 namespace {

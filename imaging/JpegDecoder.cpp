@@ -11,7 +11,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 #include "imaging/JpegDecoder.h"
 
 namespace swelox {

@@ -20,11 +20,6 @@ class RgbRowSink {
   virtual int BytesPerPixel() const { return 3; }
 };
 
-// The whole file, for decoding. Raises "Cannot open file "%s". %s" (absolute path, the system's
-// reason) for a file that cannot be opened or is not a regular file, "Stream read error" when
-// fewer bytes arrive than the file holds.
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-
 // Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to

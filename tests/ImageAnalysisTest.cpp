@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/ImageAnalysis.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "tests/ReferenceAnalysis.h"
 #include "tests/TestImages.h"

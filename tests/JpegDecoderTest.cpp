@@ -27,7 +27,8 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "tests/TestImages.h"
 

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 #include "analysis/RectangleStatistics.h"
 #include "tests/ReferenceAnalysis.h"
 

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "analysis/Brightness.h"
-#include "analysis/Checked.h"
-#include "analysis/Errors.h"
+#include "core/Checked.h"
+#include "core/Errors.h"
 
 namespace swelox::test {
 

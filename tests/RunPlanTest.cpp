@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "analysis/BatchRun.h"
-#include "analysis/IntegerText.h"
+#include "analysis/ImageAnalysis.h"
+#include "core/IntegerText.h"
 #include "tests/TestImages.h"
 
 namespace swelox {

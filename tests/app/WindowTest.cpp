@@ -26,7 +26,7 @@
 #include <functional>
 #include <map>
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 #include "analysis/ImageAnalysis.h"
 #include "app/Application.h"
 #include "app/Controls.h"

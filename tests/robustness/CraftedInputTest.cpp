@@ -17,7 +17,7 @@ extern "C" {
 }
 
 #include "analysis/ImageAnalysis.h"
-#include "analysis/IntegerText.h"
+#include "core/IntegerText.h"
 #include "tests/ReferenceAnalysis.h"
 #include "tests/TestImages.h"
 #include "tests/robustness/JpegCraft.h"

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "analysis/ImageAnalysis.h"
-#include "analysis/IntegerText.h"
+#include "core/IntegerText.h"
 #include "tests/TestImages.h"
 #include "tests/robustness/JpegCraft.h"
 

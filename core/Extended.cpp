@@ -1,5 +1,5 @@
 // Sets the x87 control word and rounding mode that the extended results need.
-#include "analysis/Extended.h"
+#include "core/Extended.h"
 
 #include <fenv.h>
 #include <fpu_control.h>

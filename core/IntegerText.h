@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 
 namespace swelox {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "analysis/Checked.h"
+#include "core/Checked.h"
 
 namespace swelox {
 

@@ -1,5 +1,5 @@
 // Text to integer by the program's single rule, and integer to text.
-#include "analysis/IntegerText.h"
+#include "core/IntegerText.h"
 
 #include <optional>
 

@@ -1,5 +1,5 @@
 // The full-stop rule for messages shown to the user.
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 
 namespace swelox {
 

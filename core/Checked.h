@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "analysis/Errors.h"
+#include "core/Errors.h"
 
 namespace swelox::checked {
 

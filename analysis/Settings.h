@@ -1,0 +1,30 @@
+// The settings of a set of runs as the user gives them: sizes and increments as the texts typed
+// into the window's fields (read as integers only where a step needs them), and the direction.
+#pragma once
+
+#include <string>
+
+namespace swelox {
+
+// Compare each rectangle with the one below it (the default) or with the one to its right.
+enum class Direction { Below, Right };
+
+// The rectangle size as the user typed it; it is read as integers only after the decode, so that
+// a picture that cannot be decoded is reported before a bad size.
+struct RectangleTexts {
+  std::string width;
+  std::string height;
+  bool operator==(const RectangleTexts&) const = default;
+};
+
+// The window's fields, as text, and the direction.
+struct RunSettings {
+  std::string width = "15";
+  std::string height = "12";
+  std::string loops = "0";
+  std::string widthIncrement = "100";
+  std::string heightIncrement = "100";
+  Direction direction = Direction::Below;
+};
+
+}  // namespace swelox
