@@ -21,8 +21,8 @@ struct RowOutcome {
   std::optional<Error> error;
 };
 
-// The file name column: the part after the last "/", with backslash, tab, carriage return and
-// line feed written as \\, \t, \r and \n so that a name cannot break the columns.
+// The file name column: the part after the last "/", with backslashes doubled and control bytes
+// escaped (EscapeControlBytes), so that a name can neither break the columns nor drive a terminal.
 std::string PictureName(const std::string& path);
 
 std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t rectangleWidth,

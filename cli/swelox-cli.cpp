@@ -12,10 +12,13 @@
 
 #include "analysis/BatchRun.h"
 #include "core/IntegerText.h"
+#include "core/PrintableText.h"
 
 namespace {
 
 constexpr const char* kProgram = "swelox-cli";
+// Paths and messages reach the terminal with their control bytes escaped.
+constexpr auto kAsItIs = swelox::Backslash::AsItIs;
 
 constexpr const char* kHelp = R"(Usage: swelox-cli [OPTION]... FILE...
 Measure the visual noise of JPEG photographs of the sea: each picture is divided into a lattice
@@ -67,8 +70,9 @@ class ConsoleListener : public swelox::BatchListener {
   }
   void FileFailed(const std::string& path, const swelox::Error& error) override {
     ClearProgress();
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(),
-                 swelox::WithFullStop(error.what()).c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram,
+                 swelox::EscapeControlBytes(path, kAsItIs).c_str(),
+                 swelox::EscapeControlBytes(swelox::WithFullStop(error.what()), kAsItIs).c_str());
   }
   void ClearProgress() {
     if (!progressShown_) return;
@@ -186,7 +190,7 @@ int main(int argc, char** argv) {
     if (exitNow) return 0;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
-                 e.message.c_str(), kProgram);
+                 swelox::EscapeControlBytes(e.message, kAsItIs).c_str(), kProgram);
     return 2;
   }
 
@@ -195,7 +199,9 @@ int main(int argc, char** argv) {
   listener.ClearProgress();
   int status = result.anyFileFailed ? 1 : 0;
   if (result.fatal) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, swelox::WithFullStop(result.fatal->what()).c_str());
+    std::fprintf(
+        stderr, "%s: %s\n", kProgram,
+        swelox::EscapeControlBytes(swelox::WithFullStop(result.fatal->what()), kAsItIs).c_str());
     status = 1;
   }
   if (listener.writeError() != 0) {

@@ -1,11 +1,27 @@
-// The full-stop rule for messages shown to the user.
+// The full-stop rule for messages shown to the user, and what a caught exception stands for.
 #include "core/Errors.h"
+
+#include <new>
 
 namespace swelox {
 
 std::string WithFullStop(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
   return message;
+}
+
+Error ErrorFromException(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return Error(kOutOfMemory);
+  } catch (const std::exception& e) {
+    return Error(e.what());
+  } catch (...) {
+    return Error("Unknown error");
+  }
 }
 
 }  // namespace swelox

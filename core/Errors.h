@@ -1,6 +1,7 @@
 // The program's errors: exceptions that carry the exact text shown to the user.
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +31,10 @@ inline constexpr const char* kIntegerOverflow = "Integer overflow";
 inline constexpr const char* kRangeCheckError = "Range check error";
 inline constexpr const char* kDivisionByZero = "Division by zero";
 inline constexpr const char* kOutOfMemory = "Out of memory";
+
+// Whatever was thrown, as the error it stands for: an Error as it is, a failed allocation as
+// "Out of memory", another standard exception by its text, anything else as "Unknown error".
+Error ErrorFromException(std::exception_ptr failure);
 
 // The text shown to the user: a message whose last character comes after "." gets a full stop.
 std::string WithFullStop(const std::string& message);

@@ -1,13 +1,16 @@
-// Reads a picture file whole, refusing anything that is not a regular file without blocking.
+// Opens a picture file, refusing anything that is not a regular file without blocking, and reads
+// it in blocks.
 #include "imaging/FileReading.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "core/Errors.h"
 
@@ -26,43 +29,53 @@ std::string AbsolutePath(const std::string& path) {
   throw Error("Cannot open file \"" + AbsolutePath(path) + "\". " + reason);
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  // O_NONBLOCK so that a FIFO or a device cannot hang the open; it is refused just below.
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) CannotOpen(path, std::strerror(errno));
+PictureFile::PictureFile(const std::string& path)
+    // O_NONBLOCK so that a FIFO or a device cannot hang the open; it is refused just below.
+    : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
+  if (fd_ < 0) CannotOpen(path, std::strerror(errno));
   struct stat info;
-  if (::fstat(file.get(), &info) != 0) CannotOpen(path, std::strerror(errno));
-  if (S_ISDIR(info.st_mode)) CannotOpen(path, std::strerror(EISDIR));
-  if (!S_ISREG(info.st_mode)) CannotOpen(path, "Not a regular file");
+  std::string refusal;
+  if (::fstat(fd_, &info) != 0) {
+    refusal = std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    refusal = std::strerror(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    refusal = "Not a regular file";
+  }
+  if (!refusal.empty()) {
+    ::close(fd_);
+    CannotOpen(path, refusal);
+  }
+  size_ = static_cast<uint64_t>(info.st_size);
+}
 
+PictureFile::~PictureFile() { ::close(fd_); }
+
+ssize_t PictureFile::ReadNext(uint8_t* buffer, size_t capacity) noexcept {
+  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(capacity, size_ - offset_));
+  size_t done = 0;
+  while (done < wanted) {
+    const ssize_t n = ::read(fd_, buffer + done, wanted - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    done += static_cast<size_t>(n);
+  }
+  offset_ += done;
+  return static_cast<ssize_t>(done);
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  PictureFile file(path);
   std::vector<uint8_t> data;
   try {
-    data.resize(static_cast<size_t>(info.st_size));
+    data.resize(static_cast<size_t>(file.size()));
   } catch (const std::bad_alloc&) {
     throw Error(kOutOfMemory);
   }
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::read(file.get(), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw Error("Stream read error");
-    done += static_cast<size_t>(n);
+  if (file.ReadNext(data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+    throw Error(kStreamReadError);
   }
   return data;
 }

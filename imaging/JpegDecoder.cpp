@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <jerror.h>
@@ -22,24 +23,31 @@ struct ErrorManager {
   std::jmp_buf jump;
 };
 
-// The file held in memory, handed to libjpeg in blocks of 4096 bytes. Past the end it supplies an
-// end-of-image marker, as a truncated file needs, after a warning that is discarded.
-struct MemorySource {
+// The bytes for libjpeg: a file held in memory, handed over in blocks of 4096 bytes, or an open
+// file read a block at a time into `buffer`, so that memory never grows with the file's size.
+// Past the end it supplies an end-of-image marker, as a truncated file needs, after a warning that
+// is discarded. A file that ends before its size (it shrank while read) ends the decoding.
+struct Source {
   jpeg_source_mgr pub;
   const JOCTET* data;
   size_t size;
   size_t offset;
+  PictureFile* file;
+  JOCTET* buffer;
+  size_t delivered;
+  bool readFailed;
 };
 
 constexpr size_t kSourceBlock = 4096;
+constexpr size_t kFileBlock = 64 * 1024;
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-enum class Outcome { Done, LibjpegError, Unsupported, TooManyScans, Stopped };
+enum class Outcome { Done, LibjpegError, ReadError, Unsupported, TooManyScans, Stopped };
 
 struct Decompression {
   jpeg_decompress_struct cinfo;
   ErrorManager errors;
-  MemorySource source;
+  Source source;
   bool created;
   // Both return false to stop decoding.
   bool (*begin)(void* context, j_decompress_ptr cinfo);
@@ -48,6 +56,9 @@ struct Decompression {
   bool padded;  // colour output as RGBX
   jpeg_progress_mgr progress;
   bool tooManyScans;
+  // Takes the picture's share of the memory budget; false to stop decoding.
+  bool (*reserve)(void* context, size_t bytes);
+  void* reserveContext;
 };
 
 // Ends decoding from inside libjpeg, as its own errors do, once a file has more scans than
@@ -75,23 +86,37 @@ void InitSource(j_decompress_ptr) {}
 void TermSource(j_decompress_ptr) {}
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
-  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
-  if (src->offset >= src->size) {
-    if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+  auto* src = reinterpret_cast<Source*>(cinfo->src);
+  const JOCTET* block;
+  size_t n;
+  if (src->file != nullptr) {
+    const ssize_t count = src->file->ReadNext(src->buffer, kFileBlock);
+    if (count < 0) {
+      src->readFailed = true;
+      ERREXIT(cinfo, JERR_FILE_READ);
+    }
+    block = src->buffer;
+    n = static_cast<size_t>(count);
+  } else {
+    block = src->data + src->offset;
+    n = std::min(kSourceBlock, src->size - src->offset);
+    src->offset += n;
+  }
+  if (n == 0) {
+    if (src->delivered == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     WARNMS(cinfo, JWRN_JPEG_EOF);
     src->pub.next_input_byte = kEndOfImage;
     src->pub.bytes_in_buffer = sizeof kEndOfImage;
     return TRUE;
   }
-  const size_t n = std::min(kSourceBlock, src->size - src->offset);
-  src->pub.next_input_byte = src->data + src->offset;
+  src->pub.next_input_byte = block;
   src->pub.bytes_in_buffer = n;
-  src->offset += n;
+  src->delivered += n;
   return TRUE;
 }
 
 void SkipInputData(j_decompress_ptr cinfo, long count) {
-  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+  auto* src = reinterpret_cast<Source*>(cinfo->src);
   if (count <= 0) return;
   size_t remaining = static_cast<size_t>(count);
   while (remaining > src->pub.bytes_in_buffer) {
@@ -122,6 +147,23 @@ JSAMPARRAY OutputRows(j_decompress_ptr cinfo) {
   return pointers;
 }
 
+// What libjpeg takes for the picture, known once the header is read: with several scans the
+// coefficients of the whole picture (a block of 64 for each 8 x 8 pixels of every component,
+// padded to whole MCUs), and in any case some rows of samples as wide as the picture.
+size_t DecodeMemoryNeed(j_decompress_ptr cinfo) {
+  constexpr uint64_t kRowBytes = 64 * 4;
+  uint64_t bytes = uint64_t{cinfo->image_width} * kRowBytes;
+  if (jpeg_has_multiple_scans(cinfo)) {
+    auto roundUp = [](uint64_t n, uint64_t step) { return (n + step - 1) / step * step; };
+    for (int k = 0; k < cinfo->num_components; ++k) {
+      const jpeg_component_info& c = cinfo->comp_info[k];
+      bytes += roundUp(c.width_in_blocks, c.h_samp_factor) *
+               roundUp(c.height_in_blocks, c.v_samp_factor) * sizeof(JBLOCK);
+    }
+  }
+  return static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX));
+}
+
 Outcome RunDecompression(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   cinfo->err = jpeg_std_error(&d->errors.pub);
@@ -131,6 +173,7 @@ Outcome RunDecompression(Decompression* d) {
   d->errors.pub.format_message = FormatMessage;
   d->errors.pub.reset_error_mgr = ResetErrorManager;
   if (setjmp(d->errors.jump)) {
+    if (d->source.readFailed) return Outcome::ReadError;
     return d->tooManyScans ? Outcome::TooManyScans : Outcome::LibjpegError;
   }
 
@@ -172,6 +215,7 @@ Outcome RunDecompression(Decompression* d) {
       return Outcome::Unsupported;
   }
 
+  if (!d->reserve(d->reserveContext, DecodeMemoryNeed(cinfo))) return Outcome::Stopped;
   jpeg_start_decompress(cinfo);
   if (!d->begin(d->context, cinfo)) return Outcome::Stopped;
   JSAMPARRAY rows = OutputRows(cinfo);
@@ -186,9 +230,13 @@ Outcome RunDecompression(Decompression* d) {
 // Owns the decompression object: it is destroyed whatever way decoding ends.
 class Decompressor {
  public:
-  Decompressor(std::span<const uint8_t> data) : d_{} {
+  explicit Decompressor(std::span<const uint8_t> data) : d_{} {
     d_.source.data = data.data();
     d_.source.size = data.size();
+  }
+  explicit Decompressor(PictureFile& file) : d_{}, buffer_(kFileBlock) {
+    d_.source.file = &file;
+    d_.source.buffer = buffer_.data();
   }
   ~Decompressor() {
     if (d_.created) jpeg_destroy_decompress(&d_.cinfo);
@@ -199,6 +247,31 @@ class Decompressor {
 
  private:
   Decompression d_;
+  std::vector<JOCTET> buffer_;
+};
+
+// The picture's share of the memory budget, held until the decompression is destroyed.
+class BudgetHook {
+ public:
+  explicit BudgetHook(MemoryBudget& budget) : reservation_(budget) {}
+
+  static bool Reserve(void* self, size_t bytes) noexcept {
+    auto* hook = static_cast<BudgetHook*>(self);
+    try {
+      hook->reservation_.Take(bytes);
+      return true;
+    } catch (...) {
+      hook->failure_ = std::current_exception();
+      return false;
+    }
+  }
+  void RethrowIfFailed() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  MemoryReservation reservation_;
+  std::exception_ptr failure_;
 };
 
 // Turns libjpeg's output rows into RGB rows for the sink.
@@ -270,23 +343,25 @@ class RowConverter {
   std::exception_ptr failure_;
 };
 
-}  // namespace
-
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink) {
-  Decompressor decompressor(data);
+void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget) {
   RowConverter converter(sink);
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
   d.rows = RowConverter::Rows;
   d.context = &converter;
   d.padded = sink.BytesPerPixel() == 4;
+  d.reserve = BudgetHook::Reserve;
+  d.reserveContext = &budget;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
       return;
     case Outcome::Stopped:
+      budget.RethrowIfFailed();
       converter.RethrowIfFailed();
       return;
+    case Outcome::ReadError:
+      throw Error(kStreamReadError);
     case Outcome::Unsupported:
       throw Error("JPEG files with " + std::to_string(d.cinfo.num_components) +
                   " colour components are not supported");
@@ -297,6 +372,20 @@ void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink) {
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
       throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));
   }
+}
+
+}  // namespace
+
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, MemoryBudget& budget) {
+  BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
+  Decompressor decompressor(data);
+  Decode(decompressor, sink, hook);
+}
+
+void DecodeJpeg(PictureFile& file, RgbRowSink& sink, MemoryBudget& budget) {
+  BudgetHook hook(budget);
+  Decompressor decompressor(file);
+  Decode(decompressor, sink, hook);
 }
 
 }  // namespace swelox

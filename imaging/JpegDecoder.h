@@ -1,10 +1,13 @@
-// JPEG decoding with libjpeg: a file read whole into memory becomes RGB rows, top to bottom.
+// JPEG decoding with libjpeg: a file, or its bytes in memory, becomes RGB rows, top to bottom.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "imaging/FileReading.h"
+#include "imaging/MemoryBudget.h"
 
 namespace swelox {
 
@@ -24,8 +27,15 @@ class RgbRowSink {
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
 // RGB. Raises "JPEG error #%d" with libjpeg's message code, "Out of memory", or the refusals of
-// files with unsupported component counts or too many scans.
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink);
+// files with unsupported component counts or too many scans. Before decoding starts the picture
+// takes what it needs of `budget`, waiting while other decodes hold it.
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
+                MemoryBudget& budget = MemoryBudget::Process());
+
+// The same, reading the file a block at a time from where it stands; also raises
+// kStreamReadError when the file ends before the size it had when opened.
+void DecodeJpeg(PictureFile& file, RgbRowSink& sink,
+                MemoryBudget& budget = MemoryBudget::Process());
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);
 // a picture that needs more fails with libjpeg's backing-store error, code 49.

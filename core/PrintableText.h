@@ -1,0 +1,18 @@
+// Text from outside (file names, paths inside messages) made safe to print: no control byte
+// reaches a terminal or a tab-separated row raw.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace swelox {
+
+// Whether a backslash is written doubled, so that the escaped text can be read back (a column of
+// a row), or as it is (a message, read by a person).
+enum class Backslash { Doubled, AsItIs };
+
+// Tab, carriage return and line feed become \t, \r and \n; every other byte below 0x20, and 0x7F,
+// becomes \xHH with two upper-case hex digits. Other bytes stay as they are.
+std::string EscapeControlBytes(std::string_view text, Backslash backslash);
+
+}  // namespace swelox
