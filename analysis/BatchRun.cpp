@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "analysis/ImageAnalysis.h"
@@ -22,22 +23,51 @@ struct RunGroup {
   std::optional<Error> growthError;
 };
 
-// Analyses the files of one group on worker threads. A file's outcomes become available as soon
-// as it is done; files not yet started are skipped once an earlier file has failed in the
-// group's first run, since nothing after that failure is ever shown. With a single run the
-// workers keep only a few files ahead of the output and each file's outcomes are dropped once
-// shown, so memory does not grow with the number of files; with several runs every file's rows
-// must wait for the first run over all files.
+// Whether an outcome ends the run, rather than being shown (a row) or skipped (a file's error
+// with keep-going). The workers and the consumer both decide by this alone.
+bool EndsRun(const RowOutcome& outcome, const BatchOptions& options) {
+  return outcome.error && !(options.keepGoing && outcome.error->scope() == ErrorScope::File);
+}
+
+// The memory that outcomes waiting to be shown may take before the workers stop running ahead.
+constexpr size_t kLookaheadBytes = 4 * 1024 * 1024;
+
+size_t HeldBytes(const std::vector<RowOutcome>& outcomes) {
+  size_t bytes = sizeof outcomes;
+  for (const RowOutcome& outcome : outcomes) {
+    bytes += sizeof outcome + outcome.row.capacity();
+    if (outcome.error) bytes += std::char_traits<char>::length(outcome.error->what());
+  }
+  return bytes;
+}
+
+// Analyses the files of one group on worker threads, as many as could be started (none at all:
+// the consumer analyses each file itself when it waits for it). A file's outcomes become
+// available as soon as it is done; anything thrown while analysing it becomes its error.
+//
+// The consumer waits for the files in order, and never past a file whose first outcome ends the
+// run (it stops there). The workers take files in order and start none past such a file (limit_),
+// none once stopped, and, with a single run, none while the outcomes waiting to be shown take
+// kLookaheadBytes or more, except the very file the consumer needs next. So the file the consumer
+// waits for is always done, in progress, or free to start: Wait cannot block for ever. With
+// several runs every file's rows must wait for the first run over all files, so the workers are
+// not held back.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
       : options_(options),
         group_(group),
         results_(options.files.size()),
-        lookahead_(group.sizes.size() == 1 ? static_cast<size_t>(std::max(8, 4 * options.jobs))
-                                           : options.files.size()) {
+        boundedLookahead_(group.sizes.size() == 1) {
     const int workers = std::max(1, std::min<int>(options.jobs, options.files.size()));
-    for (int k = 0; k < workers; ++k) threads_.emplace_back([this] { Work(); });
+    threads_.reserve(workers);
+    for (int k = 0; k < workers; ++k) {
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::exception&) {
+        break;  // no more threads to be had (an address-space or process limit): do without
+      }
+    }
   }
   ~GroupAnalysis() {
     {
@@ -51,6 +81,14 @@ class GroupAnalysis {
   // The outcomes of `file`, or nullptr when the batch was stopped first.
   const std::vector<RowOutcome>* Wait(size_t file) {
     std::unique_lock lock(mutex_);
+    if (threads_.empty()) {
+      while (!results_[file] && !Stopped()) {
+        const size_t next = next_++;
+        lock.unlock();
+        Finish(next, Analyse(next));
+        lock.lock();
+      }
+    }
     // A stop request comes from outside without a notification, so it is polled.
     while (!ready_.wait_for(lock, std::chrono::milliseconds(20),
                             [&] { return results_[file].has_value() || Stopped(); })) {
@@ -63,6 +101,7 @@ class GroupAnalysis {
   void Release(size_t file) {
     {
       std::lock_guard lock(mutex_);
+      if (results_[file]) held_ -= HeldBytes(*results_[file]);
       results_[file].reset();
       released_ = file + 1;
     }
@@ -72,8 +111,23 @@ class GroupAnalysis {
  private:
   bool Stopped() const { return options_.stop != nullptr && options_.stop->load(); }
 
-  bool Ends(const RowOutcome& outcome) const {
-    return outcome.error && !(options_.keepGoing && outcome.error->scope() == ErrorScope::File);
+  std::vector<RowOutcome> Analyse(size_t file) const {
+    try {
+      return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction);
+    } catch (...) {
+      const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
+      return std::vector<RowOutcome>(group_.sizes.size(), failed);
+    }
+  }
+
+  void Finish(size_t file, std::vector<RowOutcome> outcomes) {
+    {
+      std::lock_guard lock(mutex_);
+      if (EndsRun(outcomes.front(), options_)) limit_ = std::min<int64_t>(limit_, file);
+      held_ += HeldBytes(outcomes);
+      results_[file] = std::move(outcomes);
+    }
+    ready_.notify_all();
   }
 
   void Work() {
@@ -84,16 +138,14 @@ class GroupAnalysis {
         auto finished = [&] {
           return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || Stopped();
         };
-        ready_.wait(lock, [&] { return finished() || next_ < released_ + lookahead_; });
+        auto mayStart = [&] {
+          return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
+        };
+        ready_.wait(lock, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
       }
-      std::vector<RowOutcome> outcomes =
-          AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction);
-      std::lock_guard lock(mutex_);
-      if (Ends(outcomes.front())) limit_ = std::min<int64_t>(limit_, file);
-      results_[file] = std::move(outcomes);
-      ready_.notify_all();
+      Finish(file, Analyse(file));
     }
   }
 
@@ -105,7 +157,8 @@ class GroupAnalysis {
   size_t next_ = 0;
   int64_t limit_ = INT64_MAX;
   size_t released_ = 0;
-  const size_t lookahead_;
+  size_t held_ = 0;  // bytes of the outcomes not yet released
+  const bool boundedLookahead_;
   std::vector<std::thread> threads_;
 };
 
@@ -153,14 +206,15 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
             return result;
           }
           const RowOutcome& outcome = (*outcomes)[k];
-          if (!outcome.error) {
-            listener.Line(outcome.row);
-          } else if (options.keepGoing && outcome.error->scope() == ErrorScope::File) {
+          if (EndsRun(outcome, options)) {
+            result.fatal = outcome.error;
+            return result;
+          }
+          if (outcome.error) {
             listener.FileFailed(options.files[file], *outcome.error);
             result.anyFileFailed = true;
           } else {
-            result.fatal = outcome.error;
-            return result;
+            listener.Line(outcome.row);
           }
           if (k + 1 == group.sizes.size()) analysis.Release(file);
         }
