@@ -6,10 +6,13 @@
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
 #include "tests/TestImages.h"
+#include "tests/robustness/CliRun.h"
 
 namespace swelox {
 namespace {
 
+using test::CliResult;
+using test::RunCli;
 using test::TempDir;
 
 TEST(GrownSize, RoundsTiesToEven) {
@@ -199,71 +202,54 @@ TEST_F(BatchRunTest, CaptionsCountFilesAndRuns) {
   EXPECT_EQ(captions, (std::vector<std::string>{"1 of 3", "2 of 3", "3 of 3"}));
 }
 
-// swelox-cli run through the shell: standard output, standard error and the exit status.
-struct CliResult {
-  std::string out, err;
-  int status;
-};
-
-CliResult RunCli(const std::string& arguments, const std::string& input = "") {
-  TempDir dir;
-  const std::string command = std::string(SWELOX_CLI) + " " + arguments + " >" +
-                              test::ShellQuote(dir.File("out")) + " 2>" +
-                              test::ShellQuote(dir.File("err")) + " <" +
-                              (input.empty() ? std::string("/dev/null") : test::ShellQuote(input));
-  const int status = std::system(command.c_str());
-  auto read = [&](const char* name) {
-    const auto bytes = test::ReadBytes(dir.File(name));
-    return std::string(bytes.begin(), bytes.end());
-  };
-  return {read("out"), read("err"), WEXITSTATUS(status)};
-}
-
 TEST_F(BatchRunTest, CliPrintsTheRowsAndReportsErrors) {
-  const std::string a = test::ShellQuote(files_[0]), b = test::ShellQuote(files_[1]);
+  const std::string& a = files_[0];
+  const std::string& b = files_[1];
   const BatchOptions options{RunSettings{"15", "12", "1", "50", "100", Direction::Right},
                              {files_[0], files_[1]}};
-  CliResult r = RunCli("--repeats 1 --width-increment 50 --right " + a + " " + b);
-  EXPECT_EQ(r.status, 0);
+  CliResult r = RunCli({"--repeats", "1", "--width-increment", "50", "--right", a, b});
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, PlainRuns(options));
 
-  r = RunCli("--width=abc " + a);
-  EXPECT_EQ(r.status, 1);
+  r = RunCli({"--width=abc", a});
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, std::string(kHeaderLine) + "\n");
   EXPECT_EQ(r.err, "swelox-cli: 'abc' is not a valid integer value.\n");
 
-  r = RunCli("-k " + a + " " + test::ShellQuote(broken_) + " " + b);
-  EXPECT_EQ(r.status, 1);
+  r = RunCli({"-k", a, broken_, b});
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
   EXPECT_NE(r.err.find(": " + broken_ + ": JPEG error #"), std::string::npos) << r.err;
 
-  r = RunCli("--files-from -", dir_->File("list.txt"));
-  EXPECT_EQ(r.status, 2);  // the list file does not exist: nothing to analyse
+  // A list that does not exist is a usage error: nothing to analyse.
+  r = RunCli({"--files-from", dir_->File("no-such-list.txt")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("cannot read the file list"), std::string::npos) << r.err;
 }
 
 TEST_F(BatchRunTest, CliReadsFileListsAndRefusesBadUsage) {
   const std::string list = dir_->File("list.txt");
-  test::WriteBytes(list, {});
-  {
-    std::string text = files_[0] + "\n" + files_[1] + "\n";
-    test::WriteBytes(list, std::vector<uint8_t>(text.begin(), text.end()));
-  }
-  const CliResult fromList = RunCli("--files-from " + test::ShellQuote(list));
-  const CliResult fromStdin = RunCli("--files-from -", list);
-  const CliResult direct = RunCli(test::ShellQuote(files_[0]) + " " + test::ShellQuote(files_[1]));
+  const std::string text = files_[0] + "\n" + files_[1] + "\n";
+  test::WriteBytes(list, std::vector<uint8_t>(text.begin(), text.end()));
+  const CliResult fromList = RunCli({"--files-from", list});
+  const CliResult fromStdin = RunCli({"--files-from", "-"}, 60, text);
+  const CliResult direct = RunCli({files_[0], files_[1]});
   EXPECT_EQ(fromList.out, direct.out);
   EXPECT_EQ(fromStdin.out, direct.out);
-  EXPECT_EQ(direct.status, 0);
+  EXPECT_EQ(direct.exitCode, 0);
 
-  for (const char* usage :
-       {"", "--width", "--bogus x.jpg", "--jobs 0 x.jpg", "--right=yes x.jpg"}) {
+  const std::vector<std::vector<std::string>> usages = {
+      {}, {"--width"}, {"--bogus", "x.jpg"}, {"--jobs", "0", "x.jpg"}, {"--right=yes", "x.jpg"}};
+  for (const auto& usage : usages) {
     const CliResult r = RunCli(usage);
-    EXPECT_EQ(r.status, 2) << usage;
-    EXPECT_EQ(r.out, "") << usage;
-    EXPECT_NE(r.err.find("Try 'swelox-cli --help'"), std::string::npos) << usage;
+    const std::string shown = usage.empty() ? "(none)" : usage.front();
+    EXPECT_EQ(r.exitCode, 2) << shown;
+    EXPECT_EQ(r.out, "") << shown;
+    EXPECT_NE(r.err.find("Try 'swelox-cli --help'"), std::string::npos) << shown;
   }
-  EXPECT_EQ(RunCli("--help").status, 0);
+  EXPECT_EQ(RunCli({"--help"}).exitCode, 0);
 }
 
 }  // namespace

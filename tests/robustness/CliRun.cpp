@@ -1,9 +1,9 @@
-// The child process: posix_spawn with its output in files, polled until it ends or its time is up.
+// The child process: fork and exec with its output in files, polled until it ends or its time is
+// up.
 #include "tests/robustness/CliRun.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +19,30 @@ extern char** environ;
 
 namespace swelox::test {
 
+namespace {
+
+// The child: only calls that are safe between fork and exec in a process with threads.
+[[noreturn]] void StartChild(const char* in, const char* out, const char* err, char** argv,
+                             const std::vector<ResourceLimit>& limits) {
+  const int files[3] = {::open(in, O_RDONLY), ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                        ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+  for (int k = 0; k < 3; ++k) {
+    if (files[k] < 0 || ::dup2(files[k], k) < 0) ::_exit(127);
+  }
+  for (const ResourceLimit& limit : limits) {
+    const struct rlimit value = {limit.value, limit.value};
+    if (::setrlimit(limit.resource, &value) != 0) ::_exit(127);
+  }
+  ::execve(argv[0], argv, environ);
+  ::_exit(127);
+}
+
+}  // namespace
+
 CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSeconds,
                  const std::optional<std::string>& input,
-                 const std::optional<std::string>& outputPath) {
+                 const std::optional<std::string>& outputPath,
+                 const std::vector<ResourceLimit>& limits) {
   TempDir scratch;
   const std::string outPath = outputPath.value_or(scratch.File("out"));
   const std::string errPath = scratch.File("err");
@@ -31,13 +52,6 @@ CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSecon
     WriteBytes(inPath, std::vector<uint8_t>(input->begin(), input->end()));
   }
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> texts = {SWELOX_CLI};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -45,10 +59,9 @@ CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSecon
   argv.push_back(nullptr);
 
   const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, SWELOX_CLI, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + std::string(SWELOX_CLI));
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("cannot start " + std::string(SWELOX_CLI));
+  if (pid == 0) StartChild(inPath.c_str(), outPath.c_str(), errPath.c_str(), argv.data(), limits);
 
   CliResult result;
   int status = 0;

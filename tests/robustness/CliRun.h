@@ -1,6 +1,8 @@
-// Runs swelox-cli as a child process with exact arguments (no shell), a deadline and a measure of
-// its peak memory, for tests that treat the tool as a user would.
+// Runs swelox-cli as a child process with exact arguments (no shell), a deadline, resource limits
+// and a measure of its peak memory, for tests that treat the tool as a user would.
 #pragma once
+
+#include <sys/resource.h>
 
 #include <optional>
 #include <string>
@@ -18,11 +20,18 @@ struct CliResult {
   double seconds = 0;
 };
 
+// A limit set in the child before it starts the tool (setrlimit's resource and soft = hard value).
+struct ResourceLimit {
+  int resource;
+  rlim_t value;
+};
+
 // `arguments` exclude the program name. Standard input is `input` when given, else /dev/null;
 // standard output goes to `outputPath` when given (`out` then stays empty).
 CliResult RunCli(const std::vector<std::string>& arguments, double deadlineSeconds = 60,
                  const std::optional<std::string>& input = std::nullopt,
-                 const std::optional<std::string>& outputPath = std::nullopt);
+                 const std::optional<std::string>& outputPath = std::nullopt,
+                 const std::vector<ResourceLimit>& limits = {});
 
 // The lines of a text, without their "\n".
 std::vector<std::string> Lines(const std::string& text);
