@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "analysis/ImageAnalysis.h"
@@ -41,23 +42,34 @@ size_t HeldBytes(const std::vector<RowOutcome>& outcomes) {
   return bytes;
 }
 
-// Analyses the files of one group on worker threads, as many as could be started (none at all:
-// the consumer analyses each file itself when it waits for it). A file's outcomes become
-// available as soon as it is done; anything thrown while analysing it becomes its error.
+// Whether a file's outcomes may owe something to the memory that other files took at the same
+// time: such a file is analysed again, alone.
+bool RanOutOfMemory(const std::vector<RowOutcome>& outcomes) {
+  return std::any_of(outcomes.begin(), outcomes.end(), [](const RowOutcome& outcome) {
+    return outcome.error && std::string_view(outcome.error->what()) == kOutOfMemory;
+  });
+}
+
+// Analyses the files of one group on worker threads, as many as could be started. A file's
+// outcomes become available as soon as it is done; anything thrown while analysing it becomes
+// its error. A file that ran out of memory on a worker (or could not even record its error) is
+// analysed again by the consumer while no worker runs, so that no row or error depends on the
+// number of workers or their timing. With no worker at all the consumer analyses every file.
 //
 // The consumer waits for the files in order, and never past a file whose first outcome ends the
 // run (it stops there). The workers take files in order and start none past such a file (limit_),
-// none once stopped, and, with a single run, none while the outcomes waiting to be shown take
-// kLookaheadBytes or more, except the very file the consumer needs next. So the file the consumer
-// waits for is always done, in progress, or free to start: Wait cannot block for ever. With
-// several runs every file's rows must wait for the first run over all files, so the workers are
-// not held back.
+// none once stopped, none while the consumer analyses a file alone, and, with a single run, none
+// while the outcomes waiting to be shown take kLookaheadBytes or more, except the very file the
+// consumer needs next. So the file the consumer waits for is always done, in progress, waiting
+// for the consumer itself, or free to start: Wait cannot block for ever. With several runs every
+// file's rows must wait for the first run over all files, so the workers are not held back.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
       : options_(options),
         group_(group),
         results_(options.files.size()),
+        retry_(options.files.size(), false),
         boundedLookahead_(group.sizes.size() == 1) {
     const int workers = std::max(1, std::min<int>(options.jobs, options.files.size()));
     threads_.reserve(workers);
@@ -81,20 +93,17 @@ class GroupAnalysis {
   // The outcomes of `file`, or nullptr when the batch was stopped first.
   const std::vector<RowOutcome>* Wait(size_t file) {
     std::unique_lock lock(mutex_);
-    if (threads_.empty()) {
-      while (!results_[file] && !Stopped()) {
-        const size_t next = next_++;
-        lock.unlock();
-        Finish(next, Analyse(next));
-        lock.lock();
+    for (;;) {
+      if (results_[file]) return &*results_[file];
+      if (Stopped()) return nullptr;
+      if (retry_[file] || (threads_.empty() && next_ == file)) {
+        if (next_ == file) ++next_;
+        AnalyseAlone(file, lock);
+        continue;
       }
+      // A stop request comes from outside without a notification, so it is polled.
+      ready_.wait_for(lock, std::chrono::milliseconds(20));
     }
-    // A stop request comes from outside without a notification, so it is polled.
-    while (!ready_.wait_for(lock, std::chrono::milliseconds(20),
-                            [&] { return results_[file].has_value() || Stopped(); })) {
-    }
-    if (!results_[file]) return nullptr;
-    return &*results_[file];
   }
 
   // The outcomes of files up to `file` have all been shown.
@@ -120,13 +129,22 @@ class GroupAnalysis {
     }
   }
 
-  void Finish(size_t file, std::vector<RowOutcome> outcomes) {
-    {
-      std::lock_guard lock(mutex_);
-      if (EndsRun(outcomes.front(), options_)) limit_ = std::min<int64_t>(limit_, file);
-      held_ += HeldBytes(outcomes);
-      results_[file] = std::move(outcomes);
-    }
+  // Under the lock.
+  void Store(size_t file, std::vector<RowOutcome> outcomes) {
+    if (EndsRun(outcomes.front(), options_)) limit_ = std::min<int64_t>(limit_, file);
+    held_ += HeldBytes(outcomes);
+    results_[file] = std::move(outcomes);
+    retry_[file] = false;
+  }
+
+  void AnalyseAlone(size_t file, std::unique_lock<std::mutex>& lock) {
+    alone_ = true;
+    ready_.wait(lock, [&] { return running_ == 0; });
+    lock.unlock();
+    std::vector<RowOutcome> outcomes = Analyse(file);
+    lock.lock();
+    alone_ = false;
+    Store(file, std::move(outcomes));
     ready_.notify_all();
   }
 
@@ -139,13 +157,29 @@ class GroupAnalysis {
           return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || Stopped();
         };
         auto mayStart = [&] {
-          return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
+          return !alone_ && (!boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes);
         };
         ready_.wait(lock, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
+        ++running_;
       }
-      Finish(file, Analyse(file));
+      std::optional<std::vector<RowOutcome>> outcomes;
+      try {
+        outcomes = Analyse(file);
+      } catch (...) {
+        // Not even the error could be recorded (memory again): the consumer tries it alone.
+      }
+      {
+        std::lock_guard lock(mutex_);
+        --running_;
+        if (outcomes && !RanOutOfMemory(*outcomes)) {
+          Store(file, std::move(*outcomes));
+        } else {
+          retry_[file] = true;
+        }
+      }
+      ready_.notify_all();
     }
   }
 
@@ -154,10 +188,13 @@ class GroupAnalysis {
   std::mutex mutex_;
   std::condition_variable ready_;
   std::vector<std::optional<std::vector<RowOutcome>>> results_;
+  std::vector<bool> retry_;  // done on a worker, to be analysed again alone
   size_t next_ = 0;
   int64_t limit_ = INT64_MAX;
   size_t released_ = 0;
-  size_t held_ = 0;  // bytes of the outcomes not yet released
+  size_t held_ = 0;     // bytes of the outcomes not yet released
+  int running_ = 0;     // files in progress on workers
+  bool alone_ = false;  // the consumer analyses a file while no worker runs
   const bool boundedLookahead_;
   std::vector<std::thread> threads_;
 };
@@ -225,8 +262,8 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
         return result;
       }
     }
-  } catch (const Error& e) {
-    result.fatal = e;
+  } catch (...) {
+    result.fatal = ErrorFromException(std::current_exception());
   }
   return result;
 }

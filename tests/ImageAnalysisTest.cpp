@@ -2,7 +2,11 @@
 // for many sizes, the order of errors, and the row format.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "analysis/ImageAnalysis.h"
+#include "core/PrintableText.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "tests/ReferenceAnalysis.h"
@@ -178,6 +182,50 @@ TEST(PictureName, IsTheLastPathComponentWithControlCharactersEscaped) {
   EXPECT_EQ(PictureName("C:\\x.jpg"), "C:\\\\x.jpg");
   EXPECT_EQ(PictureName("dir/a\tb\nc\rd.jpg"), "a\\tb\\nc\\rd.jpg");
   EXPECT_EQ(PictureName("dir/\xff\xfe.jpg"), "\xff\xfe.jpg");
+  EXPECT_EQ(PictureName("dir/\x1b[2J\x7f~.jpg"), "\\x1B[2J\\x7F~.jpg");
+}
+
+// Every byte below 0x20 and 0x7F is escaped, nothing else; only rows double the backslash.
+TEST(EscapeControlBytes, EscapesExactlyTheControlBytes) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  const std::string escaped = EscapeControlBytes(all, Backslash::AsItIs);
+  std::string expected;
+  const char* hex = "0123456789ABCDEF";
+  for (int c = 0; c < 256; ++c) {
+    if (c == '\t') {
+      expected += "\\t";
+    } else if (c == '\n') {
+      expected += "\\n";
+    } else if (c == '\r') {
+      expected += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      expected += std::string("\\x") + hex[c / 16] + hex[c % 16];
+    } else {
+      expected += static_cast<char>(c);
+    }
+  }
+  EXPECT_EQ(escaped, expected);
+  EXPECT_EQ(EscapeControlBytes(std::string("a\0b", 3), Backslash::AsItIs), "a\\x00b");
+  EXPECT_EQ(EscapeControlBytes("C:\\x", Backslash::AsItIs), "C:\\x");
+  EXPECT_EQ(EscapeControlBytes("C:\\x", Backslash::Doubled), "C:\\\\x");
+}
+
+TEST(ErrorFromException, KeepsErrorsAndNamesEverythingElse) {
+  auto from = [](auto thrown) {
+    try {
+      throw thrown;
+    } catch (...) {
+      return ErrorFromException(std::current_exception());
+    }
+  };
+  const Error settings = from(Error("Integer overflow", ErrorScope::Settings));
+  EXPECT_STREQ(settings.what(), "Integer overflow");
+  EXPECT_EQ(settings.scope(), ErrorScope::Settings);
+  EXPECT_STREQ(from(std::bad_alloc()).what(), "Out of memory");
+  EXPECT_STREQ(from(std::runtime_error("odd")).what(), "odd");
+  EXPECT_STREQ(from(42).what(), "Unknown error");
+  EXPECT_EQ(from(42).scope(), ErrorScope::File);
 }
 
 TEST(FormatRow, TabSeparatedDecimalsWithoutATrailingTab) {

@@ -1,6 +1,19 @@
 // Runs over file lists: the growth rule, the captions, and the batch runner (decode once, files
 // in parallel) against a plain run-by-run, file-by-file loop; and swelox-cli as a user calls it.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <system_error>
+#include <thread>
 
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
@@ -200,6 +213,147 @@ TEST_F(BatchRunTest, CaptionsCountFilesAndRuns) {
   options.settings.loops = "0";
   Batch(options, 1, 32, &captions);
   EXPECT_EQ(captions, (std::vector<std::string>{"1 of 3", "2 of 3", "3 of 3"}));
+}
+
+// The sizes after each run come between its last row and the next run's first, whatever the
+// workers and the decodes shared by several runs; when the height's growth fails after the width
+// has grown, the grown width comes before the error.
+TEST_F(BatchRunTest, GrownSizesFollowTheLastRowOfTheirRun) {
+  struct SizesRecorder : Recorder {
+    void SizesGrown(const RectangleTexts& sizes) override {
+      text += "grown " + sizes.width + " x " + sizes.height + "\n";
+    }
+  };
+  const std::vector<std::string> files = {files_[0], files_[1]};
+  auto rows = [&](const char* w, const char* h) {
+    std::string text;
+    for (const std::string& file : files)
+      text += AnalyseFileRow(file, {w, h}, Direction::Below) + "\n";
+    return text;
+  };
+  const std::string header = std::string(kHeaderLine) + "\n";
+  const struct {
+    RunSettings settings;
+    std::string expected;
+  } cases[] = {
+      {{"15", "12", "1", "50", "100"},
+       header + rows("15", "12") + "grown 22 x 24\n" + rows("22", "24") + "grown 33 x 48\n"},
+      {{"15", "12", "3", "50", "2147483647"},
+       header + rows("15", "12") + "grown 22 x 12\nfatal: Integer overflow"},
+  };
+  for (const auto& c : cases) {
+    for (const int jobs : {1, 3}) {
+      for (const int runsPerDecode : {1, 32}) {
+        BatchOptions options{c.settings, files};
+        options.jobs = jobs;
+        options.runsPerDecode = runsPerDecode;
+        SizesRecorder r;
+        EXPECT_EQ(Finish(r, RunBatch(options, r)), c.expected) << jobs << " " << runsPerDecode;
+      }
+    }
+  }
+}
+
+// The paths of the files opened in a folder while `work` runs.
+std::vector<std::string> FilesOpened(const std::string& folder, const std::function<void()>& work) {
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_OPEN) < 0) {
+    ADD_FAILURE() << "inotify: " << std::strerror(errno);
+    return {};
+  }
+  work();
+  std::vector<std::string> opened;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0) opened.push_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  ::close(watch);
+  return opened;
+}
+
+// A stop request ends the run without starting another file; nothing reaches the listener after
+// the request.
+TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
+  std::atomic<bool> stop = true;
+  BatchOptions options{RunSettings{}, files_};
+  options.jobs = 2;
+  options.stop = &stop;
+  Recorder before;
+  BatchResult result;
+  const auto opened =
+      FilesOpened(dir_->path().string(), [&] { result = RunBatch(options, before); });
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(before.text, std::string(kHeaderLine) + "\n");
+  EXPECT_EQ(opened, std::vector<std::string>());
+
+  // Asked for by the listener at the first row, from the consumer's thread.
+  struct Stopper : Recorder {
+    void Line(const std::string& line) override {
+      Recorder::Line(line);
+      if (++lines == 2) stop->store(true);
+    }
+    void SizesGrown(const RectangleTexts&) override { text += "grown\n"; }
+    std::atomic<bool>* stop = nullptr;
+    int lines = 0;
+  };
+  stop = false;
+  options.settings.loops = "1";
+  for (const int runsPerDecode : {1, 32}) {
+    options.runsPerDecode = runsPerDecode;
+    Stopper r;
+    r.stop = &stop;
+    stop = false;
+    result = RunBatch(options, r);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_FALSE(result.fatal);
+    EXPECT_EQ(r.lines, 2);
+    EXPECT_EQ(r.text, std::string(kHeaderLine) + "\n" +
+                          AnalyseFileRow(files_[0], {"15", "12"}, Direction::Below) + "\n");
+  }
+}
+
+// Where not a single worker thread can be had, the run is done on the calling thread alone.
+TEST_F(BatchRunTest, RunsOnTheCallingThreadWhenNoWorkerStarts) {
+  const BatchOptions options{
+      RunSettings{"15", "12", "1", "100", "100"}, {files_[0], broken_, files_[1]}, true};
+  const std::string expected = PlainRuns(options);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for the analysis of these small pictures, not for a thread's stack of 8 MiB.
+    std::ifstream status("/proc/self/status");
+    long sizeKb = 0;
+    for (std::string key; status >> key;) {
+      if (key == "VmSize:") status >> sizeKb;
+    }
+    const rlim_t limit = (rlim_t(sizeKb) + 4096) * 1024;
+    const struct rlimit value = {limit, limit};
+    if (sizeKb == 0 || ::setrlimit(RLIMIT_AS, &value) != 0) ::_exit(3);
+    // Stacks of threads that have ended are kept for reuse: take them all, with threads that
+    // wait for ever, until no further thread can be started.
+    std::promise<void> never;
+    const std::shared_future<void> forever = never.get_future().share();
+    std::vector<std::thread> holders;
+    holders.reserve(64);
+    try {
+      while (holders.size() < 64) holders.emplace_back([forever] { forever.wait(); });
+      ::_exit(2);  // threads can still be had: nothing to show
+    } catch (const std::system_error&) {
+    }
+    const std::string text = Batch(options, 4);
+    ::_exit(text == expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3) {
+    GTEST_SKIP() << "no address-space limit that stops threads here";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the rows differ from those of the plain loop";
 }
 
 TEST_F(BatchRunTest, CliPrintsTheRowsAndReportsErrors) {

@@ -1,0 +1,288 @@
+// Memory, threads and terminals under a hostile user and a busy machine: files far larger than
+// their pictures, pictures whose decodes together would exhaust memory, too few threads to be
+// had, files that change while read, and names made to drive a terminal.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "analysis/ImageAnalysis.h"
+#include "imaging/FileReading.h"
+#include "imaging/JpegDecoder.h"
+#include "imaging/MemoryBudget.h"
+#include "tests/TestImages.h"
+#include "tests/robustness/CliRun.h"
+#include "tests/robustness/JpegCraft.h"
+
+namespace swelox {
+namespace {
+
+using test::Bytes;
+using test::CliResult;
+using test::RunCli;
+using test::TempDir;
+
+// Sanitizers reserve terabytes of address space and inflate every allocation: address-space
+// limits and memory figures mean nothing under them.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+const std::string kHeader = std::string(kHeaderLine) + "\n";
+constexpr long kSmallRssKb = 64 * 1024;
+
+std::string Sample(const char* name) { return std::string(SWELOX_EXAMPLES) + "/" + name; }
+
+void ExpectFinished(const CliResult& r) {
+  EXPECT_FALSE(r.timedOut) << "swelox-cli did not finish in time";
+  EXPECT_EQ(r.signal, 0) << "swelox-cli died of signal " << r.signal << "\n" << r.err;
+}
+
+void Report(const std::string& what, const CliResult& r) {
+  std::cout << what << ": " << r.seconds << " s, peak RSS " << r.peakRssKb / 1024 << " MB\n";
+}
+
+// ---- Files much larger than their pictures ---------------------------------------------------
+
+// Neither a file of zeros of 6 GB nor a photo padded to 4 GB is read whole: the first is refused
+// on its first bytes, the second is done at its end-of-image marker.
+TEST(LargeFiles, AreReadOnlyAsFarAsTheDecoderNeeds) {
+  TempDir dir;
+  const std::string zeros = dir.File("zeros.jpg");
+  test::WriteBytes(zeros, {});
+  std::filesystem::resize_file(zeros, 6ull << 30);
+  CliResult r = RunCli({zeros}, 60);
+  ExpectFinished(r);
+  Report("6 GB of zeros", r);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, kHeader);
+  EXPECT_EQ(r.err, "swelox-cli: JPEG error #53.\n");
+  EXPECT_LT(r.seconds, 10);
+  if (!kSanitized) {
+    EXPECT_LT(r.peakRssKb, kSmallRssKb);
+  }
+
+  std::filesystem::create_directory(dir.File("padded"));
+  const std::string padded = dir.File("padded/infinite-sea.jpg");
+  std::filesystem::copy_file(Sample("infinite-sea.jpg"), padded);
+  std::filesystem::resize_file(padded, 4ull << 30);
+  const CliResult plain = RunCli({Sample("infinite-sea.jpg")});
+  r = RunCli({padded}, 60);
+  ExpectFinished(r);
+  Report("photo padded to 4 GB", r);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, plain.out);
+  if (!kSanitized) {
+    EXPECT_LT(r.peakRssKb, kSmallRssKb);
+  }
+}
+
+// Bytes that arrive after the file was opened are never read; a file that shrinks while it is
+// decoded ends the decode with "Stream read error", not with a crash.
+TEST(ChangingFiles, AreReadAsTheyWereWhenOpened) {
+  TempDir dir;
+  const Bytes photo = test::ReadBytes(
+      test::EncodeWithCjpeg(dir, "p.jpg", test::RandomRaster(300, 200, 5, true), "-progressive"));
+  struct Rows : RgbRowSink {
+    void Begin(int32_t, int32_t) override {}
+    void Row(const uint8_t* rgb) override { bytes.insert(bytes.end(), rgb, rgb + 300 * 3); }
+    Bytes bytes;
+  };
+  auto decodeBytes = [](const Bytes& data) {
+    Rows rows;
+    DecodeJpeg(data, rows);
+    return rows.bytes;
+  };
+
+  const std::string path = dir.File("changing.jpg");
+  const Bytes cut = test::Prefix(photo, photo.size() / 2);
+  test::WriteBytes(path, cut);
+  {
+    PictureFile file(path);
+    test::WriteBytes(path, photo);  // the rest arrives: too late for this reader
+    Rows rows;
+    DecodeJpeg(file, rows);
+    EXPECT_EQ(rows.bytes, decodeBytes(cut));
+  }
+  {
+    PictureFile file(path);
+    std::filesystem::resize_file(path, photo.size() / 3);
+    Rows rows;
+    std::string message = "no error";
+    try {
+      DecodeJpeg(file, rows);
+    } catch (const Error& e) {
+      message = e.what();
+    }
+    EXPECT_EQ(message, kStreamReadError);
+  }
+}
+
+// ---- The memory budget -----------------------------------------------------------------------
+
+TEST(MemoryBudget, ServesRequestsInOrderAndCapsThemAtTheWhole) {
+  MemoryBudget budget(10);
+  EXPECT_EQ(budget.Take(25), 10u);  // more than the whole: the whole
+  budget.Give(10);
+  EXPECT_EQ(budget.Take(6), 6u);
+
+  std::atomic<bool> largeServed = false, smallServed = false;
+  std::thread large([&] {
+    budget.Take(8);
+    largeServed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // 2 bytes would fit now, but the request for 8 came first.
+  std::thread small([&] {
+    budget.Take(2);
+    smallServed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(largeServed);
+  EXPECT_FALSE(smallServed);
+  budget.Give(6);
+  large.join();
+  small.join();
+  EXPECT_TRUE(largeServed && smallServed);
+  EXPECT_EQ(budget.taken(), 10u);
+}
+
+// A progressive picture of 2000 x 2000 pixels with no scan data: its coefficient store takes
+// 24 MB, all touched while the missing data is filled in.
+Bytes ProgressiveClaim(uint16_t size) {
+  return test::GreyClaim(size, size, "-progressive -sample 1x1");
+}
+
+TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
+  const Bytes claim = ProgressiveClaim(2000);
+  constexpr size_t kNeed = size_t{2000} * 2000 / 64 * 128 * 3;
+  MemoryBudget budget(kNeed * 3 / 2);
+
+  // A picture is in progress from its Begin to its last row, within its reservation.
+  struct Counting : RgbRowSink {
+    Counting(std::atomic<int>& active, std::atomic<int>& most) : active(active), most(most) {}
+    void Begin(int32_t, int32_t height) override {
+      rowsLeft = height;
+      const int now = ++active;
+      int seen = most.load();
+      while (now > seen && !most.compare_exchange_weak(seen, now)) {
+      }
+    }
+    void Row(const uint8_t*) override {
+      if (--rowsLeft == 0) --active;
+    }
+    std::atomic<int>& active;
+    std::atomic<int>& most;
+    int32_t rowsLeft = 0;
+  };
+  std::atomic<int> active = 0, most = 0;
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 3; ++k) {
+    threads.emplace_back([&] {
+      Counting sink(active, most);
+      DecodeJpeg(claim, sink, budget);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(most.load(), 1);
+  EXPECT_EQ(budget.taken(), 0u);
+
+  // A picture that needs more than the whole budget takes all of it and decodes as before.
+  MemoryBudget tiny(1024);
+  Counting sink(active, most);
+  DecodeJpeg(claim, sink, tiny);
+  EXPECT_EQ(sink.rowsLeft, 0);
+  EXPECT_EQ(tiny.taken(), 0u);
+}
+
+// Pictures of 13800 x 13800 pixels whose first scan has no data and whose second is invalid:
+// libjpeg fills and so touches 1.1 GB of coefficients for each, then fails. Two of them do not fit
+// in the process's budget together, so four workers decode them one after the other.
+TEST(MemoryBudget, WorkersDoNotMultiplyThePeakMemory) {
+  TempDir dir;
+  Bytes bomb = ProgressiveClaim(13800);
+  Bytes secondScan(bomb.begin() + test::HeaderSegments(bomb).back().start, bomb.end());
+  secondScan[6 + 2 * secondScan[4]] = 5;  // a DC scan must end at coefficient 0
+  bomb.insert(bomb.end(), secondScan.begin(), secondScan.end());
+  const std::string a = dir.File("a.jpg"), b = dir.File("b.jpg");
+  test::WriteBytes(a, bomb);
+  test::WriteBytes(b, bomb);
+
+  const CliResult one = RunCli({"-k", "-j", "1", a}, 300);
+  const CliResult four = RunCli({"-k", "-j", "4", a, b}, 300);
+  ExpectFinished(one);
+  ExpectFinished(four);
+  Report("one 1.1 GB claim", one);
+  Report("two 1.1 GB claims, -j 4", four);
+  EXPECT_EQ(one.out, kHeader);
+  EXPECT_EQ(four.out, kHeader);
+  const std::string message = ": JPEG error #16.\n";
+  EXPECT_EQ(one.err, "swelox-cli: " + a + message);
+  EXPECT_EQ(four.err, "swelox-cli: " + a + message + "swelox-cli: " + b + message);
+  if (!kSanitized) {
+    EXPECT_GT(one.peakRssKb, 1000 * 1024);  // the claim did take its memory
+    EXPECT_LT(four.peakRssKb, one.peakRssKb * 3 / 2);
+  }
+}
+
+// ---- Threads ---------------------------------------------------------------------------------
+
+// Under a small address-space limit only some of the 16 workers' stacks can be had, and what is
+// left may not hold several pictures at once; the run goes on with the workers that started, a
+// file that ran out of memory beside others is analysed again alone, and the rows are those of a
+// single worker.
+TEST(Threads, ThoseThatCannotStartAreDoneWithout) {
+  if (kSanitized) GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+  std::vector<std::string> arguments = {"-j", "1"};
+  for (int k = 0; k < 4; ++k) {
+    for (const char* name : {"by-the-water.jpg", "infinite-sea.jpg", "evening-glow-lake.jpg",
+                             "darkest-hour-lake.jpg", "summer-night-lake.jpg"}) {
+      arguments.push_back(Sample(name));
+    }
+  }
+  const CliResult alone = RunCli(arguments);
+  ASSERT_EQ(alone.exitCode, 0) << alone.err;
+  arguments[1] = "16";
+  for (const rlim_t megabytes : {64, 128}) {
+    const CliResult limited =
+        RunCli(arguments, 120, std::nullopt, std::nullopt, {{RLIMIT_AS, megabytes * 1024 * 1024}});
+    ExpectFinished(limited);
+    EXPECT_EQ(limited.exitCode, 0) << megabytes << " MB: " << limited.err;
+    EXPECT_EQ(limited.err, "") << megabytes << " MB";
+    EXPECT_EQ(limited.out, alone.out) << megabytes << " MB";
+  }
+}
+
+// ---- Names that would drive a terminal -------------------------------------------------------
+
+TEST(ControlBytes, InNamesAreEscapedInRowsAndMessages) {
+  TempDir dir;
+  const std::string shown = dir.File("esc\x1b[31mred\x7f.jpg");
+  std::filesystem::copy_file(Sample("infinite-sea.jpg"), shown);
+  const std::string missing = dir.File("gone\x1b]0;title\x07\x01.jpg");
+  const CliResult plain = RunCli({Sample("infinite-sea.jpg")});
+  const CliResult r = RunCli({"-k", shown, missing});
+  ExpectFinished(r);
+  EXPECT_EQ(r.exitCode, 1);
+  const std::string row = test::Lines(plain.out).at(1);
+  EXPECT_EQ(r.out, kHeader + row.substr(0, row.rfind('\t') + 1) + "esc\\x1B[31mred\\x7F.jpg\n");
+  const std::string escapedPath = dir.File("gone\\x1B]0;title\\x07\\x01.jpg");
+  EXPECT_EQ(r.err, "swelox-cli: " + escapedPath + ": Cannot open file \"" + escapedPath +
+                       "\". No such file or directory.\n");
+}
+
+}  // namespace
+}  // namespace swelox
