@@ -18,7 +18,10 @@ else
   swelox_build "$dir" -DBUILD_TESTING=OFF -DSWELOX_BUILD_BENCH=OFF >/dev/null
 fi
 mkdir -p dist
-(cd "$dir" && cpack -G DEB -B "$OLDPWD/dist" >/dev/null)
+if ! (cd "$dir" && cpack -G DEB -B "$OLDPWD/dist") >"$dir/cpack.log" 2>&1; then
+  cat "$dir/cpack.log" >&2
+  exit 1
+fi
 rm -rf dist/_CPack_Packages
 deb=dist/$(cd dist && ls -t swelox_*_amd64.deb | head -n 1)
 
