@@ -79,6 +79,22 @@ TEST_F(OptionsAndLists, EveryOptionFormGivesTheSameRun) {
   }
 }
 
+// --help and --version print and end at once, before any file is looked at.
+TEST_F(OptionsAndLists, HelpAndVersionEndAtOnce) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--version"},
+                                                    {"--vers", missing_},
+                                                    {missing_, "-k", "--version"}}) {
+    const CliResult r = RunCli(arguments);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "swelox-cli 1.0.0\n");
+    EXPECT_EQ(r.err, "");
+  }
+  const CliResult help = RunCli({"-kh", missing_});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("Usage: swelox-cli [OPTION]... FILE...\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+}
+
 // A command line the tool cannot act on: one message and the hint, exit status 2, no rows.
 TEST_F(OptionsAndLists, UsageErrors) {
   const std::string folder = dir_->path().string();
