@@ -2,7 +2,6 @@
 // and the analysis runs.
 #include "app/Main.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -13,14 +12,16 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextCursor>
+#include <QThread>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
-#include "core/IntegerText.h"
 #include "analysis/RunPlan.h"
+#include "app/BackgroundRun.h"
 #include "app/Controls.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
@@ -82,6 +83,10 @@ QFont WindowFont() {
 }
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+swelox::Direction CurrentDirection() {
+  return CompareRight ? swelox::Direction::Right : swelox::Direction::Below;
+}
 
 QLineEdit* NewEdit(QWidget* parent, const QString& text) {
   auto* edit = new QLineEdit(text, parent);
@@ -150,7 +155,7 @@ class TF::RunInProgress {
  public:
   explicit RunInProgress(TF& window) : window_(window) {
     window_.running_ = true;
-    window_.closeRequested_ = false;
+    window_.stopRequested_ = false;
   }
   ~RunInProgress() { window_.running_ = false; }
   RunInProgress(const RunInProgress&) = delete;
@@ -242,6 +247,7 @@ void TF::CreateControls() {
   PlaceLabel(Label6, 480, 84);
 
   ProcessBtn = new QPushButton(kProcessCaption, this);
+  ProcessBtn->setAutoDefault(true);  // Enter on the focused button starts, as Space does
   Place(ProcessBtn, 8, 106, 457, 24);
   WidthEdit = NewEdit(this, QStringLiteral("15"));
   Place(WidthEdit, 513, 10, 41, 21);
@@ -292,12 +298,12 @@ void TF::HorizontalVerticalLblClick() {
 
 void TF::ProcessFile(const QString& path) {
   const std::string row = swelox::AnalyseFileRow(
-      QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)},
-      CompareRight ? swelox::Direction::Right : swelox::Direction::Below);
+      QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)}, CurrentDirection());
   AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
 }
 
 void TF::ProcessBtnClick() {
+  if (running_) return;  // started again from inside its own run
   const RunInProgress run(*this);
   Memo1->clear();
   AppendLine(QString::fromLatin1(swelox::kHeaderLine));
@@ -306,59 +312,53 @@ void TF::ProcessBtnClick() {
   }
   if (!OpenDialog1->ChooseFiles()) return;
 
-  const QStringList files = OpenDialog1->ChosenFiles();
-  const int64_t loops = swelox::ParseInteger(Text(LoopsEdit));
-  const UserInputBlock inputBlock;
-  for (int64_t r = 0; r <= loops; ++r) {
-    for (qsizetype i = 0; i < files.size(); ++i) {
-      const bool showRun = swelox::ParseInteger(Text(LoopsEdit)) > 0;
-      SetProcessCaption(
-          QString::fromStdString(swelox::ProgressCaption(i, files.size(), showRun, r)));
-      ProcessFile(files[i]);
-      HonourCloseRequest();
-    }
-    GrowSize(WidthEdit, WidthIncrementEdit);
-    GrowSize(HighEdit, HeightIncrementEdit);
-    WidthEdit->repaint();
-    HighEdit->repaint();
-    ShowChange();
+  swelox::BatchOptions options;
+  options.settings = {Text(WidthEdit),           Text(HighEdit),
+                      Text(LoopsEdit),           Text(WidthIncrementEdit),
+                      Text(HeightIncrementEdit), CurrentDirection()};
+  for (const QString& file : OpenDialog1->ChosenFiles()) {
+    options.files.push_back(QFile::encodeName(file).toStdString());
   }
+  options.jobs = std::max(1, QThread::idealThreadCount());
+  const UserInputBlock inputBlock;
+  const swelox::BatchResult result =
+      swelox::ui::RunBatchShown(std::move(options), stopRequested_,
+                                [this](const swelox::ui::RunStep& step) { ShowRunStep(step); });
+  if (result.stopped) return;  // the window was closed
+  if (result.fatal) throw *result.fatal;
   SetProcessCaption(kProcessCaption);
 }
 
-void TF::GrowSize(QLineEdit* size, QLineEdit* increment) {
-  if (const auto grown = swelox::GrownSizeText(Text(size), Text(increment))) {
-    size->setText(QString::fromStdString(*grown));
+void TF::ShowRunStep(const swelox::ui::RunStep& step) {
+  using Kind = swelox::ui::RunStep::Kind;
+  switch (step.kind) {
+    case Kind::Row:
+      AppendLine(QFile::decodeName(QByteArray::fromStdString(step.text)));
+      break;
+    case Kind::Caption:
+      SetProcessCaption(QString::fromStdString(step.text));
+      break;
+    case Kind::Sizes:
+      // A size whose increment is not positive stays as typed.
+      for (const auto& [edit, text] :
+           {std::pair{WidthEdit, &step.sizes.width}, std::pair{HighEdit, &step.sizes.height}}) {
+        const QString shown = QString::fromStdString(*text);
+        if (edit->text() != shown) edit->setText(shown);
+      }
+      break;
   }
 }
 
-void TF::SetProcessCaption(const QString& caption) {
-  ProcessBtn->setText(caption);
-  ShowChange();
-}
+void TF::SetProcessCaption(const QString& caption) { ProcessBtn->setText(caption); }
 
 void TF::AppendLine(const QString& line) {
   QTextCursor cursor = Memo1->textCursor();
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(line + QLatin1Char('\n'));
   Memo1->setTextCursor(cursor);
-  ShowChange();
-}
-
-// Lets Qt paint what has just changed while the handler goes on; the user's input waits.
-void TF::ShowChange() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
-// Between two pictures: a request to close the window, which the window system sends as user
-// input, ends the run here (the window is already closed); any other input is dropped.
-void TF::HonourCloseRequest() {
-  // The X11 event source hands over the input that ShowChange held back only once the event
-  // dispatcher has been woken; nothing else may wake it during a run.
-  QCoreApplication::eventDispatcher()->wakeUp();
-  QCoreApplication::processEvents();
-  if (closeRequested_) throw swelox::SilentAbort();
 }
 
 void TF::closeEvent(QCloseEvent* event) {
-  if (running_) closeRequested_ = true;
+  if (running_) stopRequested_ = true;
   QWidget::closeEvent(event);
 }
