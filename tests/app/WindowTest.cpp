@@ -474,6 +474,26 @@ class WindowTest : public QObject {
     QVERIFY(shown_.empty());
   }
 
+  void keysOnTheFocusedStartButton_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("Space") << int(Qt::Key_Space) << true;
+    QTest::newRow("Return") << int(Qt::Key_Return) << true;
+    QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter) << true;
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+  }
+  void keysOnTheFocusedStartButton() {
+    QFETCH(int, key);
+    QFETCH(bool, starts);
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
+    Script({QStringList{Example("by-the-water.jpg")}});
+    QTest::keyClick(window_->ProcessBtn, Qt::Key(key));
+    QCOMPARE(chooser_.calls, starts ? 1 : 0);
+    QCOMPARE(Lines(window_->Memo1->toPlainText()).size(), starts ? 2 : 24);
+  }
+
   void chooserListsTheChosenPathsAndEmptiesOnCancel() {
     const QStringList three = {Example("summer-night-lake.jpg"), Example("by-the-water.jpg"),
                                Example("darkest-hour-lake.jpg")};
@@ -844,27 +864,50 @@ class WindowTest : public QObject {
   void resultsEqualTheBatchTool_data() {
     QTest::addColumn<QStringList>("fields");  // width, height, repeats, increments
     QTest::addColumn<bool>("right");
-    QTest::newRow("defaults") << QStringList{"15", "12", "0", "100", "100"} << false;
+    QTest::addColumn<QString>("broken");  // a file put third in the list: "bad" or "missing"
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("defaults") << QStringList{"15", "12", "0", "100", "100"} << false << "" << false;
     QTest::newRow("to the right, repeats, uneven growth")
-        << QStringList{"20", "9", "2", "50", "25"} << true;
+        << QStringList{"20", "9", "2", "50", "25"} << true << "" << false;
     QTest::newRow("hexadecimal and signed text, one increment 0")
-        << QStringList{"  $10", "+7", "1", "0", "50"} << false;
-    QTest::newRow("no growth allows one run") << QStringList{"15", "12", "3", "0", "0"} << true;
-    QTest::newRow("no run at all") << QStringList{"15", "12", "-1", "100", "100"} << false;
+        << QStringList{"  $10", "+7", "1", "0", "50"} << false << "" << false;
+    QTest::newRow("no growth allows one run")
+        << QStringList{"15", "12", "3", "0", "0"} << true << "" << false;
+    QTest::newRow("no run at all")
+        << QStringList{"15", "12", "-1", "100", "100"} << false << "" << false;
+    QTest::newRow("not a photo, in the first run")
+        << QStringList{"15", "12", "1", "100", "100"} << false << "bad" << true;
+    QTest::newRow("missing photo")
+        << QStringList{"15", "12", "0", "100", "100"} << true << "missing" << true;
+    QTest::newRow("width not a number")
+        << QStringList{"abc", "12", "1", "100", "100"} << false << "" << true;
+    QTest::newRow("repeats not a number")
+        << QStringList{"15", "12", "two", "100", "100"} << false << "" << true;
+    QTest::newRow("height increment not a number, after the first run")
+        << QStringList{"15", "12", "2", "50", "x"} << false << "" << true;
+    QTest::newRow("rectangle too large in the second run")
+        << QStringList{"30000", "30000", "1", "100", "100"} << true << "" << true;
   }
   void resultsEqualTheBatchTool() {
     QFETCH(QStringList, fields);
     QFETCH(bool, right);
+    QFETCH(QString, broken);
+    QFETCH(bool, fails);
     QStringList paths;
     for (auto it = kExampleSizes.rbegin(); it != kExampleSizes.rend(); ++it) {
       paths << Example(it->first.toUtf8().constData());
+    }
+    if (broken == "bad") {
+      paths.insert(2, TempFile("not-a-photo.jpg", "These are words, not a JPEG picture.\n"));
+    } else if (broken == "missing") {
+      paths.insert(2, temp_.filePath("missing.jpg"));
     }
     SetFields(fields[0], fields[1], fields[2], fields[3], fields[4]);
     if (right) QTest::mouseClick(window_->HorizontalVerticalLbl, Qt::LeftButton);
     QCOMPARE(CompareRight, right);
     Script({paths});
     Click();
-    QVERIFY(shown_.empty());
+    QVERIFY(shown_.size() <= 1);
 
     QStringList arguments = {"--width=" + fields[0], "--height=" + fields[1],
                              "--repeats=" + fields[2], "--width-increment=" + fields[3],
@@ -875,10 +918,19 @@ class WindowTest : public QObject {
     cli.start(QStringLiteral(SWELOX_CLI), arguments);
     QVERIFY(cli.waitForFinished(30000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), 0);
     const QString printed = QString::fromUtf8(cli.readAllStandardOutput());
     QCOMPARE(window_->Memo1->toPlainText(), printed);
     QVERIFY(printed.count(QLatin1Char('\n')) >= 1);
+    // The error, if any, is the same message, after the same rows.
+    const QString reported = QString::fromUtf8(cli.readAllStandardError());
+    if (shown_.empty()) {
+      QCOMPARE(cli.exitCode(), 0);
+      QCOMPARE(reported, QString());
+    } else {
+      QCOMPARE(cli.exitCode(), 1);
+      QCOMPARE(reported, "swelox-cli: " + shown_[0].text + "\n");
+    }
+    QCOMPARE(!shown_.empty(), fails);
   }
 
   void errorBoxShowsTheMessageWithItsFullStop_data() {
