@@ -36,6 +36,42 @@ const QString kCaption = QStringLiteral("Swelox v1.0 digital image visual noise 
 const QString kProcessCaption = QStringLiteral("Select set of images and start the analysis");
 const QString kBelow = QStringLiteral("Compare with rectangle below");
 const QString kRight = QStringLiteral("Compare with rectangle to right");
+const QString kWidthCaption = QStringLiteral("Width");
+const QString kHeightCaption = QStringLiteral("Height");
+// The boxes of LoopsEdit, WidthIncrementEdit and HeightIncrementEdit cover the 12 spaces.
+const QString kRepeatsCaption =
+    QStringLiteral("Run            repeats with larger comparison rectangles");
+const QString kWidthGrowthCaption = QStringLiteral("Add            % to rectangle width");
+const QString kHeightGrowthCaption = QStringLiteral("Add            % to rectangle height");
+
+// The room each caption has in the layout at a text height of 13 pixels: up to the box on its
+// right, or to the frame's right edge, less a gap that still shows when the window is drawn at
+// a fractional scale. "Run" and "Add" end before the box that covers their spaces.
+struct CaptionRoom {
+  QString caption;
+  int room;
+};
+const CaptionRoom kCaptionRooms[] = {
+    {kWidthCaption, 513 - 481 - 3},
+    {kHeightCaption, 630 - 593 - 3},
+    {kRepeatsCaption, 737 - 480 - 6},
+    {kWidthGrowthCaption, 737 - 480 - 6},
+    {kHeightGrowthCaption, 737 - 480 - 6},
+    {kBelow, 737 - 479 - 6},
+    {kRight, 737 - 479 - 6},
+    {QStringLiteral("Run"), 502 - 480 - 1},
+    {QStringLiteral("Add"), 502 - 480 - 1},
+};
+
+// The layout grows with the text height, and further where a caption would be wider than its
+// room, so that every caption fits and the proportions stay.
+double LayoutScale(const QFontMetrics& metrics) {
+  double scale = metrics.height() / 13.0;
+  for (const CaptionRoom& c : kCaptionRooms) {
+    scale = std::max(scale, static_cast<double>(metrics.horizontalAdvance(c.caption)) / c.room);
+  }
+  return scale;
+}
 
 // The results area's text until the first run clears it; every line ends with a line break.
 const char* const kHelpLines[] = {
@@ -76,9 +112,12 @@ QString HelpText() {
   return text;
 }
 
+// The desktop's sans-serif face, semi-condensed where it has one (DejaVu Sans Condensed): the
+// layout was drawn for a narrow 8-point font, and a narrower face keeps the window near its size.
 QFont WindowFont() {
   QFont font(QStringLiteral("Sans Serif"), 8);
   font.setStyleHint(QFont::SansSerif);
+  font.setStretch(QFont::SemiCondensed);
   return font;
 }
 
@@ -169,7 +208,7 @@ TF::TF(QWidget* parent) : QWidget(parent) {
   F = this;
   const QFont font = WindowFont();
   setFont(font);
-  textHeight_ = QFontMetrics(font).height();
+  scale_ = LayoutScale(QFontMetrics(font));
   setWindowTitle(kCaption);
   QPalette buttonFace = palette();
   buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
@@ -188,9 +227,7 @@ TF::~TF() {
   if (F == this) F = nullptr;
 }
 
-int TF::Scaled(int length) const {
-  return static_cast<int>(std::lround(static_cast<double>(length) * textHeight_ / 13.0));
-}
+int TF::Scaled(int length) const { return static_cast<int>(std::lround(length * scale_)); }
 
 void TF::Place(QWidget* control, int left, int top, int width, int height) {
   control->setGeometry(Scaled(left), Scaled(top), Scaled(width), Scaled(height));
@@ -208,10 +245,9 @@ void TF::CreateControls() {
   Shape1 = new FrameShape(this);
   Place(Shape1, 472, 2, 265, 130);
 
-  Label1 =
-      NewLabel(this, QStringLiteral("Height"), QStringLiteral("height of comparison rectangle"));
+  Label1 = NewLabel(this, kHeightCaption, QStringLiteral("height of comparison rectangle"));
   PlaceLabel(Label1, 593, 13);
-  Label2 = NewLabel(this, QStringLiteral("Width"), QStringLiteral("width of comparison rectangle"));
+  Label2 = NewLabel(this, kWidthCaption, QStringLiteral("width of comparison rectangle"));
   PlaceLabel(Label2, 481, 12);
 
   Label3 = NewLabel(
@@ -235,15 +271,13 @@ void TF::CreateControls() {
   HorizontalVerticalLbl->move(Scaled(479), Scaled(114));
   SetDirectionCaption(kBelow);
 
-  // The boxes of LoopsEdit, WidthIncrementEdit and HeightIncrementEdit cover the 12 spaces.
-  Label4 =
-      NewLabel(this, QStringLiteral("Run            repeats with larger comparison rectangles"),
-               QStringLiteral("the whole list is re-processed this number of times"));
+  Label4 = NewLabel(this, kRepeatsCaption,
+                    QStringLiteral("the whole list is re-processed this number of times"));
   PlaceLabel(Label4, 480, 36);
-  Label5 = NewLabel(this, QStringLiteral("Add            % to rectangle width"),
+  Label5 = NewLabel(this, kWidthGrowthCaption,
                     QStringLiteral("added on successive runs through the list of images"));
   PlaceLabel(Label5, 480, 60);
-  Label6 = NewLabel(this, QStringLiteral("Add            % to rectangle height"));
+  Label6 = NewLabel(this, kHeightGrowthCaption);
   PlaceLabel(Label6, 480, 84);
 
   ProcessBtn = new QPushButton(kProcessCaption, this);

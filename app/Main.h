@@ -57,7 +57,8 @@ class TF : public QWidget {
   void HorizontalVerticalLblClick();
   void FormCreate();
 
-  // A length laid out for a text height of 13 pixels, in pixels of this window's font.
+  // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
+  // font's text height, or more where the captions need it.
   int Scaled(int length) const;
 
  protected:
@@ -74,7 +75,7 @@ class TF : public QWidget {
   void AppendLine(const QString& line);
   void ShowRunStep(const swelox::ui::RunStep& step);
 
-  int textHeight_ = 13;
+  double scale_ = 1.0;
   bool running_ = false;
   std::atomic<bool> stopRequested_ = false;
 };

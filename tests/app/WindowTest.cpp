@@ -240,7 +240,7 @@ class WindowTest : public QObject {
   void placesControlsAsLaidOut() {
     TF& w = *window_;
     QCOMPARE(w.font().pointSize(), 8);
-    QCOMPARE(w.Scaled(13), QFontMetrics(w.font()).height());
+    QVERIFY(w.Scaled(13) >= QFontMetrics(w.font()).height());
     QCOMPARE(w.size(), QSize(w.Scaled(767), w.Scaled(520)));
 
     struct Box {
@@ -304,6 +304,57 @@ class WindowTest : public QObject {
     QVERIFY2(bluePixels > 20, "the direction label is not drawn in blue");
     QVERIFY(w.HorizontalVerticalLbl->font().pointSize() == 8 &&
             !w.HorizontalVerticalLbl->font().bold());
+  }
+
+  // Every caption fits where the layout puts it, whatever the font and the screen's scale.
+  void captionsFitTheirRoom() {
+    TF& w = *window_;
+    const QRect frame = w.Shape1->geometry();
+    auto check = [&](QLabel* label, int limit) {
+      const QRect box = label->geometry();
+      const int textWidth = label->fontMetrics().horizontalAdvance(label->text());
+      const QString what = QStringLiteral("'%1': text %2 wide at %3, room up to %4")
+                               .arg(label->text())
+                               .arg(textWidth)
+                               .arg(box.left())
+                               .arg(limit);
+      QVERIFY2(textWidth <= box.width(), qPrintable(what));
+      QVERIFY2(box.right() < limit, qPrintable(what));
+      QVERIFY2(frame.contains(box), qPrintable(what + " leaves the frame"));
+    };
+    check(w.Label2, w.WidthEdit->x());
+    check(w.Label1, w.HighEdit->x());
+    for (QLabel* line : {w.Label4, w.Label5, w.Label6}) check(line, frame.right());
+    for (int caption = 0; caption < 2; ++caption) {
+      check(w.HorizontalVerticalLbl, frame.right());
+      w.HorizontalVerticalLblClick();
+    }
+
+    // The box covers the 12 spaces: the first word ends before it, the rest begins after it.
+    const std::pair<QLabel*, QLineEdit*> lines[] = {{w.Label4, w.LoopsEdit},
+                                                    {w.Label5, w.WidthIncrementEdit},
+                                                    {w.Label6, w.HeightIncrementEdit}};
+    for (const auto& [label, box] : lines) {
+      const QFontMetrics metrics = label->fontMetrics();
+      const int wordEnd = label->x() + metrics.horizontalAdvance(label->text().left(3));
+      const int gapEnd = label->x() + metrics.horizontalAdvance(label->text().left(15));
+      QVERIFY2(wordEnd < box->x() && box->geometry().right() < gapEnd,
+               qPrintable(QStringLiteral("'%1': gap %2-%3, box %4-%5")
+                              .arg(label->text())
+                              .arg(wordEnd)
+                              .arg(gapEnd)
+                              .arg(box->x())
+                              .arg(box->geometry().right())));
+    }
+
+    // The wrapped help ends above the button, whose captions fit it; all lies inside the window.
+    QVERIFY(w.Label3->geometry().bottom() < w.ProcessBtn->y());
+    for (const QString& caption : {kStart, QStringLiteral("9999 of 9999   Run9999")}) {
+      QVERIFY(w.ProcessBtn->fontMetrics().horizontalAdvance(caption) < w.ProcessBtn->width() - 8);
+    }
+    for (QWidget* child : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->isVisible()) QVERIFY(w.rect().contains(child->geometry()));
+    }
   }
 
   void opensCentredOnThePrimaryScreen() {
