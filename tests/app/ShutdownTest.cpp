@@ -16,6 +16,21 @@ using swelox::test::Lines;
 using swelox::test::RecordingErrorBox;
 using swelox::test::ScriptedFileDialog;
 
+namespace {
+
+class PaintCounter : public QObject {
+ public:
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+}  // namespace
+
 class ShutdownTest : public QObject {
   Q_OBJECT
 
@@ -58,16 +73,25 @@ class ShutdownTest : public QObject {
     window.OpenDialog1->SetDialog(
         std::make_unique<ScriptedFileDialog>(log, std::deque<std::optional<QStringList>>{paths}));
     // 100 % growth would soon make rectangles too large to fit: 1 % keeps every run alike.
-    window.LoopsEdit->setText("1000");
+    window.LoopsEdit->setText("100000");
     window.WidthIncrementEdit->setText("0");
     window.HeightIncrementEdit->setText("1");
-    // The request comes as soon as the first row shows.
+    // At the first row the window is made wider, as a user would drag its edge; the close request
+    // comes once 100 rows show. Both reach the window through its event loop, during the run.
+    const int width = window.width();
     QElapsedTimer sinceClose;
     connect(window.Memo1, &QPlainTextEdit::blockCountChanged, &window, [&](int blocks) {
-      if (blocks < 3 || sinceClose.isValid()) return;
+      if (blocks == 3) {
+        QMetaObject::invokeMethod(
+            &window, [&] { window.resize(width + 40, window.height()); }, Qt::QueuedConnection);
+      }
+      if (blocks < 102 || sinceClose.isValid()) return;
       sinceClose.start();
       QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
     });
+    // Rows that come faster than the screen refreshes are painted together.
+    PaintCounter paints;
+    window.Memo1->viewport()->installEventFilter(&paints);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTimer::singleShot(0, &window, [&] { QTest::mouseClick(window.ProcessBtn, Qt::LeftButton); });
@@ -78,11 +102,15 @@ class ShutdownTest : public QObject {
     QVERIFY(shown_.empty());
     QCOMPARE(log.calls, 1);
 
-    // The rows shown are the first ones of the run, in order, and far from all 3003 of them.
+    // The rows shown are the first ones of the run, in order, and far from all 300003 of them.
     QStringList lines = Lines(window.Memo1->toPlainText());
-    QVERIFY(lines.size() >= 2);
+    QVERIFY(lines.size() >= 101);
     lines.pop_front();
-    QVERIFY2(lines.size() < 300, qPrintable(QString::number(lines.size())));
+    QVERIFY2(lines.size() < 100000, qPrintable(QString::number(lines.size())));
+    QCOMPARE(window.width(), width + 40);
+    QVERIFY2(
+        paints.count >= 1 && paints.count < lines.size() / 4,
+        qPrintable(QStringLiteral("%1 paints for %2 rows").arg(paints.count).arg(lines.size())));
     for (int i = 0; i < lines.size(); ++i) {
       QVERIFY2(lines[i].endsWith("\t" + names[i % 3]), qPrintable(lines[i]));
     }
