@@ -294,6 +294,9 @@ void TF::CreateControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setTabChangesFocus(true);
   Memo1->setPlainText(HelpText());
+  // A sunken panel, whose edges are drawn at fractional scales too (the styled frame loses its
+  // lower and right edges there).
+  Memo1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Place(Memo1, 8, 136, 737, 342);
 
   LoopsEdit = NewEdit(this, QStringLiteral("0"));
