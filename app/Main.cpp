@@ -361,7 +361,9 @@ void TF::ProcessBtnClick() {
   const swelox::BatchResult result =
       swelox::ui::RunBatchShown(std::move(options), stopRequested_,
                                 [this](const swelox::ui::RunStep& step) { ShowRunStep(step); });
-  if (result.stopped) return;  // the window was closed
+  // Once the window has been closed, nothing more is shown: not even an error that ended the run
+  // just before the request arrived.
+  if (result.stopped || stopRequested_) return;
   if (result.fatal) throw *result.fatal;
   SetProcessCaption(kProcessCaption);
 }
