@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QTextCursor>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
