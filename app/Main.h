@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <memory>
 
 class QLabel;
@@ -15,6 +16,7 @@ namespace swelox::ui {
 class ClickLabel;
 class FileChooser;
 class FrameShape;
+struct RunStep;
 }  // namespace swelox::ui
 
 // Compare each rectangle with the one to its right (true) or with the one below it (false).
@@ -48,13 +50,15 @@ class TF : public QWidget {
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
   // The start button: clears the results, lets the user choose pictures and analyses each of
-  // them once per run, growing the rectangle after every run.
+  // them once per run, growing the rectangle after every run. The pictures are analysed on other
+  // threads; this returns when the last row shows, while the window takes no other input.
   void ProcessBtnClick();
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
 
-  // A length laid out for a text height of 13 pixels, in pixels of this window's font.
+  // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
+  // font's text height, or more where the captions need it.
   int Scaled(int length) const;
 
  protected:
@@ -69,13 +73,11 @@ class TF : public QWidget {
   void SetDirectionCaption(const QString& caption);
   void SetProcessCaption(const QString& caption);
   void AppendLine(const QString& line);
-  void GrowSize(QLineEdit* size, QLineEdit* increment);
-  void ShowChange();
-  void HonourCloseRequest();
+  void ShowRunStep(const swelox::ui::RunStep& step);
 
-  int textHeight_ = 13;
+  double scale_ = 1.0;
   bool running_ = false;
-  bool closeRequested_ = false;
+  std::atomic<bool> stopRequested_ = false;
 };
 
 // The main window, set as soon as it exists.
