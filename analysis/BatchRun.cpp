@@ -3,8 +3,10 @@
 #include "analysis/BatchRun.h"
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -47,33 +49,51 @@ size_t HeldBytes(const std::vector<RowOutcome>& outcomes) {
 }
 
 // A thread with a stack of 2 MiB, a quarter of the usual: a worker needs far less, and under an
-// address-space limit every worker's stack is memory that no picture can have.
+// address-space limit every worker's stack is memory that no picture can have. The stack is the
+// thread's own mapping, unmapped as soon as the thread has ended (the C library would keep it for
+// later threads).
 class WorkerThread {
  public:
   // Raises std::system_error when no thread can be had.
   explicit WorkerThread(std::function<void()> work)
       : work_(std::make_unique<std::function<void()>>(std::move(work))) {
-    constexpr size_t kStackBytes = 2 * 1024 * 1024;
+    stack_ = ::mmap(nullptr, kMappedBytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack_ == MAP_FAILED) throw std::system_error(errno, std::generic_category(), "mmap");
+    // A guard page below the stack, which grows down: an overflow faults instead of writing on.
+    int error = ::mprotect(stack_, kGuardBytes, PROT_NONE) == 0 ? 0 : errno;
     pthread_attr_t attributes;
-    int error = ::pthread_attr_init(&attributes);
+    if (error == 0) error = ::pthread_attr_init(&attributes);
     if (error == 0) {
-      error = ::pthread_attr_setstacksize(&attributes, kStackBytes);
+      error = ::pthread_attr_setstack(&attributes, static_cast<char*>(stack_) + kGuardBytes,
+                                      kStackBytes);
       if (error == 0) error = ::pthread_create(&thread_, &attributes, &Run, work_.get());
       ::pthread_attr_destroy(&attributes);
     }
-    if (error != 0) throw std::system_error(error, std::generic_category(), "pthread_create");
+    if (error != 0) {
+      ::munmap(stack_, kMappedBytes);
+      throw std::system_error(error, std::generic_category(), "pthread_create");
+    }
   }
-  ~WorkerThread() { ::pthread_join(thread_, nullptr); }
+  ~WorkerThread() {
+    ::pthread_join(thread_, nullptr);
+    ::munmap(stack_, kMappedBytes);
+  }
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
  private:
+  static constexpr size_t kStackBytes = 2 * 1024 * 1024;
+  static constexpr size_t kGuardBytes = 64 * 1024;  // a multiple of any page size
+  static constexpr size_t kMappedBytes = kGuardBytes + kStackBytes;
+
   static void* Run(void* work) {
     (*static_cast<std::function<void()>*>(work))();
     return nullptr;
   }
 
   std::unique_ptr<std::function<void()>> work_;
+  void* stack_ = nullptr;
   pthread_t thread_{};
 };
 
@@ -88,16 +108,17 @@ bool RanOutOfMemory(const std::vector<RowOutcome>& outcomes) {
 // Analyses the files of one group on worker threads, as many as could be started. A file's
 // outcomes become available as soon as it is done; anything thrown while analysing it becomes
 // its error. A file that ran out of memory on a worker (or could not even record its error) is
-// analysed again by the consumer while no worker runs, so that no row or error depends on the
-// number of workers or their timing. With no worker at all the consumer analyses every file.
+// analysed again by the consumer once every worker has ended, and the consumer goes on alone, so
+// that no row or error depends on the number of workers or their timing. With no worker at all
+// the consumer analyses every file.
 //
 // The consumer waits for the files in order, and never past a file whose first outcome ends the
 // run (it stops there). The workers take files in order and start none past such a file (limit_),
-// none once stopped, none while the consumer analyses a file alone, and, with a single run, none
-// while the outcomes waiting to be shown take kLookaheadBytes or more, except the very file the
-// consumer needs next. So the file the consumer waits for is always done, in progress, waiting
-// for the consumer itself, or free to start: Wait cannot block for ever. With several runs every
-// file's rows must wait for the first run over all files, so the workers are not held back.
+// none once stopped or retired, and, with a single run, none while the outcomes waiting to be
+// shown take kLookaheadBytes or more, except the very file the consumer needs next. So the file
+// the consumer waits for is always done, in progress, left to the consumer itself, or free to
+// start: Wait cannot block for ever. With several runs every file's rows must wait for the first
+// run over all files, so the workers are not held back.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
@@ -172,15 +193,20 @@ class GroupAnalysis {
     retry_[file] = false;
   }
 
+  // With every worker ended, so that their memory is free again; the rest of the group is then
+  // analysed by the consumer alone, since memory is short.
   void AnalyseAlone(size_t file, std::unique_lock<std::mutex>& lock) {
-    alone_ = true;
-    ready_.wait(lock, [&] { return running_ == 0; });
+    if (!threads_.empty()) {
+      retired_ = true;
+      ready_.notify_all();
+      lock.unlock();
+      threads_.clear();  // each finishes the file it has begun
+      lock.lock();
+    }
     lock.unlock();
     std::vector<RowOutcome> outcomes = Analyse(file);
     lock.lock();
-    alone_ = false;
     Store(file, std::move(outcomes));
-    ready_.notify_all();
   }
 
   void Work() {
@@ -189,15 +215,15 @@ class GroupAnalysis {
       {
         std::unique_lock lock(mutex_);
         auto finished = [&] {
-          return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || Stopped();
+          return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || retired_ ||
+                 Stopped();
         };
         auto mayStart = [&] {
-          return !alone_ && (!boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes);
+          return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
         };
         ready_.wait(lock, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
-        ++running_;
       }
       std::optional<std::vector<RowOutcome>> outcomes;
       try {
@@ -207,7 +233,6 @@ class GroupAnalysis {
       }
       {
         std::lock_guard lock(mutex_);
-        --running_;
         if (outcomes && !RanOutOfMemory(*outcomes)) {
           Store(file, std::move(*outcomes));
         } else {
@@ -227,9 +252,8 @@ class GroupAnalysis {
   size_t next_ = 0;
   int64_t limit_ = INT64_MAX;
   size_t released_ = 0;
-  size_t held_ = 0;     // bytes of the outcomes not yet released
-  int running_ = 0;     // files in progress on workers
-  bool alone_ = false;  // the consumer analyses a file while no worker runs
+  size_t held_ = 0;       // bytes of the outcomes not yet released
+  bool retired_ = false;  // the workers end: memory is short
   const bool boundedLookahead_;
   std::vector<std::unique_ptr<WorkerThread>> threads_;
 };
