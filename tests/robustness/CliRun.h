@@ -10,6 +10,20 @@
 
 namespace swelox::test {
 
+// Sanitizers reserve terabytes of address space and inflate every allocation: address-space
+// limits and memory figures mean nothing under them.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 struct CliResult {
   int exitCode = -1;      // -1 when it did not exit normally
   int signal = 0;         // the signal that ended it, if any

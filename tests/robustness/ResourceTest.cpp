@@ -24,22 +24,9 @@ namespace {
 
 using test::Bytes;
 using test::CliResult;
+using test::kSanitized;
 using test::RunCli;
 using test::TempDir;
-
-// Sanitizers reserve terabytes of address space and inflate every allocation: address-space
-// limits and memory figures mean nothing under them.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 const std::string kHeader = std::string(kHeaderLine) + "\n";
 constexpr long kSmallRssKb = 64 * 1024;
