@@ -89,7 +89,8 @@ class GroupAnalysis {
         file = next_++;
       }
       std::vector<RowOutcome> outcomes =
-          AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction);
+          AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
+                      options_.settings.region);
       std::lock_guard lock(mutex_);
       if (Ends(outcomes.front())) limit_ = std::min<int64_t>(limit_, file);
       results_[file] = std::move(outcomes);

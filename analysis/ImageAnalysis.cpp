@@ -149,7 +149,7 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 }
 
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
-                                    Direction direction) {
+                                    Direction direction, const std::optional<PixelRegion>& region) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -168,7 +168,7 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   LatticeSet lattices(checkedSizes, direction);
   try {
     const std::vector<uint8_t> data = ReadWholeFile(path);
-    DecodeJpeg(data, lattices);
+    DecodeJpeg(data, lattices, region ? &*region : nullptr);
   } catch (...) {
     const Error failure = AsError(std::current_exception());
     for (RowOutcome& outcome : outcomes) outcome = {std::string(), failure};
@@ -188,9 +188,9 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   return outcomes;
 }
 
-std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size,
-                           Direction direction) {
-  RowOutcome outcome = std::move(AnalyseFile(path, {&size, 1}, direction).front());
+std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,
+                           const std::optional<PixelRegion>& region) {
+  RowOutcome outcome = std::move(AnalyseFile(path, {&size, 1}, direction, region).front());
   if (outcome.error) throw *outcome.error;
   return outcome.row;
 }

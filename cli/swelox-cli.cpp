@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/BatchRun.h"
+#include "analysis/Region.h"
 #include "core/IntegerText.h"
 
 namespace {
@@ -28,6 +29,7 @@ Prints a tab-separated header line and one row per file and run.
   --width-increment P     percent added to the width after each run (default 100)
   --height-increment P    percent added to the height after each run (default 100)
   --right                 compare with the rectangle to the right (default: the one below)
+  --region WxH+X+Y        analyse only W x H pixels from X pixels left and Y down (default: all)
   -k, --keep-going        report a failing file and go on with the others
   -j, --jobs N            files analysed at once (default: the number of cores)
   --files-from FILE       read further paths from FILE, one per line ('-': standard input)
@@ -141,6 +143,12 @@ swelox::BatchOptions ParseArguments(int argc, char** argv, bool& exitNow) {
       options.settings.widthIncrement = take();
     } else if (name == "--height-increment") {
       options.settings.heightIncrement = take();
+    } else if (name == "--region") {
+      try {
+        options.settings.region = swelox::ParseRegion(take());
+      } catch (const swelox::Error& e) {
+        throw UsageError{e.what()};
+      }
     } else if (name == "--right") {
       noValue();
       options.settings.direction = swelox::Direction::Right;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/PixelRegion.h"
+
 namespace swelox {
 
 // Receives a decoded picture row by row. Begin comes once, before the first row.
@@ -25,7 +27,11 @@ class RgbRowSink {
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
 // RGB. Raises "JPEG error #%d" with libjpeg's message code, "Out of memory", or the refusals of
 // files with unsupported component counts or too many scans.
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink);
+// With a region the sink receives only its pixels, exactly as the whole decode gives them, and
+// only what they need is decoded; a region not wholly inside the picture is refused with a message
+// that names it and the picture's size.
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
+                const PixelRegion* region = nullptr);
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);
 // a picture that needs more fails with libjpeg's backing-store error, code 49.
