@@ -2,7 +2,9 @@
 // and awkward geometries; regions outside the picture and malformed region texts are refused; the
 // rows of a region are those of the picture cropped losslessly.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/ImageAnalysis.h"
@@ -206,6 +208,42 @@ TEST(RegionAnalysis, RowsEqualTheLiteralComputationOnTheCrop) {
           << r.Text();
     }
   }
+}
+
+// swelox-cli: the region reaches every file; one that it does not fit is that file's error, and a
+// malformed region is a usage error.
+TEST(RegionAnalysis, CliAnalysesTheRegionOfEachFile) {
+  const TempDir dir;
+  const std::string big = test::EncodeWithCjpeg(dir, "big.jpg", test::RandomRaster(90, 70, 4));
+  const std::string small = test::EncodeWithCjpeg(dir, "small.jpg", test::RandomRaster(40, 30, 5));
+  const std::string cli = std::string(SWELOX_CLI) + " --width 4 --height 3 ";
+  const PixelRegion r{10, 20, 50, 40};
+  EXPECT_EQ(test::RunCommand(cli + "--region 50x40+10+20 " + test::ShellQuote(big)),
+            std::string(kHeaderLine) + "\n" + AnalyseFileRow(big, {"4", "3"}, Direction::Below, r) +
+                "\n");
+
+  const std::string out = dir.File("out"), err = dir.File("err");
+  auto status = [&](const std::string& arguments) {
+    const int s = std::system(
+        (cli + arguments + " >" + test::ShellQuote(out) + " 2>" + test::ShellQuote(err)).c_str());
+    return WEXITSTATUS(s);
+  };
+  auto text = [](const std::string& path) {
+    const std::vector<uint8_t> bytes = test::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(
+      status("-k --region 50x40+10+20 " + test::ShellQuote(small) + " " + test::ShellQuote(big)),
+      1);
+  EXPECT_EQ(text(out), std::string(kHeaderLine) + "\n" +
+                           AnalyseFileRow(big, {"4", "3"}, Direction::Below, r) + "\n");
+  EXPECT_EQ(text(err), "swelox-cli: " + small +
+                           ": The region 50x40+10+20 does not lie inside the picture of 40 x 30 "
+                           "pixels.\n");
+
+  EXPECT_EQ(status("--region 50x40+10 " + test::ShellQuote(big)), 2);
+  EXPECT_EQ(text(out), "");
+  EXPECT_NE(text(err).find("'50x40+10' is not a valid region (WxH+X+Y)"), std::string::npos);
 }
 
 }  // namespace
