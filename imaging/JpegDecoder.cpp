@@ -351,9 +351,7 @@ void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegi
       throw Error("JPEG files with more than " + std::to_string(kMaxJpegScans) +
                   " scans are not supported");
     case Outcome::RegionOutside:
-      throw Error("The region " + region->Text() + " does not lie inside the picture of " +
-                  std::to_string(d.cinfo.image_width) + " x " +
-                  std::to_string(d.cinfo.image_height) + " pixels");
+      throw Error(region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
       throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));

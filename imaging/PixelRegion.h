@@ -23,6 +23,10 @@ struct PixelRegion {
     return x >= 0 && y >= 0 && width > 0 && height > 0 && int64_t{x} + width <= pictureWidth &&
            int64_t{y} + height <= pictureHeight;
   }
+  std::string OutsideMessage(int64_t pictureWidth, int64_t pictureHeight) const {
+    return "The region " + Text() + " does not lie inside the picture of " +
+           std::to_string(pictureWidth) + " x " + std::to_string(pictureHeight) + " pixels";
+  }
 };
 
 }  // namespace swelox
