@@ -56,6 +56,10 @@ NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelReg
   map.height = r.height;
   RectangleLattice lattice(r.width, r.height, size, direction);
   lattice.RecordComparisons(&map.comparisons);
+  if (lattice.LastRow() >= 0) {  // the last position's far border row and column
+    map.columns = lattice.LastColumn() / size.width;
+    map.rows = lattice.LastRow() / size.height;
+  }
   // Grid row g is pixel row g + 1 of the region, from its pixel column 1 on.
   std::vector<int32_t> totals(size_t(lattice.LastColumn() + 1), 0);
   for (int32_t g = 0; g <= lattice.LastRow(); ++g) {

@@ -28,6 +28,9 @@ BrightnessPicture DecodeBrightness(const std::string& path);
 struct NoiseMap {
   int32_t width = 0;  // of the analysed pixels: the region's, or the picture's
   int32_t height = 0;
+  // Rectangle positions across and down the lattice (0 when no rectangle fits).
+  int32_t columns = 0;
+  int32_t rows = 0;
   NoiseFigures figures;
   // Corners counted from the region's own first pixel.
   std::vector<ComparedRectangle> comparisons;

@@ -19,12 +19,14 @@
 #include <string>
 
 #include "analysis/ImageAnalysis.h"
-#include "core/IntegerText.h"
+#include "analysis/Region.h"
 #include "analysis/RunPlan.h"
 #include "app/Controls.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
+#include "app/PictureView.h"
 #include "app/Placement.h"
+#include "core/IntegerText.h"
 
 TF* F = nullptr;
 bool CompareRight = false;
@@ -271,11 +273,43 @@ void TF::CreateControls() {
   QWidget::setTabOrder(Memo1, LoopsEdit);
   QWidget::setTabOrder(LoopsEdit, WidthIncrementEdit);
   QWidget::setTabOrder(WidthIncrementEdit, HeightIncrementEdit);
+  CreateRegionControls();
 
   using swelox::ui::Guarded;
   connect(ProcessBtn, &QPushButton::clicked, this, Guarded([this] { ProcessBtnClick(); }));
   connect(HorizontalVerticalLbl, &ClickLabel::clicked, this,
           Guarded([this] { HorizontalVerticalLblClick(); }));
+}
+
+// In the free band between the description and the start button, left of the settings frame.
+void TF::CreateRegionControls() {
+  RegionLbl = NewLabel(this, QStringLiteral("Region"));
+  PlaceLabel(RegionLbl, 11, 81);
+  Region = NewEdit(this, QString());
+  Region->setPlaceholderText(QStringLiteral("WxH+X+Y (empty: the whole picture)"));
+  Place(Region, 56, 78, 240, 21);
+  ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
+  Place(ShowBtn, 304, 77, 80, 23);
+  QWidget::setTabOrder(HeightIncrementEdit, Region);
+  QWidget::setTabOrder(Region, ShowBtn);
+  connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
+}
+
+void TF::ShowBtnClick() {
+  QString path = firstOfLastRun_;
+  if (path.isEmpty()) {
+    if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
+    path = OpenDialog1->ChosenFiles().front();
+  }
+  if (!view_) {
+    view_ = new swelox::ui::PictureView({WidthEdit, HighEdit, Region, [] { return CompareRight; }},
+                                        this);
+    connect(HorizontalVerticalLbl, &swelox::ui::ClickLabel::clicked, view_,
+            &swelox::ui::PictureView::Refresh);
+  }
+  view_->Open(path);
+  view_->show();
+  view_->raise();
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -293,11 +327,12 @@ void TF::HorizontalVerticalLblClick() {
 void TF::ProcessFile(const QString& path) {
   const std::string row = swelox::AnalyseFileRow(
       QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)},
-      CompareRight ? swelox::Direction::Right : swelox::Direction::Below);
+      CompareRight ? swelox::Direction::Right : swelox::Direction::Below, runRegion_);
   AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
 }
 
 void TF::ProcessBtnClick() {
+  runRegion_ = swelox::ParseRegion(Text(Region));
   const RunInProgress run(*this);
   Memo1->clear();
   AppendLine(QString::fromLatin1(swelox::kHeaderLine));
@@ -307,6 +342,7 @@ void TF::ProcessBtnClick() {
   if (!OpenDialog1->ChooseFiles()) return;
 
   const QStringList files = OpenDialog1->ChosenFiles();
+  if (!files.isEmpty()) firstOfLastRun_ = files.front();
   const int64_t loops = swelox::ParseInteger(Text(LoopsEdit));
   const UserInputBlock inputBlock;
   for (int64_t r = 0; r <= loops; ++r) {

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
+#include <optional>
+
+#include "imaging/PixelRegion.h"
 
 class QLabel;
 class QLineEdit;
@@ -15,6 +18,7 @@ namespace swelox::ui {
 class ClickLabel;
 class FileChooser;
 class FrameShape;
+class PictureView;
 }  // namespace swelox::ui
 
 // Compare each rectangle with the one to its right (true) or with the one below it (false).
@@ -44,6 +48,10 @@ class TF : public QWidget {
   QLabel* Label6;
   QLineEdit* HeightIncrementEdit;
   swelox::ui::FrameShape* Shape1;
+  // The part of every picture that a run analyses (empty: all of it), and the picture view.
+  QLabel* RegionLbl;
+  QLineEdit* Region;
+  QPushButton* ShowBtn;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
@@ -53,6 +61,9 @@ class TF : public QWidget {
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
+  // Opens the picture view on the first picture of the last run, or on one the user picks.
+  void ShowBtnClick();
+  swelox::ui::PictureView* View() const { return view_; }
 
   // A length laid out for a text height of 13 pixels, in pixels of this window's font.
   int Scaled(int length) const;
@@ -73,7 +84,12 @@ class TF : public QWidget {
   void ShowChange();
   void HonourCloseRequest();
 
+  void CreateRegionControls();
+
   int textHeight_ = 13;
+  std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
+  QString firstOfLastRun_;
+  swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
   bool running_ = false;
   bool closeRequested_ = false;
 };

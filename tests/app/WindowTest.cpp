@@ -26,12 +26,12 @@
 #include <functional>
 #include <map>
 
-#include "core/Errors.h"
 #include "analysis/ImageAnalysis.h"
 #include "app/Application.h"
 #include "app/Controls.h"
 #include "app/Main.h"
 #include "app/Placement.h"
+#include "core/Errors.h"
 #include "tests/app/TestSupport.h"
 
 using swelox::test::Example;
@@ -374,9 +374,9 @@ class WindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
 
     TF& w = *window_;
-    const QWidget* order[] = {w.WidthEdit, w.HighEdit,           w.Memo1,
-                              w.LoopsEdit, w.WidthIncrementEdit, w.HeightIncrementEdit,
-                              w.ProcessBtn};
+    const QWidget* order[] = {
+        w.WidthEdit,           w.HighEdit, w.Memo1,   w.LoopsEdit, w.WidthIncrementEdit,
+        w.HeightIncrementEdit, w.Region,   w.ShowBtn, w.ProcessBtn};
     for (const QWidget* next : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
