@@ -139,6 +139,8 @@ JSAMPARRAY OutputRows(j_decompress_ptr cinfo) {
 // leaves the columns outside it (beyond a margin) out of the inverse DCT. At a crop's sides and
 // at the first row after a skip, fancy upsampling lacks its neighbouring chroma samples and
 // libjpeg's pixels differ from the whole decode's; one iMCU of margin keeps them out of the region.
+// Block smoothing, which a progressive file gets wherever its later scans are missing, also takes
+// the coefficients of blocks up to two away, and a crop's side cuts those off: three iMCUs there.
 void NarrowToRegion(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   d->delivery = {0, cinfo->output_width, 0, cinfo->output_height};
@@ -150,8 +152,10 @@ void NarrowToRegion(Decompression* d) {
   // so a grey pixel depends on every pixel decoded before it: those are decoded whole.
   if (cinfo->quantize_colors) return;
 
-  const JDIMENSION columnMargin = static_cast<JDIMENSION>(cinfo->max_h_samp_factor) * DCTSIZE;
-  const JDIMENSION rowMargin = static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
+  const JDIMENSION reach = jpeg_has_multiple_scans(cinfo) ? 3 : 1;
+  const JDIMENSION columnMargin =
+      reach * static_cast<JDIMENSION>(cinfo->max_h_samp_factor) * DCTSIZE;
+  const JDIMENSION rowMargin = reach * static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
   JDIMENSION left = x > columnMargin ? x - columnMargin : 0;
   const JDIMENSION right = std::min<JDIMENSION>(
       cinfo->output_width, d->delivery.column + d->delivery.width + columnMargin);
