@@ -2,7 +2,6 @@
 // and the analysis runs.
 #include "app/Main.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -13,14 +12,18 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextCursor>
+#include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
+#include "app/BackgroundRun.h"
 #include "app/Controls.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
@@ -37,6 +40,42 @@ const QString kCaption = QStringLiteral("Swelox v1.0 digital image visual noise 
 const QString kProcessCaption = QStringLiteral("Select set of images and start the analysis");
 const QString kBelow = QStringLiteral("Compare with rectangle below");
 const QString kRight = QStringLiteral("Compare with rectangle to right");
+const QString kWidthCaption = QStringLiteral("Width");
+const QString kHeightCaption = QStringLiteral("Height");
+// The boxes of LoopsEdit, WidthIncrementEdit and HeightIncrementEdit cover the 12 spaces.
+const QString kRepeatsCaption =
+    QStringLiteral("Run            repeats with larger comparison rectangles");
+const QString kWidthGrowthCaption = QStringLiteral("Add            % to rectangle width");
+const QString kHeightGrowthCaption = QStringLiteral("Add            % to rectangle height");
+
+// The room each caption has in the layout at a text height of 13 pixels: up to the box on its
+// right, or to the frame's right edge, less a gap that still shows when the window is drawn at
+// a fractional scale. "Run" and "Add" end before the box that covers their spaces.
+struct CaptionRoom {
+  QString caption;
+  int room;
+};
+const CaptionRoom kCaptionRooms[] = {
+    {kWidthCaption, 513 - 481 - 3},
+    {kHeightCaption, 630 - 593 - 3},
+    {kRepeatsCaption, 737 - 480 - 6},
+    {kWidthGrowthCaption, 737 - 480 - 6},
+    {kHeightGrowthCaption, 737 - 480 - 6},
+    {kBelow, 737 - 479 - 6},
+    {kRight, 737 - 479 - 6},
+    {QStringLiteral("Run"), 502 - 480 - 1},
+    {QStringLiteral("Add"), 502 - 480 - 1},
+};
+
+// The layout grows with the text height, and further where a caption would be wider than its
+// room, so that every caption fits and the proportions stay.
+double LayoutScale(const QFontMetrics& metrics) {
+  double scale = metrics.height() / 13.0;
+  for (const CaptionRoom& c : kCaptionRooms) {
+    scale = std::max(scale, static_cast<double>(metrics.horizontalAdvance(c.caption)) / c.room);
+  }
+  return scale;
+}
 
 // The results area's text until the first run clears it; every line ends with a line break.
 const char* const kHelpLines[] = {
@@ -77,13 +116,20 @@ QString HelpText() {
   return text;
 }
 
+// The desktop's sans-serif face, semi-condensed where it has one (DejaVu Sans Condensed): the
+// layout was drawn for a narrow 8-point font, and a narrower face keeps the window near its size.
 QFont WindowFont() {
   QFont font(QStringLiteral("Sans Serif"), 8);
   font.setStyleHint(QFont::SansSerif);
+  font.setStretch(QFont::SemiCondensed);
   return font;
 }
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+swelox::Direction CurrentDirection() {
+  return CompareRight ? swelox::Direction::Right : swelox::Direction::Below;
+}
 
 QLineEdit* NewEdit(QWidget* parent, const QString& text) {
   auto* edit = new QLineEdit(text, parent);
@@ -152,7 +198,7 @@ class TF::RunInProgress {
  public:
   explicit RunInProgress(TF& window) : window_(window) {
     window_.running_ = true;
-    window_.closeRequested_ = false;
+    window_.stopRequested_ = false;
   }
   ~RunInProgress() { window_.running_ = false; }
   RunInProgress(const RunInProgress&) = delete;
@@ -166,7 +212,7 @@ TF::TF(QWidget* parent) : QWidget(parent) {
   F = this;
   const QFont font = WindowFont();
   setFont(font);
-  textHeight_ = QFontMetrics(font).height();
+  scale_ = LayoutScale(QFontMetrics(font));
   setWindowTitle(kCaption);
   QPalette buttonFace = palette();
   buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
@@ -185,9 +231,7 @@ TF::~TF() {
   if (F == this) F = nullptr;
 }
 
-int TF::Scaled(int length) const {
-  return static_cast<int>(std::lround(static_cast<double>(length) * textHeight_ / 13.0));
-}
+int TF::Scaled(int length) const { return static_cast<int>(std::lround(length * scale_)); }
 
 void TF::Place(QWidget* control, int left, int top, int width, int height) {
   control->setGeometry(Scaled(left), Scaled(top), Scaled(width), Scaled(height));
@@ -205,10 +249,9 @@ void TF::CreateControls() {
   Shape1 = new FrameShape(this);
   Place(Shape1, 472, 2, 265, 130);
 
-  Label1 =
-      NewLabel(this, QStringLiteral("Height"), QStringLiteral("height of comparison rectangle"));
+  Label1 = NewLabel(this, kHeightCaption, QStringLiteral("height of comparison rectangle"));
   PlaceLabel(Label1, 593, 13);
-  Label2 = NewLabel(this, QStringLiteral("Width"), QStringLiteral("width of comparison rectangle"));
+  Label2 = NewLabel(this, kWidthCaption, QStringLiteral("width of comparison rectangle"));
   PlaceLabel(Label2, 481, 12);
 
   Label3 = NewLabel(
@@ -232,18 +275,17 @@ void TF::CreateControls() {
   HorizontalVerticalLbl->move(Scaled(479), Scaled(114));
   SetDirectionCaption(kBelow);
 
-  // The boxes of LoopsEdit, WidthIncrementEdit and HeightIncrementEdit cover the 12 spaces.
-  Label4 =
-      NewLabel(this, QStringLiteral("Run            repeats with larger comparison rectangles"),
-               QStringLiteral("the whole list is re-processed this number of times"));
+  Label4 = NewLabel(this, kRepeatsCaption,
+                    QStringLiteral("the whole list is re-processed this number of times"));
   PlaceLabel(Label4, 480, 36);
-  Label5 = NewLabel(this, QStringLiteral("Add            % to rectangle width"),
+  Label5 = NewLabel(this, kWidthGrowthCaption,
                     QStringLiteral("added on successive runs through the list of images"));
   PlaceLabel(Label5, 480, 60);
-  Label6 = NewLabel(this, QStringLiteral("Add            % to rectangle height"));
+  Label6 = NewLabel(this, kHeightGrowthCaption);
   PlaceLabel(Label6, 480, 84);
 
   ProcessBtn = new QPushButton(kProcessCaption, this);
+  ProcessBtn->setAutoDefault(true);  // Enter on the focused button starts, as Space does
   Place(ProcessBtn, 8, 106, 457, 24);
   WidthEdit = NewEdit(this, QStringLiteral("15"));
   Place(WidthEdit, 513, 10, 41, 21);
@@ -256,6 +298,9 @@ void TF::CreateControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setTabChangesFocus(true);
   Memo1->setPlainText(HelpText());
+  // A sunken panel, whose edges are drawn at fractional scales too (the styled frame loses its
+  // lower and right edges there).
+  Memo1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Place(Memo1, 8, 136, 737, 342);
 
   LoopsEdit = NewEdit(this, QStringLiteral("0"));
@@ -325,13 +370,14 @@ void TF::HorizontalVerticalLblClick() {
 }
 
 void TF::ProcessFile(const QString& path) {
-  const std::string row = swelox::AnalyseFileRow(
-      QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)},
-      CompareRight ? swelox::Direction::Right : swelox::Direction::Below, runRegion_);
+  const std::string row =
+      swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(),
+                             {Text(WidthEdit), Text(HighEdit)}, CurrentDirection(), runRegion_);
   AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
 }
 
 void TF::ProcessBtnClick() {
+  if (running_) return;  // started again from inside its own run
   runRegion_ = swelox::ParseRegion(Text(Region));
   const RunInProgress run(*this);
   Memo1->clear();
@@ -341,60 +387,57 @@ void TF::ProcessBtnClick() {
   }
   if (!OpenDialog1->ChooseFiles()) return;
 
-  const QStringList files = OpenDialog1->ChosenFiles();
-  if (!files.isEmpty()) firstOfLastRun_ = files.front();
-  const int64_t loops = swelox::ParseInteger(Text(LoopsEdit));
-  const UserInputBlock inputBlock;
-  for (int64_t r = 0; r <= loops; ++r) {
-    for (qsizetype i = 0; i < files.size(); ++i) {
-      const bool showRun = swelox::ParseInteger(Text(LoopsEdit)) > 0;
-      SetProcessCaption(
-          QString::fromStdString(swelox::ProgressCaption(i, files.size(), showRun, r)));
-      ProcessFile(files[i]);
-      HonourCloseRequest();
-    }
-    GrowSize(WidthEdit, WidthIncrementEdit);
-    GrowSize(HighEdit, HeightIncrementEdit);
-    WidthEdit->repaint();
-    HighEdit->repaint();
-    ShowChange();
+  swelox::BatchOptions options;
+  options.settings = {Text(WidthEdit),           Text(HighEdit),
+                      Text(LoopsEdit),           Text(WidthIncrementEdit),
+                      Text(HeightIncrementEdit), CurrentDirection()};
+  options.settings.region = runRegion_;
+  if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
+  for (const QString& file : OpenDialog1->ChosenFiles()) {
+    options.files.push_back(QFile::encodeName(file).toStdString());
   }
+  options.jobs = std::max(1, QThread::idealThreadCount());
+  const UserInputBlock inputBlock;
+  const swelox::BatchResult result =
+      swelox::ui::RunBatchShown(std::move(options), stopRequested_,
+                                [this](const swelox::ui::RunStep& step) { ShowRunStep(step); });
+  // Once the window has been closed, nothing more is shown: not even an error that ended the run
+  // just before the request arrived.
+  if (result.stopped || stopRequested_) return;
+  if (result.fatal) throw *result.fatal;
   SetProcessCaption(kProcessCaption);
 }
 
-void TF::GrowSize(QLineEdit* size, QLineEdit* increment) {
-  if (const auto grown = swelox::GrownSizeText(Text(size), Text(increment))) {
-    size->setText(QString::fromStdString(*grown));
+void TF::ShowRunStep(const swelox::ui::RunStep& step) {
+  using Kind = swelox::ui::RunStep::Kind;
+  switch (step.kind) {
+    case Kind::Row:
+      AppendLine(QFile::decodeName(QByteArray::fromStdString(step.text)));
+      break;
+    case Kind::Caption:
+      SetProcessCaption(QString::fromStdString(step.text));
+      break;
+    case Kind::Sizes:
+      // A size whose increment is not positive stays as typed.
+      for (const auto& [edit, text] :
+           {std::pair{WidthEdit, &step.sizes.width}, std::pair{HighEdit, &step.sizes.height}}) {
+        const QString shown = QString::fromStdString(*text);
+        if (edit->text() != shown) edit->setText(shown);
+      }
+      break;
   }
 }
 
-void TF::SetProcessCaption(const QString& caption) {
-  ProcessBtn->setText(caption);
-  ShowChange();
-}
+void TF::SetProcessCaption(const QString& caption) { ProcessBtn->setText(caption); }
 
 void TF::AppendLine(const QString& line) {
   QTextCursor cursor = Memo1->textCursor();
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(line + QLatin1Char('\n'));
   Memo1->setTextCursor(cursor);
-  ShowChange();
-}
-
-// Lets Qt paint what has just changed while the handler goes on; the user's input waits.
-void TF::ShowChange() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
-// Between two pictures: a request to close the window, which the window system sends as user
-// input, ends the run here (the window is already closed); any other input is dropped.
-void TF::HonourCloseRequest() {
-  // The X11 event source hands over the input that ShowChange held back only once the event
-  // dispatcher has been woken; nothing else may wake it during a run.
-  QCoreApplication::eventDispatcher()->wakeUp();
-  QCoreApplication::processEvents();
-  if (closeRequested_) throw swelox::SilentAbort();
 }
 
 void TF::closeEvent(QCloseEvent* event) {
-  if (running_) closeRequested_ = true;
+  if (running_) stopRequested_ = true;
   QWidget::closeEvent(event);
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,7 @@ class ClickLabel;
 class FileChooser;
 class FrameShape;
 class PictureView;
+struct RunStep;
 }  // namespace swelox::ui
 
 // Compare each rectangle with the one to its right (true) or with the one below it (false).
@@ -56,7 +58,8 @@ class TF : public QWidget {
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
   // The start button: clears the results, lets the user choose pictures and analyses each of
-  // them once per run, growing the rectangle after every run.
+  // them once per run, growing the rectangle after every run. The pictures are analysed on other
+  // threads; this returns when the last row shows, while the window takes no other input.
   void ProcessBtnClick();
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
@@ -65,7 +68,8 @@ class TF : public QWidget {
   void ShowBtnClick();
   swelox::ui::PictureView* View() const { return view_; }
 
-  // A length laid out for a text height of 13 pixels, in pixels of this window's font.
+  // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
+  // font's text height, or more where the captions need it.
   int Scaled(int length) const;
 
  protected:
@@ -80,18 +84,16 @@ class TF : public QWidget {
   void SetDirectionCaption(const QString& caption);
   void SetProcessCaption(const QString& caption);
   void AppendLine(const QString& line);
-  void GrowSize(QLineEdit* size, QLineEdit* increment);
-  void ShowChange();
-  void HonourCloseRequest();
+  void ShowRunStep(const swelox::ui::RunStep& step);
 
   void CreateRegionControls();
 
-  int textHeight_ = 13;
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
   swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
+  double scale_ = 1.0;
   bool running_ = false;
-  bool closeRequested_ = false;
+  std::atomic<bool> stopRequested_ = false;
 };
 
 // The main window, set as soon as it exists.

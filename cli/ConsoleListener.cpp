@@ -1,0 +1,56 @@
+#include "cli/ConsoleListener.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace swelox::cli {
+
+ConsoleListener::ConsoleListener(bool showProgress) : showProgress_(showProgress) {}
+
+ConsoleListener::~ConsoleListener() { Finish(); }
+
+// On a terminal the caption shares the screen with the rows: it is taken away before a row or a
+// message is written and drawn again after it, so that the rows read exactly as in a file.
+void ConsoleListener::Line(const std::string& line) {
+  if (writeFailed_) return;
+  HideCaption();
+  errno = 0;
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+      std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
+    writeError_ = errno != 0 ? errno : EIO;
+    writeFailed_ = true;
+    return;
+  }
+  ShowCaption();
+}
+
+void ConsoleListener::Progress(const std::string& caption) {
+  if (!showProgress_) return;
+  caption_ = caption;
+  ShowCaption();
+}
+
+void ConsoleListener::FileFailed(const std::string& path, const Error& error) {
+  HideCaption();
+  std::fprintf(stderr, "swelox-cli: %s: %s\n", path.c_str(), WithFullStop(error.what()).c_str());
+  ShowCaption();
+}
+
+void ConsoleListener::Finish() {
+  HideCaption();
+  caption_.clear();
+}
+
+void ConsoleListener::HideCaption() {
+  if (!captionShown_) return;
+  std::fputs("\r\033[K", stderr);
+  captionShown_ = false;
+}
+
+void ConsoleListener::ShowCaption() {
+  if (caption_.empty()) return;
+  std::fprintf(stderr, "\r%s\033[K", caption_.c_str());
+  captionShown_ = true;
+}
+
+}  // namespace swelox::cli

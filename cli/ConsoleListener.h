@@ -1,0 +1,41 @@
+// Where a batch run meets the terminal: rows on standard output, messages and the progress
+// caption on standard error.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "analysis/BatchRun.h"
+
+namespace swelox::cli {
+
+class ConsoleListener : public BatchListener {
+ public:
+  // The caption is drawn only when standard error is a terminal.
+  explicit ConsoleListener(bool showProgress);
+  ~ConsoleListener() override;
+
+  void Line(const std::string& line) override;
+  void Progress(const std::string& caption) override;
+  void FileFailed(const std::string& path, const Error& error) override;
+
+  // Removes the caption for good, at the end of the runs.
+  void Finish();
+
+  // Turns true when a row could not be written; the run stops on it (BatchOptions::stop).
+  const std::atomic<bool>* writeFailed() const { return &writeFailed_; }
+  // The errno of the failed write, 0 while every row has been written.
+  int writeError() const { return writeError_; }
+
+ private:
+  void HideCaption();
+  void ShowCaption();
+
+  const bool showProgress_;
+  std::string caption_;
+  bool captionShown_ = false;
+  std::atomic<bool> writeFailed_ = false;
+  int writeError_ = 0;
+};
+
+}  // namespace swelox::cli

@@ -1,0 +1,169 @@
+#include "cli/Options.h"
+
+#include <getopt.h>
+
+#include <thread>
+
+#include "analysis/Region.h"
+#include "cli/UsageError.h"
+#include "core/IntegerText.h"
+
+namespace swelox::cli {
+namespace {
+
+constexpr const char* kProgram = "swelox-cli";
+
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+int ParseJobs(const std::string& text) {
+  int jobs = 0;
+  try {
+    jobs = ParseInteger(text);
+  } catch (const Error&) {
+    throw UsageError{"--jobs needs a whole number, not '" + text + "'"};
+  }
+  if (jobs < 1 || jobs > 256) {
+    throw UsageError{"--jobs must be between 1 and 256, not '" + text + "'"};
+  }
+  return jobs;
+}
+
+std::optional<PixelRegion> ParseRegionText(const std::string& text) {
+  try {
+    return ParseRegion(text);
+  } catch (const Error& e) {
+    throw UsageError{e.what()};
+  }
+}
+
+std::string Default(const std::string& text) { return " (default " + text + ")"; }
+
+struct OptionSpec {
+  const char* name;
+  char shortName;         // '\0' when there is none
+  const char* valueName;  // nullptr when the option takes no value
+  std::string help;
+  void (*apply)(CommandLine&, const std::string& value);
+};
+
+// Every option, in the order of the help text. The defaults shown are the ones the run uses.
+const std::vector<OptionSpec>& Options() {
+  static const RunSettings defaults;
+  static const std::vector<OptionSpec> options = {
+      {"width", 0, "N", "rectangle width" + Default(defaults.width),
+       [](CommandLine& c, const std::string& v) { c.batch.settings.width = v; }},
+      {"height", 0, "N", "rectangle height" + Default(defaults.height),
+       [](CommandLine& c, const std::string& v) { c.batch.settings.height = v; }},
+      {"repeats", 0, "N", "extra runs with larger rectangles" + Default(defaults.loops),
+       [](CommandLine& c, const std::string& v) { c.batch.settings.loops = v; }},
+      {"width-increment", 0, "P",
+       "percent added to the width after each run" + Default(defaults.widthIncrement),
+       [](CommandLine& c, const std::string& v) { c.batch.settings.widthIncrement = v; }},
+      {"height-increment", 0, "P",
+       "percent added to the height after each run" + Default(defaults.heightIncrement),
+       [](CommandLine& c, const std::string& v) { c.batch.settings.heightIncrement = v; }},
+      {"right", 0, nullptr, "compare with the rectangle to the right (default: the one below)",
+       [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
+      {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
+       [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
+      {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
+       [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
+      {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",
+       [](CommandLine& c, const std::string& v) { c.batch.jobs = ParseJobs(v); }},
+      {"files-from", 0, "FILE", "read further names from FILE, one a line; '-': standard input",
+       [](CommandLine& c, const std::string& v) {
+         c.lists.push_back({v, ListSeparator::LineFeed});
+       }},
+      {"files0-from", 0, "FILE", "read further names from FILE, each ended by a NUL byte",
+       [](CommandLine& c, const std::string& v) {
+         c.lists.push_back({v, ListSeparator::Nul});
+       }},
+      {"help", 'h', nullptr, "display this help and exit",
+       [](CommandLine& c, const std::string&) { c.action = Action::ShowHelp; }},
+      {"version", 0, nullptr, "output version information and exit",
+       [](CommandLine& c, const std::string&) { c.action = Action::ShowVersion; }},
+  };
+  return options;
+}
+
+// Options without a short form are told apart by codes beyond every character.
+constexpr int kLongOnlyCode = 256;
+
+int CodeOf(size_t index) {
+  const OptionSpec& spec = Options()[index];
+  return spec.shortName != 0 ? spec.shortName : kLongOnlyCode + static_cast<int>(index);
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  std::vector<option> longOptions;
+  std::string shortOptions;
+  for (size_t i = 0; i < Options().size(); ++i) {
+    const OptionSpec& spec = Options()[i];
+    const int argument = spec.valueName != nullptr ? required_argument : no_argument;
+    longOptions.push_back({spec.name, argument, nullptr, CodeOf(i)});
+    if (spec.shortName != 0) {
+      shortOptions += spec.shortName;
+      if (argument == required_argument) shortOptions += ':';
+    }
+  }
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+
+  // glibc names the program by argv[0] in its messages; it also reorders the arguments.
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string program = kProgram;
+  arguments[0] = program.data();
+
+  CommandLine line;
+  line.batch.jobs = DefaultJobs();
+  optind = 0;  // a fresh scan
+  for (;;) {
+    const int code =
+        getopt_long(argc, arguments.data(), shortOptions.c_str(), longOptions.data(), nullptr);
+    if (code == -1) break;
+    if (code == '?' || code == ':') throw UsageError{};
+    for (size_t i = 0; i < Options().size(); ++i) {
+      if (CodeOf(i) != code) continue;
+      Options()[i].apply(line, optarg != nullptr ? optarg : "");
+      if (line.action != Action::Run) return line;
+    }
+  }
+  line.batch.files.assign(arguments.begin() + optind, arguments.begin() + argc);
+  return line;
+}
+
+std::string HelpText() {
+  std::string text = std::string("Usage: ") + kProgram + R"( [OPTION]... FILE...
+Measure the visual noise of JPEG photographs of the sea: each picture is divided into a lattice
+of rectangles, and each rectangle's summed brightness is compared with its neighbour's.
+Prints a tab-separated header line and one row per file and run.
+
+)";
+  constexpr size_t kHelpColumn = 30;
+  for (const OptionSpec& spec : Options()) {
+    std::string left = spec.shortName != 0 ? std::string("  -") + spec.shortName + ", " : "      ";
+    left += std::string("--") + spec.name;
+    if (spec.valueName != nullptr) left += std::string("=") + spec.valueName;
+    left.resize(std::max(kHelpColumn, left.size() + 2), ' ');
+    text += left + spec.help + "\n";
+  }
+  text += R"(
+Numbers are whole numbers in decimal, or hexadecimal after $, x or 0x.
+Mandatory arguments to long options are mandatory for short options too.
+
+Exit status:
+ 0  every file was analysed,
+ 1  an error ended the runs, (with --keep-going) a file failed, or the results could not be
+    written,
+ 2  a usage error.
+)";
+  return text;
+}
+
+std::string VersionText() { return std::string(kProgram) + " " + SWELOX_VERSION + "\n"; }
+
+}  // namespace swelox::cli

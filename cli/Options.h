@@ -1,0 +1,27 @@
+// The command line of swelox-cli: GNU-style options (getopt_long) from one table, which also
+// gives the help text, and so the manual page made from it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/BatchRun.h"
+#include "cli/FileLists.h"
+
+namespace swelox::cli {
+
+enum class Action { Run, ShowHelp, ShowVersion };
+
+struct CommandLine {
+  Action action = Action::Run;
+  BatchOptions batch;  // files named on the command line only
+  std::vector<FileList> lists;
+};
+
+// Raises UsageError; glibc has already written its own message for a malformed option.
+CommandLine ParseCommandLine(int argc, char** argv);
+
+std::string HelpText();
+std::string VersionText();
+
+}  // namespace swelox::cli
