@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -64,7 +65,9 @@ class PictureCanvas : public QWidget {
   std::optional<RectangleSize> size_;
   // One pixel per lattice position: the tint of its difference, transparent where none.
   QImage mapImage_;
-  std::vector<std::optional<int32_t>> differences_;
+  // Per lattice position its difference, or kNoDifference where it was not compared.
+  static constexpr int32_t kNoDifference = INT32_MIN;
+  std::vector<int32_t> differences_;
   int32_t largest_ = 0;  // the largest absolute difference, the top of the colour scale
   int dragSides_ = 0;
   QPointF dragStart_;
