@@ -178,7 +178,8 @@ class GroupAnalysis {
 
   std::vector<RowOutcome> Analyse(size_t file) const {
     try {
-      return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction);
+      return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
+                         options_.settings.region);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);

@@ -33,7 +33,7 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 }
 
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
-                                    Direction direction) {
+                                    Direction direction, const std::optional<PixelRegion>& region) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -52,7 +52,7 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   LatticeSet lattices(checkedSizes, direction);
   try {
     PictureFile file(path);
-    DecodeJpeg(file, lattices);
+    DecodeJpeg(file, lattices, region ? &*region : nullptr);
   } catch (...) {
     const Error failure = ErrorFromException(std::current_exception());
     for (RowOutcome& outcome : outcomes) outcome = {std::string(), failure};
@@ -72,9 +72,9 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   return outcomes;
 }
 
-std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size,
-                           Direction direction) {
-  RowOutcome outcome = std::move(AnalyseFile(path, {&size, 1}, direction).front());
+std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,
+                           const std::optional<PixelRegion>& region) {
+  RowOutcome outcome = std::move(AnalyseFile(path, {&size, 1}, direction, region).front());
   if (outcome.error) throw *outcome.error;
   return outcome.row;
 }

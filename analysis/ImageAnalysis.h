@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/RectangleStatistics.h"
+#include "analysis/Settings.h"
 #include "core/Errors.h"
 
 namespace swelox {
@@ -30,12 +31,14 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
                       const std::string& path);
 
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
-// separate analysis with sizes[k] would give, or its error.
+// separate analysis with sizes[k] would give, or its error. With a region only its pixels are
+// analysed, as if the picture were cropped to it without re-encoding.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
-                                    Direction direction);
+                                    Direction direction,
+                                    const std::optional<PixelRegion>& region = std::nullopt);
 
 // One size: the row, or the error raised.
-std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size,
-                           Direction direction);
+std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,
+                           const std::optional<PixelRegion>& region = std::nullopt);
 
 }  // namespace swelox

@@ -98,19 +98,27 @@ void RectangleLattice::AfterGridRow(int32_t row, const int32_t* totals) {
   if (row > lastRow_ || overflowed_) return;
   const int32_t h = size_.height;
   // A border row completes the block row above it...
-  if (row > 0 && row % h == 0) CompleteBlockRow(totals, starts_[(row / h - 1) & 1]);
+  if (row > 0 && row % h == 0) CompleteBlockRow(row / h - 1, totals, starts_[(row / h - 1) & 1]);
   // ...and the row before a block row marks where that block row's sums begin.
   if ((row + 1) % h == 0 && (row + 1) / h < rows_) {
     starts_[((row + 1) / h) & 1].assign(totals, totals + lastColumn_ + 1);
   }
 }
 
-void RectangleLattice::Compare(int64_t sum, int64_t previous) {
-  summary_.Add(
-      ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area));
+void RectangleLattice::Compare(int32_t blockRowIndex, int32_t blockColumn, int64_t sum,
+                               int64_t previous) {
+  const int32_t difference =
+      ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area);
+  summary_.Add(difference);
+  if (comparisons_ != nullptr) {
+    // Grid cell (r, c) is pixel (c + 1, r + 1).
+    comparisons_->push_back(
+        {blockColumn * size_.width + 1, blockRowIndex * size_.height + 1, difference});
+  }
 }
 
-void RectangleLattice::CompleteBlockRow(const int32_t* totals, const std::vector<int32_t>& start) {
+void RectangleLattice::CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
+                                        const std::vector<int32_t>& start) {
   const int32_t w = size_.width;
   std::vector<int64_t>& blockRow = blockSums_;
   for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) {
@@ -126,13 +134,13 @@ void RectangleLattice::CompleteBlockRow(const int32_t* totals, const std::vector
   // any rectangle after an all-black one, has no comparison.
   if (direction_ == Direction::Right) {
     int64_t previous = 0;
-    for (int64_t s : blockRow) {
-      if (previous > 0) Compare(s, previous);
-      previous = s;
+    for (int32_t j = 0; j < columns_; ++j) {
+      if (previous > 0) Compare(blockRowIndex, j, blockRow[j], previous);
+      previous = blockRow[j];
     }
   } else {
     for (int32_t j = 0; j < columns_; ++j) {
-      if (above_[j] > 0) Compare(blockRow[j], above_[j]);
+      if (above_[j] > 0) Compare(blockRowIndex, j, blockRow[j], above_[j]);
       above_[j] = blockRow[j];
     }
   }

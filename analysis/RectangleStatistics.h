@@ -23,6 +23,15 @@ struct NoiseFigures {
   bool operator==(const NoiseFigures&) const = default;
 };
 
+// One comparison of the lattice: the corner of the rectangle compared with the one before it (its
+// first pixel column and row, counted in the analysed picture) and the scaled difference.
+struct ComparedRectangle {
+  int32_t x;
+  int32_t y;
+  int32_t difference;
+  bool operator==(const ComparedRectangle&) const = default;
+};
+
 // The differences, folded as they come: enough to form the mean, the truncated signed mean and
 // the squared deviations about it exactly as a stored list would.
 class DifferenceSummary {
@@ -71,9 +80,15 @@ class RectangleLattice {
 
   NoiseFigures Finish() const;
 
+  // From now on every comparison is also appended to `comparisons`, in the order it is made.
+  void RecordComparisons(std::vector<ComparedRectangle>* comparisons) {
+    comparisons_ = comparisons;
+  }
+
  private:
-  void CompleteBlockRow(const int32_t* totals, const std::vector<int32_t>& start);
-  void Compare(int64_t sum, int64_t previous);
+  void CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
+                        const std::vector<int32_t>& start);
+  void Compare(int32_t blockRowIndex, int32_t blockColumn, int64_t sum, int64_t previous);
 
   RectangleSize size_;
   Direction direction_;
@@ -88,6 +103,7 @@ class RectangleLattice {
   std::vector<int64_t> above_;      // sums of the last finished block row
   bool overflowed_ = false;
   DifferenceSummary summary_;
+  std::vector<ComparedRectangle>* comparisons_ = nullptr;
 };
 
 }  // namespace swelox

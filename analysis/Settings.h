@@ -2,7 +2,10 @@
 // into the window's fields (read as integers only where a step needs them), and the direction.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "imaging/PixelRegion.h"
 
 namespace swelox {
 
@@ -25,6 +28,8 @@ struct RunSettings {
   std::string widthIncrement = "100";
   std::string heightIncrement = "100";
   Direction direction = Direction::Below;
+  std::optional<PixelRegion> region =
+      std::nullopt;  // the part of each picture analysed; none: all of it
 };
 
 }  // namespace swelox

@@ -21,12 +21,15 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
+#include "analysis/Region.h"
 #include "analysis/RunPlan.h"
 #include "app/BackgroundRun.h"
 #include "app/Controls.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
+#include "app/PictureView.h"
 #include "app/Placement.h"
+#include "core/IntegerText.h"
 
 TF* F = nullptr;
 bool CompareRight = false;
@@ -315,11 +318,43 @@ void TF::CreateControls() {
   QWidget::setTabOrder(Memo1, LoopsEdit);
   QWidget::setTabOrder(LoopsEdit, WidthIncrementEdit);
   QWidget::setTabOrder(WidthIncrementEdit, HeightIncrementEdit);
+  CreateRegionControls();
 
   using swelox::ui::Guarded;
   connect(ProcessBtn, &QPushButton::clicked, this, Guarded([this] { ProcessBtnClick(); }));
   connect(HorizontalVerticalLbl, &ClickLabel::clicked, this,
           Guarded([this] { HorizontalVerticalLblClick(); }));
+}
+
+// In the free band between the description and the start button, left of the settings frame.
+void TF::CreateRegionControls() {
+  RegionLbl = NewLabel(this, QStringLiteral("Region"));
+  PlaceLabel(RegionLbl, 11, 81);
+  Region = NewEdit(this, QString());
+  Region->setPlaceholderText(QStringLiteral("WxH+X+Y (empty: the whole picture)"));
+  Place(Region, 56, 78, 240, 21);
+  ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
+  Place(ShowBtn, 304, 77, 80, 23);
+  QWidget::setTabOrder(HeightIncrementEdit, Region);
+  QWidget::setTabOrder(Region, ShowBtn);
+  connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
+}
+
+void TF::ShowBtnClick() {
+  QString path = firstOfLastRun_;
+  if (path.isEmpty()) {
+    if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
+    path = OpenDialog1->ChosenFiles().front();
+  }
+  if (!view_) {
+    view_ = new swelox::ui::PictureView({WidthEdit, HighEdit, Region, [] { return CompareRight; }},
+                                        this);
+    connect(HorizontalVerticalLbl, &swelox::ui::ClickLabel::clicked, view_,
+            &swelox::ui::PictureView::Refresh);
+  }
+  view_->Open(path);
+  view_->show();
+  view_->raise();
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -335,13 +370,15 @@ void TF::HorizontalVerticalLblClick() {
 }
 
 void TF::ProcessFile(const QString& path) {
-  const std::string row = swelox::AnalyseFileRow(
-      QFile::encodeName(path).toStdString(), {Text(WidthEdit), Text(HighEdit)}, CurrentDirection());
+  const std::string row =
+      swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(),
+                             {Text(WidthEdit), Text(HighEdit)}, CurrentDirection(), runRegion_);
   AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
 }
 
 void TF::ProcessBtnClick() {
   if (running_) return;  // started again from inside its own run
+  runRegion_ = swelox::ParseRegion(Text(Region));
   const RunInProgress run(*this);
   Memo1->clear();
   AppendLine(QString::fromLatin1(swelox::kHeaderLine));
@@ -354,6 +391,8 @@ void TF::ProcessBtnClick() {
   options.settings = {Text(WidthEdit),           Text(HighEdit),
                       Text(LoopsEdit),           Text(WidthIncrementEdit),
                       Text(HeightIncrementEdit), CurrentDirection()};
+  options.settings.region = runRegion_;
+  if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
   for (const QString& file : OpenDialog1->ChosenFiles()) {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }

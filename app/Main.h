@@ -6,6 +6,9 @@
 #include <QWidget>
 #include <atomic>
 #include <memory>
+#include <optional>
+
+#include "imaging/PixelRegion.h"
 
 class QLabel;
 class QLineEdit;
@@ -16,6 +19,7 @@ namespace swelox::ui {
 class ClickLabel;
 class FileChooser;
 class FrameShape;
+class PictureView;
 struct RunStep;
 }  // namespace swelox::ui
 
@@ -46,6 +50,10 @@ class TF : public QWidget {
   QLabel* Label6;
   QLineEdit* HeightIncrementEdit;
   swelox::ui::FrameShape* Shape1;
+  // The part of every picture that a run analyses (empty: all of it), and the picture view.
+  QLabel* RegionLbl;
+  QLineEdit* Region;
+  QPushButton* ShowBtn;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
@@ -56,6 +64,9 @@ class TF : public QWidget {
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
+  // Opens the picture view on the first picture of the last run, or on one the user picks.
+  void ShowBtnClick();
+  swelox::ui::PictureView* View() const { return view_; }
 
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
   // font's text height, or more where the captions need it.
@@ -75,6 +86,11 @@ class TF : public QWidget {
   void AppendLine(const QString& line);
   void ShowRunStep(const swelox::ui::RunStep& step);
 
+  void CreateRegionControls();
+
+  std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
+  QString firstOfLastRun_;
+  swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
   double scale_ = 1.0;
   bool running_ = false;
   std::atomic<bool> stopRequested_ = false;

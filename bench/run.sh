@@ -11,7 +11,8 @@
 # one) and progressive twins of the 12 and 50 megapixel 3:2 photos, and a mixed folder as a survey
 # leaves it: 200 small crops (0.3 megapixels) with the 12 megapixel photo every 40 files. The first
 # PHOTO is the source of the single photos.
-# In the same run it times `djpeg -dct float -outfile /dev/null FILE` and swelox-cli with
+# In the same run it times `djpeg -dct float -outfile /dev/null FILE` and swelox-cli (also with
+# --region: a centred quarter and a full-width band a quarter high of the 12 megapixel photo) with
 # hyperfine, prints each ratio next to its target, then the peak resident memory of
 # swelox-cli --jobs 1, with and without --repeats 4 (/usr/bin/time -v), next to its bound, and
 # checks that --jobs 1 and --jobs 2 print byte-identical output on every input.
@@ -57,7 +58,7 @@ while [ $# -gt 0 ]; do
       inputs="$2"
       shift
       ;;
-    -h | --help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) usage ;;
     *) sources+=("$(realpath "$1")") ;;
   esac
@@ -364,6 +365,30 @@ for photo in "$photo_single" "$photo_large"; do
     rows_time+=("$(printf '%-34s %s  %s  %6.3f ± %5.3f  %6s  <= %.2f  %s' "$label $what" \
       "$(ms "$dm" "$ds")" "$(ms "$sm" "$ss")" "$r" "$rs" "$rmed" "$limit" "$verdict")")
   done
+done
+
+# Regions of the 12 megapixel photo: a centred quarter and a full-width band a quarter of its
+# height, with djpeg -crop of the same regions timed alongside for comparison (not judged).
+read -r w h <<<"$(identify -ping -format '%w %h' "$photo_single")"
+region_quarter="$((w / 2))x$((h / 2))+$((w / 4))+$((h / 4))"
+region_band="${w}x$((h / 4))+0+$((h * 3 / 8))"
+time_commands time-regions "$(quote "${decode[@]}" "$photo_single")" \
+  "$(quote "$cli" --jobs 1 --region "$region_quarter" "$photo_single")" \
+  "$(quote "$cli" --jobs 1 --region "$region_band" "$photo_single")" \
+  "$(quote "${decode[@]}" -crop "$region_quarter" "$photo_single")" \
+  "$(quote "${decode[@]}" -crop "$region_band" "$photo_single")"
+dm="$(figure time-regions 1 1)" ds="$(figure time-regions 1 2)" dmed="$(figure time-regions 1 3)"
+for row in 2 3; do
+  sm="$(figure time-regions $row 1)" ss="$(figure time-regions $row 2)"
+  read -r r rs <<<"$(ratio "$sm" "$ss" "$dm" "$ds")"
+  rmed="$(awk -v a="$(figure time-regions $row 3)" -v b="$dmed" 'BEGIN { printf "%.3f", a / b }')"
+  crop="$(awk -v a="$(figure time-regions $((row + 2)) 1)" -v b="$dm" 'BEGIN { printf "%.2f", a / b }')"
+  if [ $row -eq 2 ]; then what="--region $region_quarter" limit=0.60; else
+    what="--region $region_band" limit=0.45; fi
+  judge "$r" "<=" "$limit"
+  rows_time+=("$(printf '%-34s %s  %s  %6.3f ± %5.3f  %6s  <= %.2f  %s (djpeg -crop: %s)' \
+    "$what" "$(ms "$dm" "$ds")" "$(ms "$sm" "$ss")" "$r" "$rs" "$rmed" "$limit" "$verdict" \
+    "$crop")")
 done
 
 # time_speedup NAME TARGET LABEL FILE...: --jobs 1 against --jobs 2 over the files, judged against

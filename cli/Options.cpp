@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "analysis/Region.h"
 #include "cli/UsageError.h"
 #include "core/IntegerText.h"
 
@@ -28,6 +29,14 @@ int ParseJobs(const std::string& text) {
     throw UsageError{"--jobs must be between 1 and 256, not '" + text + "'"};
   }
   return jobs;
+}
+
+std::optional<PixelRegion> ParseRegionText(const std::string& text) {
+  try {
+    return ParseRegion(text);
+  } catch (const Error& e) {
+    throw UsageError{e.what()};
+  }
 }
 
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
@@ -58,6 +67,8 @@ const std::vector<OptionSpec>& Options() {
        [](CommandLine& c, const std::string& v) { c.batch.settings.heightIncrement = v; }},
       {"right", 0, nullptr, "compare with the rectangle to the right (default: the one below)",
        [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
+      {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
+       [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",

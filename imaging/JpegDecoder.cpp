@@ -1,6 +1,7 @@
 // libjpeg decompression into RGB rows. Every libjpeg call, and the setjmp that catches its fatal
 // errors, stays in RunDecompression, which holds no object with a destructor: a longjmp out of
 // libjpeg must not skip one. C++ work happens in callbacks that never let an exception through.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <exception>
@@ -42,7 +43,24 @@ constexpr size_t kSourceBlock = 4096;
 constexpr size_t kFileBlock = 64 * 1024;
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-enum class Outcome { Done, LibjpegError, ReadError, Unsupported, TooManyScans, Stopped };
+enum class Outcome {
+  Done,
+  LibjpegError,
+  ReadError,
+  Unsupported,
+  TooManyScans,
+  Stopped,
+  RegionOutside
+};
+
+// The output rows firstRow .. endRow - 1 reach the sink, each from `column` on for `width` pixels
+// (columns of libjpeg's output row, which a crop may have narrowed).
+struct Delivery {
+  JDIMENSION column;
+  JDIMENSION width;
+  JDIMENSION firstRow;
+  JDIMENSION endRow;
+};
 
 struct Decompression {
   jpeg_decompress_struct cinfo;
@@ -51,8 +69,11 @@ struct Decompression {
   bool created;
   // Both return false to stop decoding.
   bool (*begin)(void* context, j_decompress_ptr cinfo);
-  bool (*rows)(void* context, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
+  bool (*rows)(void* context, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION first,
+               JDIMENSION count);
   void* context;
+  const PixelRegion* region;  // null for the whole picture
+  Delivery delivery;
   bool padded;  // colour output as RGBX
   jpeg_progress_mgr progress;
   bool tooManyScans;
@@ -164,6 +185,38 @@ size_t DecodeMemoryNeed(j_decompress_ptr cinfo) {
   return static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX));
 }
 
+// Decodes only what the region needs: libjpeg skips the rows above it (short of a margin) and
+// leaves the columns outside it (beyond a margin) out of the inverse DCT. At a crop's sides and
+// at the first row after a skip, fancy upsampling lacks its neighbouring chroma samples and
+// libjpeg's pixels differ from the whole decode's; one iMCU of margin keeps them out of the region.
+// Block smoothing, which a progressive file gets wherever its later scans are missing, also takes
+// the coefficients of blocks up to two away, and a crop's side cuts those off: three iMCUs there.
+void NarrowToRegion(Decompression* d) {
+  j_decompress_ptr cinfo = &d->cinfo;
+  d->delivery = {0, cinfo->output_width, 0, cinfo->output_height};
+  if (d->region == nullptr) return;
+  const PixelRegion& r = *d->region;
+  const auto x = static_cast<JDIMENSION>(r.x), y = static_cast<JDIMENSION>(r.y);
+  d->delivery = {x, static_cast<JDIMENSION>(r.width), y, y + static_cast<JDIMENSION>(r.height)};
+  // Floyd-Steinberg dither carries each grey pixel's error along its row and into the next one,
+  // so a grey pixel depends on every pixel decoded before it: those are decoded whole.
+  if (cinfo->quantize_colors) return;
+
+  const JDIMENSION reach = jpeg_has_multiple_scans(cinfo) ? 3 : 1;
+  const JDIMENSION columnMargin =
+      reach * static_cast<JDIMENSION>(cinfo->max_h_samp_factor) * DCTSIZE;
+  const JDIMENSION rowMargin = reach * static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
+  JDIMENSION left = x > columnMargin ? x - columnMargin : 0;
+  const JDIMENSION right = std::min<JDIMENSION>(
+      cinfo->output_width, d->delivery.column + d->delivery.width + columnMargin);
+  JDIMENSION cropWidth = right - left;
+  if (cropWidth < cinfo->output_width) {
+    jpeg_crop_scanline(cinfo, &left, &cropWidth);  // widens the crop to whole iMCU columns
+    d->delivery.column = x - left;
+  }
+  if (y > rowMargin) jpeg_skip_scanlines(cinfo, y - rowMargin);
+}
+
 Outcome RunDecompression(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   cinfo->err = jpeg_std_error(&d->errors.pub);
@@ -215,14 +268,22 @@ Outcome RunDecompression(Decompression* d) {
       return Outcome::Unsupported;
   }
 
+  if (d->region != nullptr && !d->region->Inside(cinfo->image_width, cinfo->image_height)) {
+    return Outcome::RegionOutside;
+  }
+
   if (!d->reserve(d->reserveContext, DecodeMemoryNeed(cinfo))) return Outcome::Stopped;
   jpeg_start_decompress(cinfo);
+  NarrowToRegion(d);
   if (!d->begin(d->context, cinfo)) return Outcome::Stopped;
   JSAMPARRAY rows = OutputRows(cinfo);
-  while (cinfo->output_scanline < cinfo->output_height) {
+  while (cinfo->output_scanline < d->delivery.endRow) {
+    const JDIMENSION first = cinfo->output_scanline;
     const JDIMENSION count = jpeg_read_scanlines(cinfo, rows, cinfo->rec_outbuf_height);
-    if (!d->rows(d->context, cinfo, rows, count)) return Outcome::Stopped;
+    if (!d->rows(d->context, cinfo, rows, first, count)) return Outcome::Stopped;
   }
+  // Rows below a region are never decoded; the destruction of the object ends the decode.
+  if (cinfo->output_scanline < cinfo->output_height) return Outcome::Done;
   jpeg_finish_decompress(cinfo);
   return Outcome::Done;
 }
@@ -282,9 +343,14 @@ class RowConverter {
   static bool Begin(void* self, j_decompress_ptr cinfo) {
     return static_cast<RowConverter*>(self)->Guard([&](RowConverter& c) { c.Start(cinfo); });
   }
-  static bool Rows(void* self, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count) {
+  static bool Rows(void* self, j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION first,
+                   JDIMENSION count) {
     return static_cast<RowConverter*>(self)->Guard([&](RowConverter& c) {
-      for (JDIMENSION k = 0; k < count; ++k) c.Deliver(cinfo, rows[k]);
+      for (JDIMENSION k = 0; k < count; ++k) {
+        if (first + k >= c.delivery_.firstRow && first + k < c.delivery_.endRow) {
+          c.Deliver(cinfo, rows[k] + c.delivery_.column * cinfo->output_components);
+        }
+      }
     });
   }
   void RethrowIfFailed() const {
@@ -304,15 +370,16 @@ class RowConverter {
   }
 
   void Start(j_decompress_ptr cinfo) {
-    width_ = cinfo->output_width;
+    delivery_ = static_cast<Decompression*>(cinfo->client_data)->delivery;
+    width_ = delivery_.width;
     const bool direct = (cinfo->out_color_space == JCS_RGB && stride_ == 3) ||
                         cinfo->out_color_space == JCS_EXT_RGBX;
     if (!direct) rgb_.assign(static_cast<size_t>(width_) * stride_, 0);
     if (cinfo->quantize_colors) {
       for (int i = 0; i < cinfo->actual_number_of_colors; ++i) grey_[i] = cinfo->colormap[0][i];
     }
-    sink_.Begin(static_cast<int32_t>(cinfo->output_width),
-                static_cast<int32_t>(cinfo->output_height));
+    sink_.Begin(static_cast<int32_t>(delivery_.width),
+                static_cast<int32_t>(delivery_.endRow - delivery_.firstRow));
   }
 
   void Deliver(j_decompress_ptr cinfo, const JSAMPLE* row) {
@@ -337,13 +404,15 @@ class RowConverter {
 
   RgbRowSink& sink_;
   const int stride_;
+  Delivery delivery_ = {};
   JDIMENSION width_ = 0;
   std::vector<uint8_t> rgb_;
   uint8_t grey_[256] = {};
   std::exception_ptr failure_;
 };
 
-void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget) {
+void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
+            const PixelRegion* region) {
   RowConverter converter(sink);
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
@@ -352,6 +421,7 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget) {
   d.padded = sink.BytesPerPixel() == 4;
   d.reserve = BudgetHook::Reserve;
   d.reserveContext = &budget;
+  d.region = region;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
@@ -368,6 +438,8 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget) {
     case Outcome::TooManyScans:
       throw Error("JPEG files with more than " + std::to_string(kMaxJpegScans) +
                   " scans are not supported");
+    case Outcome::RegionOutside:
+      throw Error(region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
       throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));
@@ -376,16 +448,18 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget) {
 
 }  // namespace
 
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, MemoryBudget& budget) {
+void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
+                MemoryBudget& budget) {
   BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
   Decompressor decompressor(data);
-  Decode(decompressor, sink, hook);
+  Decode(decompressor, sink, hook, region);
 }
 
-void DecodeJpeg(PictureFile& file, RgbRowSink& sink, MemoryBudget& budget) {
+void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
+                MemoryBudget& budget) {
   BudgetHook hook(budget);
   Decompressor decompressor(file);
-  Decode(decompressor, sink, hook);
+  Decode(decompressor, sink, hook, region);
 }
 
 }  // namespace swelox

@@ -8,6 +8,7 @@
 
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
+#include "imaging/PixelRegion.h"
 
 namespace swelox {
 
@@ -27,14 +28,18 @@ class RgbRowSink {
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
 // RGB. Raises "JPEG error #%d" with libjpeg's message code, "Out of memory", or the refusals of
-// files with unsupported component counts or too many scans. Before decoding starts the picture
-// takes what it needs of `budget`, waiting while other decodes hold it.
+// files with unsupported component counts or too many scans.
+// With a region the sink receives only its pixels, exactly as the whole decode gives them, and
+// only what they need is decoded; a region not wholly inside the picture is refused with a message
+// that names it and the picture's size. Before decoding starts the picture takes what it needs of
+// `budget`, waiting while other decodes hold it.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
+                const PixelRegion* region = nullptr,
                 MemoryBudget& budget = MemoryBudget::Process());
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
-void DecodeJpeg(PictureFile& file, RgbRowSink& sink,
+void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
                 MemoryBudget& budget = MemoryBudget::Process());
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);

@@ -425,9 +425,9 @@ class WindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
 
     TF& w = *window_;
-    const QWidget* order[] = {w.WidthEdit, w.HighEdit,           w.Memo1,
-                              w.LoopsEdit, w.WidthIncrementEdit, w.HeightIncrementEdit,
-                              w.ProcessBtn};
+    const QWidget* order[] = {
+        w.WidthEdit,           w.HighEdit, w.Memo1,   w.LoopsEdit, w.WidthIncrementEdit,
+        w.HeightIncrementEdit, w.Region,   w.ShowBtn, w.ProcessBtn};
     for (const QWidget* next : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);

@@ -180,7 +180,7 @@ TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
   for (int k = 0; k < 3; ++k) {
     threads.emplace_back([&] {
       Counting sink(active, most);
-      DecodeJpeg(claim, sink, budget);
+      DecodeJpeg(claim, sink, nullptr, budget);
     });
   }
   for (auto& t : threads) t.join();
@@ -190,7 +190,7 @@ TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
   // A picture that needs more than the whole budget takes all of it and decodes as before.
   MemoryBudget tiny(1024);
   Counting sink(active, most);
-  DecodeJpeg(claim, sink, tiny);
+  DecodeJpeg(claim, sink, nullptr, tiny);
   EXPECT_EQ(sink.rowsLeft, 0);
   EXPECT_EQ(tiny.taken(), 0u);
 }
