@@ -93,8 +93,8 @@ const std::vector<OptionSpec>& Options() {
 constexpr int kLongOnlyCode = 256;
 
 int CodeOf(size_t index) {
-  const OptionSpec& spec = Options()[index];
-  return spec.shortName != 0 ? spec.shortName : kLongOnlyCode + static_cast<int>(index);
+  const OptionSpec& entry = Options()[index];
+  return entry.shortName != 0 ? entry.shortName : kLongOnlyCode + static_cast<int>(index);
 }
 
 }  // namespace
@@ -103,11 +103,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   std::vector<option> longOptions;
   std::string shortOptions;
   for (size_t i = 0; i < Options().size(); ++i) {
-    const OptionSpec& spec = Options()[i];
-    const int argument = spec.valueName != nullptr ? required_argument : no_argument;
-    longOptions.push_back({spec.name, argument, nullptr, CodeOf(i)});
-    if (spec.shortName != 0) {
-      shortOptions += spec.shortName;
+    const OptionSpec& entry = Options()[i];
+    const int argument = entry.valueName != nullptr ? required_argument : no_argument;
+    longOptions.push_back({entry.name, argument, nullptr, CodeOf(i)});
+    if (entry.shortName != 0) {
+      shortOptions += entry.shortName;
       if (argument == required_argument) shortOptions += ':';
     }
   }
@@ -144,12 +144,13 @@ Prints a tab-separated header line and one row per file and run.
 
 )";
   constexpr size_t kHelpColumn = 30;
-  for (const OptionSpec& spec : Options()) {
-    std::string left = spec.shortName != 0 ? std::string("  -") + spec.shortName + ", " : "      ";
-    left += std::string("--") + spec.name;
-    if (spec.valueName != nullptr) left += std::string("=") + spec.valueName;
+  for (const OptionSpec& entry : Options()) {
+    std::string left =
+        entry.shortName != 0 ? std::string("  -") + entry.shortName + ", " : "      ";
+    left += std::string("--") + entry.name;
+    if (entry.valueName != nullptr) left += std::string("=") + entry.valueName;
     left.resize(std::max(kHelpColumn, left.size() + 2), ' ');
-    text += left + spec.help + "\n";
+    text += left + entry.help + "\n";
   }
   text += R"(
 Numbers are whole numbers in decimal, or hexadecimal after $, x or 0x.
