@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <cstdint>
 
 #include "core/Extended.h"
 
@@ -14,12 +15,21 @@ constexpr Extended kRedWeight = 0.299L;
 constexpr Extended kGreenWeight = 0.587L;
 constexpr Extended kBlueWeight = 0.114L;
 
+// The weighted sum as the x87 unit forms it: each product and each sum rounded to 64 bits of
+// significand. The compiler folds it in the same format, so a table made from it at compile time
+// holds the run-time results.
+constexpr Extended WeightedSum(int red, int green, int blue) {
+  const Extended p = static_cast<Extended>(red) * kRedWeight;
+  const Extended q = p + static_cast<Extended>(green) * kGreenWeight;
+  return q + static_cast<Extended>(blue) * kBlueWeight;
+}
+
 // For red and green, at most one blue gives a tie (114 B = t mod 1000 has one solution below
-// 500); one bit per (red, green) says whether that tie rounds up.
+// 500); one bit per (red, green) says whether that tie rounds up. Made by the compiler: at run
+// time the thousands of extended sums cost more than a region's whole brightness pass.
 class TieTable {
  public:
-  TieTable() {
-    UseExtendedPrecision();
+  consteval TieTable() {
     for (int r = 0; r < 256; ++r) {
       for (int g = 0; g < 256; ++g) {
         const int t = ((500 - 299 * r - 587 * g) % 1000 + 1000) % 1000;
@@ -27,28 +37,33 @@ class TieTable {
         const int b = (t / 2) * 193 % 500;  // 193 is the inverse of 57 modulo 500
         if (b > 255) continue;
         const int exactUp = (299 * r + 587 * g + 114 * b + 500) / 1000;
-        if (ExtendedBrightness(r, g, b) == exactUp) up_[r * 256 + g] = 1;
+        // Round to nearest, ties to even, between exactUp - 1 and exactUp.
+        const Extended s = WeightedSum(r, g, b);
+        const Extended half = static_cast<Extended>(exactUp) - 0.5L;
+        if (s > half || (s == half && exactUp % 2 == 0)) {
+          const int index = r * 256 + g;
+          up_[index / 64] |= uint64_t{1} << (index % 64);
+        }
       }
     }
   }
-  bool RoundsUp(int r, int g) const { return up_[r * 256 + g] != 0; }
+  bool RoundsUp(int r, int g) const {
+    const int index = r * 256 + g;
+    return (up_[index / 64] >> (index % 64) & 1) != 0;
+  }
 
  private:
-  std::array<uint8_t, 65536> up_{};
+  std::array<uint64_t, 65536 / 64> up_{};
 };
 
-const TieTable& Ties() {
-  static const TieTable table;
-  return table;
-}
+constexpr TieTable kTies;
+
+const TieTable& Ties() { return kTies; }
 
 }  // namespace
 
 int32_t ExtendedBrightness(int red, int green, int blue) {
-  const Extended p = static_cast<Extended>(red) * kRedWeight;
-  const Extended q = p + static_cast<Extended>(green) * kGreenWeight;
-  const Extended s = q + static_cast<Extended>(blue) * kBlueWeight;
-  return RoundToInt32(s);
+  return RoundToInt32(WeightedSum(red, green, blue));
 }
 
 int32_t Brightness(uint8_t red, uint8_t green, uint8_t blue) {
