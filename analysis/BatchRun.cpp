@@ -128,7 +128,7 @@ class GroupAnalysis {
         retry_(options.files.size(), false),
         boundedLookahead_(group.sizes.size() == 1) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
-    // and memory arena costs a few milliseconds: the consumer then analyses every file itself.
+    // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
     const int workers = std::min<int>(options.jobs, options.files.size());
     if (workers <= 1) return;
     threads_.reserve(workers);

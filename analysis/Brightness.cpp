@@ -58,8 +58,6 @@ class TieTable {
 
 constexpr TieTable kTies;
 
-const TieTable& Ties() { return kTies; }
-
 }  // namespace
 
 int32_t ExtendedBrightness(int red, int green, int blue) {
@@ -70,15 +68,15 @@ int32_t Brightness(uint8_t red, uint8_t green, uint8_t blue) {
   const uint32_t n = 299u * red + 587u * green + 114u * blue + 500u;
   const uint32_t q = n / 1000u;
   if (q * 1000u != n) return static_cast<int32_t>(q);
-  return static_cast<int32_t>(q) - (Ties().RoundsUp(red, green) ? 0 : 1);
+  return static_cast<int32_t>(q) - (kTies.RoundsUp(red, green) ? 0 : 1);
 }
 
 namespace {
 
 // Subtracts the rounding up that a tie pixel was given when it should round down.
-inline int32_t TieCorrection(const TieTable& table, const uint8_t* p) {
+inline int32_t TieCorrection(const uint8_t* p) {
   const uint32_t n = 299u * p[0] + 587u * p[1] + 114u * p[2];
-  return n % 1000u == 500u && !table.RoundsUp(p[0], p[1]) ? 1 : 0;
+  return n % 1000u == 500u && !kTies.RoundsUp(p[0], p[1]) ? 1 : 0;
 }
 
 // Every pixel is rounded up from the half as if no tie existed; the rare ties are settled after.
@@ -93,8 +91,7 @@ void AddRowPortable(const uint8_t* __restrict pixels, int32_t count, int32_t* __
     ties |= q * 1000u == n;
   }
   if (ties == 0) return;
-  const TieTable& table = Ties();
-  for (int32_t k = 0; k < count; ++k) totals[k] -= TieCorrection(table, pixels + kStride * k);
+  for (int32_t k = 0; k < count; ++k) totals[k] -= TieCorrection(pixels + kStride * k);
 }
 
 // Eight padded pixels at a time. The weighted sum n + 500 (below 2^18) is exact in single
@@ -109,7 +106,6 @@ __attribute__((target("avx2"))) void AddRgbxRowAvx2(const uint8_t* pixels, int32
   const __m256i thousand = _mm256_set1_epi32(1000);
   const __m256 thousandth = _mm256_set1_ps(0.001f);
   const __m256 margin = _mm256_set1_ps(0.0005f);
-  const TieTable& table = Ties();
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
     const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 4 * k));
@@ -126,7 +122,7 @@ __attribute__((target("avx2"))) void AddRgbxRowAvx2(const uint8_t* pixels, int32
         _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_mullo_epi32(q, thousand), n)));
     if (ties != 0) {
       for (int lane = 0; lane < 8; ++lane) {
-        if (ties & (1 << lane)) totals[k + lane] -= TieCorrection(table, pixels + 4 * (k + lane));
+        if (ties & (1 << lane)) totals[k + lane] -= TieCorrection(pixels + 4 * (k + lane));
       }
     }
   }
