@@ -127,7 +127,10 @@ class GroupAnalysis {
         results_(options.files.size()),
         retry_(options.files.size(), false),
         boundedLookahead_(group.sizes.size() == 1) {
-    const int workers = std::max(1, std::min<int>(options.jobs, options.files.size()));
+    // A single worker would only make the consumer wait for it, and a thread with its own stack
+    // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
+    const int workers = std::min<int>(options.jobs, options.files.size());
+    if (workers <= 1) return;
     threads_.reserve(workers);
     for (int k = 0; k < workers; ++k) {
       try {
@@ -150,8 +153,9 @@ class GroupAnalysis {
   const std::vector<RowOutcome>* Wait(size_t file) {
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (results_[file]) return &*results_[file];
+      // Before the outcomes: a file the consumer analysed itself may have been stopped meanwhile.
       if (Stopped()) return nullptr;
+      if (results_[file]) return &*results_[file];
       if (retry_[file] || (threads_.empty() && next_ == file)) {
         if (next_ == file) ++next_;
         AnalyseAlone(file, lock);

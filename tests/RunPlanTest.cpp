@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -311,6 +312,40 @@ TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
     EXPECT_EQ(r.lines, 2);
     EXPECT_EQ(r.text, std::string(kHeaderLine) + "\n" +
                           AnalyseFileRow(files_[0], {"15", "12"}, Direction::Below) + "\n");
+  }
+}
+
+// A lone worker would only keep the consumer waiting: with one job or one file no thread starts.
+TEST_F(BatchRunTest, StartsWorkersOnlyWhenTwoCanRunAtOnce) {
+  auto threads = [] {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
+  };
+  struct Counter : Recorder {
+    void Progress(const std::string& caption) override {
+      Recorder::Progress(caption);
+      most = std::max(most, count());
+    }
+    std::function<long()> count;
+    long most = 0;
+  };
+  struct Case {
+    int jobs;
+    size_t files;
+    long workers;
+  };
+  const Case cases[] = {{1, 4, 0}, {3, 1, 0}, {2, 4, 2}, {8, 3, 3}};
+  for (const Case& c : cases) {
+    // The large picture keeps every worker busy while the consumer counts them.
+    const BatchOptions options{RunSettings{}, std::vector<std::string>(c.files, noisy_)};
+    Counter r;
+    r.count = threads;
+    BatchOptions withJobs = options;
+    withJobs.jobs = c.jobs;
+    const long before = threads();
+    const BatchResult result = RunBatch(withJobs, r);
+    EXPECT_EQ(r.most - before, c.workers) << c.jobs << " jobs, " << c.files << " files";
+    EXPECT_EQ(Finish(r, result), PlainRuns(options)) << c.jobs << " jobs, " << c.files << " files";
   }
 }
 
