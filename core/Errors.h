@@ -4,6 +4,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace swelox {
 
@@ -13,12 +14,17 @@ enum class ErrorScope { File, Settings };
 
 class Error : public std::runtime_error {
  public:
-  explicit Error(const std::string& message, ErrorScope scope = ErrorScope::File)
-      : std::runtime_error(message), scope_(scope) {}
+  explicit Error(const std::string& message, ErrorScope scope = ErrorScope::File,
+                 std::string detail = {})
+      : std::runtime_error(message), scope_(scope), detail_(std::move(detail)) {}
   ErrorScope scope() const { return scope_; }
+  // The decoder's own explanation, where it gave one ("Not a JPEG file: starts with 0x68 0x65");
+  // empty otherwise. what() stays the program's message, which users and scripts match.
+  const std::string& detail() const { return detail_; }
 
  private:
   ErrorScope scope_;
+  std::string detail_;
 };
 
 // An error that ends a handler without any message.

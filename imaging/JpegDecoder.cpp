@@ -22,6 +22,9 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  // libjpeg's own formatter, kept to explain an error after the decode has ended; messages are
+  // otherwise never formatted, so that warnings cost nothing.
+  void (*standardFormat)(j_common_ptr, char*);
 };
 
 // The bytes for libjpeg: a file held in memory, handed over in blocks of 4096 bytes, or an open
@@ -220,6 +223,7 @@ void NarrowToRegion(Decompression* d) {
 Outcome RunDecompression(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   cinfo->err = jpeg_std_error(&d->errors.pub);
+  d->errors.standardFormat = d->errors.pub.format_message;
   d->errors.pub.error_exit = ErrorExit;
   d->errors.pub.emit_message = EmitMessage;
   d->errors.pub.output_message = OutputMessage;
@@ -411,6 +415,13 @@ class RowConverter {
   std::exception_ptr failure_;
 };
 
+// libjpeg's text for the error that ended the decode, from its message table.
+std::string LibjpegExplanation(Decompression& d) {
+  char text[JMSG_LENGTH_MAX] = {};
+  d.errors.standardFormat(reinterpret_cast<j_common_ptr>(&d.cinfo), text);
+  return text;
+}
+
 void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
             const PixelRegion* region) {
   RowConverter converter(sink);
@@ -442,7 +453,8 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
       throw Error(region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
-      throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code));
+      throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code), ErrorScope::File,
+                  LibjpegExplanation(d));
   }
 }
 

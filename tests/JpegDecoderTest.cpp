@@ -747,6 +747,33 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return WithFrameSize(SmallJpeg(true), 65500, 65500); }, "JPEG error #49"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// libjpeg's own explanation travels with the error, with its parameters filled in; errors of
+// the program's own have none.
+TEST(JpegDecoder, ErrorsCarryLibjpegsExplanation) {
+  struct Case {
+    Bytes contents;
+    std::string message;
+    std::string detail;
+  };
+  const std::string text = "hello";
+  const Case cases[] = {
+      {Bytes(text.begin(), text.end()), "JPEG error #53", "Not a JPEG file: starts with 0x68 0x65"},
+      {Bytes{}, "JPEG error #42", "Empty input file"},
+      {WithFrameSize(SmallJpeg(), 65501, 30), "JPEG error #41",
+       "Maximum supported image dimension is 65500 pixels"},
+  };
+  for (const Case& c : cases) {
+    RasterSink sink(3);
+    try {
+      DecodeJpeg(c.contents, sink);
+      ADD_FAILURE() << "decoded: " << c.message;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), c.message);
+      EXPECT_EQ(e.detail(), c.detail);
+    }
+  }
+}
+
 // Errors raised by the sink come out of DecodeJpeg unchanged, whenever they happen.
 TEST(JpegDecoder, SinkErrorsReachTheCaller) {
   class FailingSink : public RgbRowSink {
