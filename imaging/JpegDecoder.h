@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/PixelRegion.h"
@@ -24,6 +26,15 @@ class RgbRowSink {
   virtual int BytesPerPixel() const { return 3; }
 };
 
+// What a decode notes about a picture beside its pixels.
+struct DecodeNotes {
+  bool wantCaptureTime = false;  // set by the caller: read the capture time from the EXIF data
+  std::optional<CaptureTime> captureTime;
+  // libjpeg's first warning, for data it found corrupt or missing (a file that ends early) and
+  // decoded around; empty for a sound file.
+  std::string warning;
+};
+
 // Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
@@ -33,14 +44,19 @@ class RgbRowSink {
 // only what they need is decoded; a region not wholly inside the picture is refused with a message
 // that names it and the picture's size. Before decoding starts the picture takes what it needs of
 // `budget`, waiting while other decodes hold it.
+// With `notes`, a decode that succeeds fills them in.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
                 const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process());
+                MemoryBudget& budget = MemoryBudget::Process(), DecodeNotes* notes = nullptr);
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process());
+                MemoryBudget& budget = MemoryBudget::Process(), DecodeNotes* notes = nullptr);
+
+// The capture time from the EXIF data, reading the file only up to its first scan and decoding
+// nothing; nothing when the file records none or its header cannot be read.
+std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);
 // a picture that needs more fails with libjpeg's backing-store error, code 49.
