@@ -82,14 +82,11 @@ const std::vector<OptionSpec>& Options() {
        [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
       {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
        [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
-      {"columns", 0, "LIST",
-       "add these columns after Pic, in this order: time (capture time), path, region, "
-       "direction",
+      {"columns", 0, "LIST", "add columns after Pic: time, path, region, direction (default: none)",
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.columns = Checked("--columns", [&] { return ParseColumnList(v); });
        }},
-      {"sort", 0, "ORDER", "analyse the files by name (IMG_9 before IMG_10) or by capture time "
-       "(default: as given)",
+      {"sort", 0, "ORDER", "analyse the files by name or time (default: in the order given)",
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},

@@ -98,9 +98,9 @@ std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment)
   if (segment.empty() || segment.size() > 0xFFFFFF) return std::nullopt;
   const std::unique_ptr<ExifData, ExifDataFree> data(exif_data_new());
   if (!data) throw std::bad_alloc();
-  // By default libexif "repairs" what it loads to what the standard demands, which adds missing
-  // mandatory tags with made-up values (a DateTime of now, for one), and drops tags it does not
-  // know in an IFD: the time must be what the camera wrote, or nothing.
+  // By default libexif "repairs" what it loads to what the standard demands (it adds missing
+  // mandatory tags with made-up values and changes entries it finds wrong) and drops tags it does
+  // not know in an IFD: the time must be what the camera wrote, or nothing.
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
   exif_data_load_data(data.get(), segment.data(), static_cast<unsigned int>(segment.size()));
