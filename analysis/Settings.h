@@ -38,7 +38,7 @@ struct RunSettings {
   std::string heightIncrement = "100";
   Direction direction = Direction::Below;
   std::optional<PixelRegion> region =
-      std::nullopt;  // the part of each picture analysed; none: all of it
+      std::nullopt;                  // the part of each picture analysed; none: all of it
   std::vector<Column> columns = {};  // after Pic, in this order; none: the rows end with Pic
   FileOrder order = FileOrder::AsGiven;
 };

@@ -65,9 +65,8 @@ int main(int argc, char** argv) {
   }
   if (result.fatal) {
     const std::string message =
-        result.fatalFile.empty()
-            ? "swelox-cli: " + Shown(swelox::ExplainedMessage(*result.fatal))
-            : FileMessage(result.fatalFile, *result.fatal);
+        result.fatalFile.empty() ? "swelox-cli: " + Shown(swelox::ExplainedMessage(*result.fatal))
+                                 : FileMessage(result.fatalFile, *result.fatal);
     std::fprintf(stderr, "%s\n", message.c_str());
     return 1;
   }

@@ -45,9 +45,8 @@ bool IsValidDateTime(std::string_view t) {
 }
 
 bool IsWellFormedOffset(std::string_view t) {
-  return t.size() == 6 && (t[0] == '+' || t[0] == '-') && t[3] == ':' &&
-         Number(t, 1, 2) >= 0 && Number(t, 1, 2) <= 23 && Number(t, 4, 2) >= 0 &&
-         Number(t, 4, 2) <= 59;
+  return t.size() == 6 && (t[0] == '+' || t[0] == '-') && t[3] == ':' && Number(t, 1, 2) >= 0 &&
+         Number(t, 1, 2) <= 23 && Number(t, 4, 2) >= 0 && Number(t, 4, 2) <= 59;
 }
 
 struct ExifDataFree {

@@ -46,8 +46,8 @@ struct DecodeNotes {
 // `budget`, waiting while other decodes hold it.
 // With `notes`, a decode that succeeds fills them in.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
-                const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process(), DecodeNotes* notes = nullptr);
+                const PixelRegion* region = nullptr, MemoryBudget& budget = MemoryBudget::Process(),
+                DecodeNotes* notes = nullptr);
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.

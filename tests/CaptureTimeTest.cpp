@@ -232,7 +232,8 @@ TEST(CaptureTimeFromExif, BrokenOrHostileDataGivesNoTimeAndEnds) {
     // Cut anywhere: never a time made of what is left of the date.
     const Bytes whole = ExifSegment(bigEndian, kRecorded);
     for (size_t length = 0; length < whole.size(); ++length) {
-      const std::optional<std::string> text = TimeText(Bytes(whole.begin(), whole.begin() + length));
+      const std::optional<std::string> text =
+          TimeText(Bytes(whole.begin(), whole.begin() + length));
       if (text) {
         EXPECT_EQ(text->substr(0, 19), "2026-07-14T09:31:07") << length;
       }
@@ -337,8 +338,8 @@ TEST_F(CaptureTimeColumn, BrokenExifNeverFailsTheRow) {
     const char* expected;
   };
   const Case cases[] = {
-      {"pointer-past-the-end.jpg",
-       ExifSegment(true, kRecorded, Hostility::ExifPointerPastTheEnd), ""},
+      {"pointer-past-the-end.jpg", ExifSegment(true, kRecorded, Hostility::ExifPointerPastTheEnd),
+       ""},
       {"looping-chain.jpg", ExifSegment(false, kRecorded, Hostility::LoopingChain),
        "2026-07-14T09:31:07.25+01:00"},
       {"self-pointing.jpg", ExifSegment(true, kRecorded, Hostility::SelfPointingExifIfd),
@@ -353,8 +354,8 @@ TEST_F(CaptureTimeColumn, BrokenExifNeverFailsTheRow) {
     EXPECT_EQ(HeadTime(path), c.expected);
   }
   // The first EXIF segment counts; one that is not EXIF before it is passed over.
-  const std::string two = Write(
-      "two.jpg", WithApp1(WithApp1(plain, ExifSegment(true, kRecorded)), Bytes(100, 'x')));
+  const std::string two =
+      Write("two.jpg", WithApp1(WithApp1(plain, ExifSegment(true, kRecorded)), Bytes(100, 'x')));
   EXPECT_EQ(TimeColumn(two), "2026-07-14T09:31:07.25+01:00");
 }
 
@@ -366,8 +367,7 @@ TEST_F(CaptureTimeColumn, EveryColumnAfterPic) {
   const std::vector<RowOutcome> rows =
       AnalyseFile(path, {&size, 1}, Direction::Right, PixelRegion{1, 2, 30, 20}, all);
   const std::string escapedPath = dir_->File("tab\\tname.jpg");
-  EXPECT_EQ(rows.front().row,
-            plain + "\tright\t30x20+1+2\t2026-07-14T09:31:07\t" + escapedPath);
+  EXPECT_EQ(rows.front().row, plain + "\tright\t30x20+1+2\t2026-07-14T09:31:07\t" + escapedPath);
   EXPECT_EQ(HeaderLine(all), std::string(kHeaderLine) + "\tDirection\tRegion\tTime\tPath");
   EXPECT_EQ(HeaderLine({}), kHeaderLine);
 }
@@ -387,9 +387,19 @@ TEST(ColumnList, NamesEachOnceInAnyOrder) {
 }
 
 TEST(NaturalOrder, DigitsCompareAsNumbers) {
-  std::vector<std::string> names = {"b",      "a10",     "a2",       "a1",     "IMG_10.jpg",
-                                    "IMG_9.jpg", "a02b",  "a2a",      "x/10/1", "x/9/2",
-                                    "a",      "99999999999999999999", "100000000000000000000"};
+  std::vector<std::string> names = {"b",
+                                    "a10",
+                                    "a2",
+                                    "a1",
+                                    "IMG_10.jpg",
+                                    "IMG_9.jpg",
+                                    "a02b",
+                                    "a2a",
+                                    "x/10/1",
+                                    "x/9/2",
+                                    "a",
+                                    "99999999999999999999",
+                                    "100000000000000000000"};
   OrderFiles(names, FileOrder::Name);
   EXPECT_EQ(names, (std::vector<std::string>{"99999999999999999999", "100000000000000000000",
                                              "IMG_9.jpg", "IMG_10.jpg", "a", "a1", "a2", "a2a",
@@ -414,8 +424,8 @@ TEST_F(CaptureTimeColumn, OrderByTimeThenNamesOfTheUntimed) {
   const std::string missing = dir_->File("missing.jpg");
   std::vector<std::string> files = {untimed10, late, missing, early, untimed9, tie, earlier};
   OrderFiles(files, FileOrder::Time);
-  EXPECT_EQ(files, (std::vector<std::string>{earlier, early, late, tie, missing, untimed9,
-                                             untimed10}));
+  EXPECT_EQ(files,
+            (std::vector<std::string>{earlier, early, late, tie, missing, untimed9, untimed10}));
   std::vector<std::string> given = files;
   OrderFiles(given, FileOrder::AsGiven);
   EXPECT_EQ(given, files);
