@@ -3,8 +3,8 @@
 // if every run had decoded every file again, one after the other.
 #pragma once
 
-#include <atomic>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -38,14 +38,17 @@ struct BatchOptions {
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.
   int runsPerDecode = 32;
-  // When it turns true (from any thread), no further file is started and RunBatch returns soon
-  // after, with `stopped` set; nothing more reaches the listener.
-  const std::atomic<bool>* stop = nullptr;
+  // Once a stop is requested (from any thread, a listener's included), no further file is
+  // started, the decodes under way end, and RunBatch returns soon after with `stopped` set;
+  // nothing more reaches the listener.
+  std::stop_token stop = {};
 };
 
 struct BatchResult {
   std::optional<Error> fatal;  // the error that ended the runs
-  std::string fatalFile;       // the file that error belongs to; empty for a settings error
+  // The file whose analysis raised `fatal`, when the error is the file's own; empty for an error
+  // of the settings (a bad size, the number of runs, the growth of the sizes).
+  std::string fatalFile;
   bool anyFileFailed = false;
   bool stopped = false;  // ended early by BatchOptions::stop
 };

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,13 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
 // separate analysis with sizes[k] would give, or its error. With a region only its pixels are
 // analysed, as if the picture were cropped to it without re-encoding. The rows end with
-// `columns`; the capture time comes from the EXIF data that the decode reads anyway.
+// `columns`; the capture time comes from the EXIF data that the decode reads anyway. A stop
+// request ends the decode and raises DecodeStopped.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction,
                                     const std::optional<PixelRegion>& region = std::nullopt,
-                                    std::span<const Column> columns = {});
+                                    std::span<const Column> columns = {},
+                                    std::stop_token stop = {});
 
 // One size: the row, or the error raised.
 std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,

@@ -57,6 +57,7 @@ enum class Outcome {
   ReadError,
   Unsupported,
   TooManyScans,
+  StopRequested,
   Stopped,
   RegionOutside
 };
@@ -85,6 +86,8 @@ struct Decompression {
   bool padded;  // colour output as RGBX
   jpeg_progress_mgr progress;
   bool tooManyScans;
+  const std::stop_token* stop;  // null: never asked to stop
+  bool stopRequested;
   // Takes the picture's share of the memory budget; false to stop decoding.
   bool (*reserve)(void* context, size_t bytes);
   void* reserveContext;
@@ -102,6 +105,21 @@ void LimitScans(j_common_ptr common) {
   if (cinfo->input_scan_number <= kMaxJpegScans) return;
   static_cast<Decompression*>(cinfo->client_data)->tooManyScans = true;
   std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Ends decoding as soon as the caller asks for it. libjpeg calls the monitor for every row group
+// it reads and for every band of rows a scan takes in, so a stop takes effect well within a
+// tenth of a second even in a picture of gigapixels.
+void StopIfRequested(j_common_ptr common) {
+  auto* d = static_cast<Decompression*>(common->client_data);
+  if (d->stop == nullptr || !d->stop->stop_requested()) return;
+  d->stopRequested = true;
+  std::longjmp(reinterpret_cast<ErrorManager*>(common->err)->jump, 1);
+}
+
+void MonitorProgress(j_common_ptr common) {
+  StopIfRequested(common);
+  LimitScans(common);
 }
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -271,6 +289,7 @@ Outcome RunDecompression(Decompression* d) {
   d->errors.pub.format_message = FormatMessage;
   d->errors.pub.reset_error_mgr = ResetErrorManager;
   if (setjmp(d->errors.jump)) {
+    if (d->stopRequested) return Outcome::StopRequested;
     if (d->source.readFailed) return Outcome::ReadError;
     return d->tooManyScans ? Outcome::TooManyScans : Outcome::LibjpegError;
   }
@@ -279,7 +298,7 @@ Outcome RunDecompression(Decompression* d) {
   d->created = true;
   cinfo->mem->max_memory_to_use = kLibjpegMemoryLimit;
   cinfo->client_data = d;
-  d->progress.progress_monitor = LimitScans;
+  d->progress.progress_monitor = MonitorProgress;
   cinfo->progress = &d->progress;
 
   cinfo->src = &d->source.pub;
@@ -472,7 +491,7 @@ void Note(const Decompression& d, DecodeNotes* notes) {
 }
 
 void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
-            const PixelRegion* region, DecodeNotes* notes) {
+            const PixelRegion* region, const std::stop_token& stop, DecodeNotes* notes) {
   RowConverter converter(sink);
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
@@ -482,6 +501,7 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
   d.reserve = BudgetHook::Reserve;
   d.reserveContext = &budget;
   d.region = region;
+  d.stop = stop.stop_possible() ? &stop : nullptr;
   d.keepExif = notes != nullptr && notes->wantCaptureTime;
   d.notes = notes;
 
@@ -490,6 +510,8 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
       if (d.notesFailed) throw Error(kOutOfMemory);
       Note(d, notes);
       return;
+    case Outcome::StopRequested:
+      throw DecodeStopped();
     case Outcome::Stopped:
       budget.RethrowIfFailed();
       converter.RethrowIfFailed();
@@ -514,17 +536,17 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
 }  // namespace
 
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, DecodeNotes* notes) {
+                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
   BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
   Decompressor decompressor(data);
-  Decode(decompressor, sink, hook, region, notes);
+  Decode(decompressor, sink, hook, region, stop, notes);
 }
 
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, DecodeNotes* notes) {
+                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
   BudgetHook hook(budget);
   Decompressor decompressor(file);
-  Decode(decompressor, sink, hook, region, notes);
+  Decode(decompressor, sink, hook, region, stop, notes);
 }
 
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {

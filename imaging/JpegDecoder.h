@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "core/Errors.h"
 #include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
@@ -35,6 +37,9 @@ struct DecodeNotes {
   std::string warning;
 };
 
+// Raised by a decode that was asked to stop: it ends the decode without a message.
+class DecodeStopped : public SilentAbort {};
+
 // Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
@@ -43,16 +48,18 @@ struct DecodeNotes {
 // With a region the sink receives only its pixels, exactly as the whole decode gives them, and
 // only what they need is decoded; a region not wholly inside the picture is refused with a message
 // that names it and the picture's size. Before decoding starts the picture takes what it needs of
-// `budget`, waiting while other decodes hold it.
-// With `notes`, a decode that succeeds fills them in.
+// `budget`, waiting while other decodes hold it. Once `stop` is requested the decode ends within a
+// row group or a scan's band of rows, raising DecodeStopped. With `notes`, a decode that succeeds
+// fills them in.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
                 const PixelRegion* region = nullptr, MemoryBudget& budget = MemoryBudget::Process(),
-                DecodeNotes* notes = nullptr);
+                std::stop_token stop = {}, DecodeNotes* notes = nullptr);
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process(), DecodeNotes* notes = nullptr);
+                MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {},
+                DecodeNotes* notes = nullptr);
 
 // The capture time from the EXIF data, reading the file only up to its first scan and decoding
 // nothing; nothing when the file records none or its header cannot be read.
