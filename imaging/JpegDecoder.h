@@ -65,10 +65,6 @@ void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region =
 // nothing; nothing when the file records none or its header cannot be read.
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
 
-// libjpeg's largest working store for one picture (the coefficients of a progressive file);
-// a picture that needs more fails with libjpeg's backing-store error, code 49.
-inline constexpr long kLibjpegMemoryLimit = 2048L * 1024 * 1024;
-
 // The most scans a file may have (encoders write up to a few dozen); one with more fails with
 // "JPEG files with more than 256 scans are not supported". Every scan of a progressive file is a
 // pass over the whole picture, so without a limit a small crafted file could decode for hours.
