@@ -1015,9 +1015,22 @@ class WindowTest : public QObject {
     if (shown_.empty()) {
       QCOMPARE(cli.exitCode(), 0);
       QCOMPARE(reported, QString());
-    } else {
+    } else if (broken.isEmpty()) {
       QCOMPARE(cli.exitCode(), 1);
-      QCOMPARE(reported, "swelox-cli: " + shown_[0].text.section(QLatin1Char('\n'), 0, 0) + "\n");
+      QCOMPARE(reported, "swelox-cli: " + shown_[0].text + "\n");
+    } else {
+      // The box shows the message, then the photo with libjpeg's explanation, if any; swelox-cli
+      // writes them on one line: "swelox-cli: PHOTO: MESSAGE: EXPLANATION."
+      QCOMPARE(cli.exitCode(), 1);
+      const QString message = shown_[0].text.section(QLatin1Char('\n'), 0, 0);
+      const QString photoLine = shown_[0].text.section(QLatin1Char('\n'), 1);
+      QVERIFY(photoLine.startsWith(paths[2]));
+      const QString explanation = photoLine.mid(paths[2].size() + 2);
+      QCOMPARE(
+          reported,
+          "swelox-cli: " + paths[2] + ": " +
+              (explanation.isEmpty() ? message : message.chopped(1) + ": " + explanation + ".") +
+              "\n");
     }
     QCOMPARE(!shown_.empty(), fails);
   }
