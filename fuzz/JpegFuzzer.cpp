@@ -30,7 +30,7 @@ extern "C" {
 #include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/ReferenceAnalysis.h"
+#include "toolkit/ReferenceAnalysis.h"
 
 namespace {
 
