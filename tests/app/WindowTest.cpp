@@ -245,45 +245,66 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY2(contact.match(lines[23]).hasMatch(), qPrintable(lines[23]));
   }
 
-  void placesControlsAsLaidOut() {
+  // The layout as a user reads it: each size field right of its label on the same line, each
+  // repeat or increment box over the gap in its line, the frame around them, the button under
+  // the help, the results area under the button across the window; nothing overlaps, and all of
+  // it grows with the text height.
+  void controlsSitWhereTheyAreRead() {
     TF& w = *window_;
-    QCOMPARE(w.font().pointSize(), 8);
     QVERIFY(w.Scaled(13) >= QFontMetrics(w.font()).height());
     QCOMPARE(w.size(), QSize(w.Scaled(767), w.Scaled(520)));
 
-    struct Box {
-      QWidget* control;
-      int left, top, width, height;
+    const auto sameLine = [](QWidget* label, QWidget* field) {
+      const int middle = label->geometry().center().y();
+      return field->geometry().top() <= middle && middle <= field->geometry().bottom();
     };
-    const Box boxes[] = {
-        {w.Shape1, 472, 2, 265, 130},
-        {w.ProcessBtn, 8, 106, 457, 24},
-        {w.WidthEdit, 513, 10, 41, 21},
-        {w.HighEdit, 630, 10, 41, 21},
-        {w.Memo1, 8, 136, 737, 342},
-        {w.LoopsEdit, 502, 34, 30, 21},
-        {w.WidthIncrementEdit, 502, 58, 30, 21},
-        {w.HeightIncrementEdit, 502, 82, 30, 21},
-    };
-    for (const Box& b : boxes) {
-      QCOMPARE(b.control->geometry(),
-               QRect(w.Scaled(b.left), w.Scaled(b.top), w.Scaled(b.width), w.Scaled(b.height)));
+    const std::pair<QLabel*, QLineEdit*> fields[] = {{w.Label2, w.WidthEdit},
+                                                     {w.Label1, w.HighEdit}};
+    for (const auto& [label, field] : fields) {
+      QVERIFY2(label->geometry().right() < field->x(), qPrintable(label->text()));
+      QVERIFY2(sameLine(label, field), qPrintable(label->text()));
+    }
+    QVERIFY(w.WidthEdit->geometry().right() < w.Label1->x());  // Width first, then Height
+    const std::pair<QLabel*, QLineEdit*> lines[] = {{w.Label4, w.LoopsEdit},
+                                                    {w.Label5, w.WidthIncrementEdit},
+                                                    {w.Label6, w.HeightIncrementEdit}};
+    int previousBottom = w.WidthEdit->geometry().bottom();
+    for (const auto& [label, box] : lines) {
+      QVERIFY2(sameLine(label, box), qPrintable(label->text()));
+      QVERIFY2(box->y() > previousBottom, qPrintable(label->text()));  // one line after another
+      previousBottom = box->geometry().bottom();
+    }
+    QVERIFY(w.HorizontalVerticalLbl->y() > previousBottom);
+    for (QWidget* inside :
+         {static_cast<QWidget*>(w.WidthEdit), static_cast<QWidget*>(w.HighEdit),
+          static_cast<QWidget*>(w.LoopsEdit), static_cast<QWidget*>(w.WidthIncrementEdit),
+          static_cast<QWidget*>(w.HeightIncrementEdit)}) {
+      QVERIFY(w.Shape1->geometry().contains(inside->geometry()));
+    }
+    QVERIFY(w.Label3->geometry().right() < w.Shape1->x());
+    QVERIFY(w.ProcessBtn->geometry().right() < w.Shape1->x());
+    QVERIFY(w.Memo1->y() > w.ProcessBtn->geometry().bottom());
+    QVERIFY(w.Memo1->y() > w.Shape1->geometry().bottom());
+    QVERIFY(w.Memo1->width() > w.width() * 9 / 10);
+
+    // No two controls that take input cover each other.
+    const QList<QWidget*> inputs = {
+        w.ProcessBtn, w.WidthEdit,          w.HighEdit,           w.Memo1,
+        w.LoopsEdit,  w.WidthIncrementEdit, w.HeightIncrementEdit};
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+      for (qsizetype j = i + 1; j < inputs.size(); ++j) {
+        QVERIFY2(!inputs[i]->geometry().intersects(inputs[j]->geometry()),
+                 qPrintable(QStringLiteral("controls %1 and %2").arg(i).arg(j)));
+      }
     }
 
-    // Labels keep their corner and size themselves to their caption.
-    const std::tuple<QLabel*, int, int> labels[] = {
-        {w.Label1, 593, 13}, {w.Label2, 481, 12}, {w.HorizontalVerticalLbl, 479, 114},
-        {w.Label4, 480, 36}, {w.Label5, 480, 60}, {w.Label6, 480, 84},
-    };
-    for (const auto& [label, left, top] : labels) {
-      QCOMPARE(label->pos(), QPoint(w.Scaled(left), w.Scaled(top)));
+    // Labels size themselves to their caption; the help keeps its width and wraps.
+    for (QLabel* label : std::initializer_list<QLabel*>{w.Label1, w.Label2, w.HorizontalVerticalLbl,
+                                                        w.Label4, w.Label5, w.Label6}) {
       QCOMPARE(label->size(), label->sizeHint());
     }
-    // Label3 keeps its width and wraps onto as many lines as it needs.
-    QCOMPARE(w.Label3->pos(), QPoint(w.Scaled(11), w.Scaled(10)));
-    QCOMPARE(w.Label3->width(), w.Scaled(393));
     QVERIFY(w.Label3->wordWrap());
-    QCOMPARE(w.Label3->height(), w.Label3->heightForWidth(w.Scaled(393)));
+    QCOMPARE(w.Label3->height(), w.Label3->heightForWidth(w.Label3->width()));
     QVERIFY(w.Label3->height() >= 2 * QFontMetrics(w.font()).height());
 
     // Focusable controls lie above every label and the frame.
@@ -405,24 +426,18 @@ class WindowTest : public swelox::test::WindowFixture {
     }
   }
 
-  void hintsOnlyOnFiveLabels() {
+  // The labels that explain a field or the direction carry a hint, shown for 2.5 s after half a
+  // second; no other control has one (the texts show in the test below).
+  void hintsOnlyOnTheExplainingLabels() {
     TF& w = *window_;
-    const std::map<QWidget*, QString> hints = {
-        {w.Label1, QStringLiteral("height of comparison rectangle")},
-        {w.Label2, QStringLiteral("width of comparison rectangle")},
-        {w.HorizontalVerticalLbl,
-         QStringLiteral("Click to change. Because the sea typically shows horizontal patterns "
-                        "'below' is the usual setting.")},
-        {w.Label4, QStringLiteral("the whole list is re-processed this number of times")},
-        {w.Label5, QStringLiteral("added on successive runs through the list of images")},
-    };
+    const QList<QWidget*> explaining = {w.Label1, w.Label2, w.HorizontalVerticalLbl, w.Label4,
+                                        w.Label5};
     for (QWidget* child : w.findChildren<QWidget*>()) {
-      const auto hint = hints.find(child);
-      if (hint == hints.end()) {
+      if (!explaining.contains(child)) {
         QVERIFY2(child->toolTip().isEmpty(), qPrintable(child->toolTip()));
         continue;
       }
-      QCOMPARE(child->toolTip(), hint->second);
+      QVERIFY(!child->toolTip().isEmpty());
       QCOMPARE(child->toolTipDuration(), 2500);
     }
     QCOMPARE(w.Label1->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, w.Label1), 500);
