@@ -18,6 +18,7 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
+#include "imaging/FileReading.h"
 
 namespace swelox {
 namespace {
@@ -97,20 +98,21 @@ class WorkerThread {
   pthread_t thread_{};
 };
 
-// Whether a file's outcomes may owe something to the memory that other files took at the same
-// time: such a file is analysed again, alone.
-bool RanOutOfMemory(const std::vector<RowOutcome>& outcomes) {
+// Whether a file's outcomes may owe something to the memory or the file descriptors that other
+// files took at the same time: such a file is analysed again, alone.
+bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
   return std::any_of(outcomes.begin(), outcomes.end(), [](const RowOutcome& outcome) {
-    return outcome.error && std::string_view(outcome.error->what()) == kOutOfMemory;
+    return outcome.error && (std::string_view(outcome.error->what()) == kOutOfMemory ||
+                             LackedDescriptor(outcome.error->what()));
   });
 }
 
 // Analyses the files of one group on worker threads, as many as could be started. A file's
 // outcomes become available as soon as it is done; anything thrown while analysing it becomes
-// its error. A file that ran out of memory on a worker (or could not even record its error) is
-// analysed again by the consumer once every worker has ended, and the consumer goes on alone, so
-// that no row or error depends on the number of workers or their timing. With no worker at all
-// the consumer analyses every file.
+// its error. A file that ran out of memory or descriptors on a worker (or could not even record its
+// error) is analysed again by the consumer once every worker has ended, and the consumer goes on
+// alone, so that no row or error depends on the number of workers or their timing. With no worker
+// at all the consumer analyses every file.
 //
 // The consumer waits for the files in order, and never past a file whose first outcome ends the
 // run (it stops there). The workers take files in order and start none past such a file (limit_),
@@ -238,7 +240,7 @@ class GroupAnalysis {
       }
       {
         std::lock_guard lock(mutex_);
-        if (outcomes && !RanOutOfMemory(*outcomes)) {
+        if (outcomes && !ShortOfResources(*outcomes)) {
           Store(file, std::move(*outcomes));
         } else {
           retry_[file] = true;

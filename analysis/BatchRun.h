@@ -10,6 +10,7 @@
 
 #include "analysis/RunPlan.h"
 #include "core/Errors.h"
+#include "core/PathList.h"
 
 namespace swelox {
 
@@ -30,7 +31,7 @@ class BatchListener {
 
 struct BatchOptions {
   RunSettings settings;
-  std::vector<std::string> files;
+  PathList files;
   bool keepGoing = false;
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.
