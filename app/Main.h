@@ -4,7 +4,7 @@
 
 #include <QString>
 #include <QWidget>
-#include <atomic>
+#include <stop_token>
 #include <memory>
 #include <optional>
 
@@ -93,7 +93,7 @@ class TF : public QWidget {
   swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
   double scale_ = 1.0;
   bool running_ = false;
-  std::atomic<bool> stopRequested_ = false;
+  std::stop_source stop_;
 };
 
 // The main window, set as soon as it exists.

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <stop_token>
 #include <string>
 
 #include "analysis/BatchRun.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
+#include "cli/StopSignals.h"
 #include "cli/UsageError.h"
 #include "core/PrintableText.h"
 
@@ -53,10 +55,13 @@ int Run(int argc, char** argv) {
     return ReportUsageError(error);
   }
 
-  ConsoleListener listener(::isatty(STDERR_FILENO) == 1);
-  line.batch.stop = listener.writeFailed();
+  std::stop_source stop;
+  const StopSignals signals(stop);
+  ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
+  line.batch.stop = stop.get_token();
   const swelox::BatchResult result = swelox::RunBatch(line.batch, listener);
   listener.Finish();
+  signals.ResendReceived();
   if (listener.writeError() != 0) {
     std::fprintf(stderr, "swelox-cli: cannot write the results: %s.\n",
                  std::strerror(listener.writeError()));
