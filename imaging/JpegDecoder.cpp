@@ -83,8 +83,8 @@ struct Decompression {
   jpeg_progress_mgr progress;
   bool tooManyScans;
   bool tooMuchScanWork;
-  int countedScans;     // the scans whose blocks scanBlocks holds
-  uint64_t scanBlocks;  // the blocks that the scans so far pass over
+  int countedScans;             // the scans whose blocks scanBlocks holds
+  uint64_t scanBlocks;          // the blocks that the scans so far pass over
   const std::stop_token* stop;  // null: never asked to stop
   bool stopRequested;
   // Takes the picture's share of the memory budget; false to stop decoding.
