@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "analysis/ImageAnalysis.h"
+#include "analysis/LaterRows.h"
 #include "core/IntegerText.h"
 #include "imaging/FileReading.h"
 
@@ -115,19 +116,18 @@ bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
 //
 // The consumer waits for the files in order, and never past a file whose first outcome ends the
 // run (it stops there). The workers take files in order and start none past such a file (limit_),
-// none once stopped or retired, and, with a single run, none while the outcomes waiting to be
-// shown take kLookaheadBytes or more, except the very file the consumer needs next. So the file
-// the consumer waits for is always done, in progress, left to the consumer itself, or free to
-// start: Wait cannot block for ever. With several runs every file's rows must wait for the first
-// run over all files, so the workers are not held back.
+// none once stopped or retired, and none while the outcomes waiting to be shown take
+// kLookaheadBytes or more, except the very file the consumer needs next. So the file the consumer
+// waits for is always done, in progress, left to the consumer itself, or free to start: Wait
+// cannot block for ever. The consumer releases a file once the group's first run has shown it
+// (the later runs' outcomes wait in LaterRows), so the bound holds for any number of runs.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
       : options_(options),
         group_(group),
         results_(options.files.size()),
-        retry_(options.files.size(), false),
-        boundedLookahead_(group.sizes.size() == 1) {
+        retry_(options.files.size(), false) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
     // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
     const int workers = std::min<int>(options.jobs, options.files.size());
@@ -226,9 +226,7 @@ class GroupAnalysis {
           return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || retired_ ||
                  Stopped();
         };
-        auto mayStart = [&] {
-          return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
-        };
+        auto mayStart = [&] { return next_ <= released_ || held_ < kLookaheadBytes; };
         ready_.wait(lock, options_.stop, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
@@ -262,7 +260,6 @@ class GroupAnalysis {
   size_t released_ = 0;
   size_t held_ = 0;       // bytes of the outcomes not yet released
   bool retired_ = false;  // the workers end: memory is short
-  const bool boundedLookahead_;
   std::vector<std::unique_ptr<WorkerThread>> threads_;
 };
 
@@ -297,6 +294,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
       }
 
       GroupAnalysis analysis(options, group);
+      LaterRows later(group.sizes.size());
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
           if (options.stop.stop_requested()) {
@@ -304,12 +302,21 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
             return result;
           }
           listener.Progress(ProgressCaption(file, fileCount, showRun, group.firstRun + k));
-          const std::vector<RowOutcome>* outcomes = analysis.Wait(file);
-          if (outcomes == nullptr) {
-            result.stopped = true;
-            return result;
+          RowOutcome outcome;
+          if (k == 0) {
+            const std::vector<RowOutcome>* outcomes = analysis.Wait(file);
+            if (outcomes == nullptr) {
+              result.stopped = true;
+              return result;
+            }
+            outcome = outcomes->front();
+            if (!EndsRun(outcome, options)) {
+              for (size_t j = 1; j < outcomes->size(); ++j) later.Put(j, (*outcomes)[j]);
+            }
+            analysis.Release(file);
+          } else {
+            outcome = later.Take(k);
           }
-          const RowOutcome& outcome = (*outcomes)[k];
           if (EndsRun(outcome, options)) {
             result.fatal = outcome.error;
             result.fatalFile = options.files[file];
@@ -321,7 +328,6 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           } else {
             listener.Line(outcome.row);
           }
-          if (k + 1 == group.sizes.size()) analysis.Release(file);
         }
         listener.SizesGrown(group.grownSizes[k]);
       }

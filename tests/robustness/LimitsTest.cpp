@@ -10,8 +10,10 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include "analysis/ImageAnalysis.h"
@@ -225,6 +227,66 @@ TEST(ScanWork, IsBoundedByTheBlocksOfThePicture) {
     } else {
       EXPECT_EQ(result.rfind("254\t254\t15\t12\t", 0), 0u) << name << ": " << result;
     }
+  }
+}
+
+// ---- Rows of later runs ----------------------------------------------------------------------
+
+// Every file is decoded once for all its runs, but each run shows all its files before the next:
+// the rows of the later runs wait, beyond a small bound in a temporary file, so peak memory does
+// not grow with the number of files, and every run's rows and messages still come in the files'
+// order. 20,000 hard links to one small photo, with a missing file among them, against 5,000.
+TEST(Repeats, MemoryIsFlatInTheFileCountAndEveryRunKeepsItsOrder) {
+  TempDir dir;
+  const std::string photo =
+      test::EncodeWithCjpeg(dir, "photo.jpg", test::RandomRaster(40, 30, 3, true));
+  const CliResult single = RunCli({"--repeats", "8", photo});
+  ASSERT_EQ(single.exitCode, 0) << single.err;
+  const std::vector<std::string> runRows = test::Lines(single.out);
+  ASSERT_EQ(runRows.size(), 10u);
+
+  std::filesystem::create_directory(dir.File("links"));
+  constexpr int kMissingAt = 500;
+  std::vector<std::string> names;
+  for (int k = 0; k < 20000; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%05d.jpg", k);
+    names.push_back(name);
+    if (k != kMissingAt)
+      std::filesystem::create_hard_link(photo, dir.File("links/" + names.back()));
+  }
+  // A child's peak memory includes this process's as it forks: nothing large is held then.
+  std::map<size_t, long> peakRssKb;
+  for (const size_t count : {size_t{5000}, names.size()}) {
+    const std::string listPath = dir.File("list" + std::to_string(count));
+    {
+      std::string list;
+      for (size_t k = 0; k < count; ++k) list += dir.File("links/" + names[k]) + "\n";
+      test::WriteBytes(listPath, Bytes(list.begin(), list.end()));
+    }
+    const CliResult r = RunCli({"-k", "-j2", "--repeats", "8", "--files-from", listPath}, 120);
+    ExpectFinished(r);
+    EXPECT_EQ(r.exitCode, 1) << count;
+    std::string expectedOut = kHeader, expectedErr;
+    for (size_t run = 1; run < runRows.size(); ++run) {
+      const std::string& row = runRows[run];
+      const std::string start = row.substr(0, row.rfind('\t') + 1);
+      for (size_t k = 0; k < count; ++k) {
+        if (k != kMissingAt) expectedOut += start + names[k] + "\n";
+      }
+      const std::string missing = dir.File("links/" + names[kMissingAt]);
+      expectedErr += "swelox-cli: " + missing + ": Cannot open file \"" + missing +
+                     "\". No such file or directory.\n";
+    }
+    EXPECT_TRUE(r.out == expectedOut) << count << " files: the rows differ";
+    EXPECT_EQ(r.err, expectedErr) << count;
+    std::cout << count << " files, 9 runs: " << r.seconds << " s, peak RSS " << r.peakRssKb
+              << " kB\n";
+    peakRssKb[count] = r.peakRssKb;
+  }
+  if (!kSanitized) {
+    // The names themselves take about 50 bytes a file.
+    EXPECT_LT(peakRssKb[names.size()], peakRssKb[5000] + 3 * 1024);
   }
 }
 
