@@ -18,6 +18,8 @@
 #include <cstdlib>
 
 #include "analysis/Region.h"
+#include "app/ErrorBox.h"
+#include "app/SettingsModel.h"
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 
@@ -245,8 +247,8 @@ void PictureCanvas::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) dragSides_ = 0;
 }
 
-PictureView::PictureView(ViewFields fields, QWidget* parent)
-    : QWidget(parent, Qt::Window), fields_(std::move(fields)) {
+PictureView::PictureView(SettingsModel& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings) {
   setWindowTitle(QStringLiteral("Swelox picture view"));
   canvas_ = new PictureCanvas(this);
   path_ = new QLabel(this);
@@ -267,11 +269,11 @@ PictureView::PictureView(ViewFields fields, QWidget* parent)
   layout->addWidget(status_);
   resize(960, 720);
 
-  for (QLineEdit* edit : {fields_.width, fields_.height, fields_.region}) {
-    connect(edit, &QLineEdit::textChanged, this, &PictureView::Refresh);
-  }
+  // Refresh lets no error through, so that the view's failure never ends what changed the
+  // settings, a run included.
+  connect(&settings_, &SettingsModel::changed, this, &PictureView::Refresh);
   connect(canvas_, &PictureCanvas::regionEdited, this, [this](const PixelRegion& r) {
-    fields_.region->setText(QString::fromStdString(r.Text()));
+    settings_.setText(SettingsModel::Field::Region, QString::fromStdString(r.Text()));
   });
   connect(canvas_, &PictureCanvas::pointed, this, [this](const QString& text) {
     if (!text.isEmpty()) status_->setText(text);
@@ -312,18 +314,31 @@ void PictureView::Open(const QString& path) {
 
 void PictureView::Refresh() {
   if (!picture_) return;
+  try {
+    Update();
+  } catch (...) {
+    map_.reset();
+    canvas_->SetOverlay(PixelRegion{0, 0, picture_->width, picture_->height}, std::nullopt,
+                        nullptr);
+    figures_->setText(QString());
+    status_->setText(ErrorText(std::current_exception()).value_or(QString()));
+  }
+}
+
+void PictureView::Update() {
   QElapsedTimer timer;
   timer.start();
   const PixelRegion whole{0, 0, picture_->width, picture_->height};
-  const Direction direction = fields_.compareRight() ? Direction::Right : Direction::Below;
+  const Direction direction = settings_.direction();
   std::optional<PixelRegion> region;
   std::optional<RectangleSize> size;
   QString problem;
   map_.reset();
   try {
-    region = ParseRegion(fields_.region->text().toStdString());
-    size = RectangleSize::Checked(ParseInteger(fields_.width->text().toStdString()),
-                                  ParseInteger(fields_.height->text().toStdString()));
+    using Field = SettingsModel::Field;
+    region = ParseRegion(settings_.text(Field::Region).toStdString());
+    size = RectangleSize::Checked(ParseInteger(settings_.text(Field::Width).toStdString()),
+                                  ParseInteger(settings_.text(Field::Height).toStdString()));
     map_ = MapNoise(*picture_, region, *size, direction);
   } catch (const Error& e) {
     problem = QString::fromStdString(WithFullStop(e.what()));

@@ -74,24 +74,21 @@ class PictureCanvas : public QWidget {
   PixelRegion dragFrom_;
 };
 
-// What the view reads: the window's fields and its direction.
-struct ViewFields {
-  QLineEdit* width;
-  QLineEdit* height;
-  QLineEdit* region;
-  std::function<bool()> compareRight;
-};
+class SettingsModel;
 
 class PictureView : public QWidget {
   Q_OBJECT
 
  public:
-  PictureView(ViewFields fields, QWidget* parent = nullptr);
+  // Follows `settings`: their sizes, region and direction; an edit of the outline becomes their
+  // region.
+  explicit PictureView(SettingsModel& settings, QWidget* parent = nullptr);
 
   // Shows the photo at `path` (decoded once in full for the analysis, and scaled for the screen)
   // and analyses it with the fields' settings. Raises the decoder's errors.
   void Open(const QString& path);
-  // Reads the fields again and lays the lattice anew.
+  // Reads the settings again and lays the lattice anew. Whatever goes wrong shows in the status
+  // line: a change of the settings never fails because of the view.
   void Refresh();
 
   PictureCanvas* canvas() const { return canvas_; }
@@ -103,8 +100,9 @@ class PictureView : public QWidget {
 
  private:
   void ChoosePicture();
+  void Update();
 
-  ViewFields fields_;
+  SettingsModel& settings_;
   PictureCanvas* canvas_;
   QLabel* path_;
   QPushButton* openButton_;
