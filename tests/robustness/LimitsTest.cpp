@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,6 +288,67 @@ TEST(Repeats, MemoryIsFlatInTheFileCountAndEveryRunKeepsItsOrder) {
   if (!kSanitized) {
     // The names themselves take about 50 bytes a file.
     EXPECT_LT(peakRssKb[names.size()], peakRssKb[5000] + 3 * 1024);
+  }
+}
+
+// ---- A reader that goes away ----------------------------------------------------------------
+
+// `swelox-cli ... | head -1`: once the reader has gone the next row ends the tool at once by
+// SIGPIPE, silently, as it ends GNU tools; where SIGPIPE is ignored, the write fails as any other
+// does, with a message and status 1. Either way the photos after the first few are not decoded.
+TEST(ClosedPipe, EndsTheRunBySigpipeOrWithTheWriteError) {
+  std::vector<std::string> texts = {SWELOX_CLI, "-j1"};
+  for (int k = 0; k < 200; ++k) texts.push_back(std::string(SWELOX_EXAMPLES) + "/infinite-sea.jpg");
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  for (const bool ignored : {false, true}) {
+    SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE as it comes");
+    TempDir dir;
+    const std::string errPath = dir.File("err");
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    const auto start = std::chrono::steady_clock::now();
+    struct rusage usage {};
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Only calls that are safe between fork and exec.
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int in = ::open("/dev/null", O_RDONLY);
+      if (err < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) {
+        ::_exit(127);
+      }
+      ::signal(SIGPIPE, ignored ? SIG_IGN : SIG_DFL);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string first;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') first += c;
+    ::close(out[0]);  // the reader goes
+    int status = 0;
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60)) ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    const double cpuSeconds =
+        static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    EXPECT_EQ(first, kHeaderLine);
+    const Bytes err = test::ReadBytes(errPath);
+    if (ignored) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+      EXPECT_EQ(std::string(err.begin(), err.end()),
+                "swelox-cli: cannot write the results: Broken pipe.\n");
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+      EXPECT_EQ(std::string(err.begin(), err.end()), "");
+    }
+    // 200 decodes of the 4096 x 1150 photo take about 2 s of processor time.
+    EXPECT_LT(cpuSeconds, 0.5) << "the photos after the first few were decoded";
   }
 }
 
