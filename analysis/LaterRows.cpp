@@ -1,5 +1,5 @@
-// Outcomes encoded one after the other: a kind byte, the row, and for an error its scope, message
-// and detail, each text as its length and its bytes.
+// Outcomes encoded one after the other: a kind byte, the row, the warning, and for an error its
+// scope, message and detail, each text as its length and its bytes.
 #include "analysis/LaterRows.h"
 
 #include <fcntl.h>
@@ -19,11 +19,12 @@ void AppendText(std::string& out, std::string_view text) {
 }
 
 // Every field of RowOutcome, so that a row or an error comes back exactly as it went in.
-static_assert(sizeof(RowOutcome) == sizeof(std::string) + sizeof(std::optional<Error>),
+static_assert(sizeof(RowOutcome) == 2 * sizeof(std::string) + sizeof(std::optional<Error>),
               "a field added to RowOutcome must be written and read here too");
 void Append(std::string& out, const RowOutcome& outcome) {
   out += outcome.error ? 'E' : 'R';
   AppendText(out, outcome.row);
+  AppendText(out, outcome.warning);
   if (outcome.error) {
     out += static_cast<char>(outcome.error->scope());
     AppendText(out, outcome.error->what());
@@ -44,6 +45,7 @@ RowOutcome Read(const std::string& in, size_t& at) {
   RowOutcome outcome;
   const bool failed = in[at++] == 'E';
   outcome.row = ReadText(in, at);
+  outcome.warning = ReadText(in, at);
   if (failed) {
     const auto scope = static_cast<ErrorScope>(in[at++]);
     std::string message = ReadText(in, at);

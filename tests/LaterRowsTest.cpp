@@ -33,16 +33,17 @@ class ScopedEnvironment {
 };
 
 std::string Text(const RowOutcome& outcome) {
-  if (!outcome.error) return "row " + outcome.row;
+  if (!outcome.error) return "row " + outcome.row + " | " + outcome.warning;
   return "error " + std::to_string(static_cast<int>(outcome.error->scope())) + " " +
          outcome.error->what() + " | " + outcome.error->detail() + " | " + outcome.row;
 }
 
-// Outcome `file` of `run`: rows of every length (an empty one too) and errors of both scopes,
-// with and without libjpeg's explanation, with bytes of every value.
+// Outcome `file` of `run`: rows of many lengths, with and without a warning, and errors of both
+// scopes, with and without libjpeg's explanation, with NUL and 0xFF bytes.
 RowOutcome Outcome(size_t run, size_t file) {
   RowOutcome outcome;
   outcome.row = std::string(file % 97, static_cast<char>('a' + run)) + std::to_string(file);
+  if (file % 5 == 1) outcome.warning = "Premature end of JPEG file " + std::to_string(file);
   if (file % 7 == 3) {
     outcome.error.emplace("JPEG error #" + std::to_string(file) + std::string(1, '\0') + "\xff",
                           file % 2 == 0 ? ErrorScope::File : ErrorScope::Settings,
