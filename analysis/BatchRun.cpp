@@ -271,7 +271,9 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   if (options.settings.order != FileOrder::AsGiven) {
     BatchOptions ordered = options;
     ordered.settings.order = FileOrder::AsGiven;
-    OrderFiles(ordered.files, options.settings.order);
+    std::vector<std::string> names(options.files.begin(), options.files.end());
+    OrderFiles(names, options.settings.order);
+    ordered.files = PathList(names);
     return RunBatch(ordered, listener);
   }
   BatchResult result;

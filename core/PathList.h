@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +39,11 @@ class PathList {
 
   class const_iterator {
    public:
+    using iterator_category = std::input_iterator_tag;
     using value_type = std::string;
     using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string;
     const_iterator() = default;
     const_iterator(const PathList* list, size_t index) : list_(list), index_(index) {}
     std::string operator*() const { return (*list_)[index_]; }
