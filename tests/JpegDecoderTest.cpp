@@ -30,7 +30,7 @@ extern "C" {
 #include "core/Errors.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {

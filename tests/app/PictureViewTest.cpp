@@ -14,7 +14,7 @@
 #include "app/Controls.h"
 #include "app/Main.h"
 #include "app/PictureView.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;

@@ -19,9 +19,9 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/CliRun.h"
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/CliRun.h"
+#include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {

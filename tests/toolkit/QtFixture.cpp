@@ -1,4 +1,4 @@
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 #include <QBuffer>
 #include <QDir>

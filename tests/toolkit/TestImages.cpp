@@ -1,5 +1,5 @@
 // Test pictures: in-memory rasters, PNM files, and the cjpeg / djpeg reference tools.
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

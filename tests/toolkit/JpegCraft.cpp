@@ -1,11 +1,11 @@
 // JPEG surgery for tests.
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/JpegCraft.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 extern "C" {
 #include <jpeglib.h>
