@@ -286,8 +286,10 @@ TEST(Repeats, MemoryIsFlatInTheFileCountAndEveryRunKeepsItsOrder) {
     peakRssKb[count] = r.peakRssKb;
   }
   if (!kSanitized) {
-    // The names themselves take about 50 bytes a file.
-    EXPECT_LT(peakRssKb[names.size()], peakRssKb[5000] + 3 * 1024);
+    // The names themselves take about 50 bytes a file, and the workers may run up to 4 MiB of
+    // rows ahead of the output, which the smaller run reaches or not as the machine is loaded;
+    // each extra file used to add about 1.3 kB with 8 repeats, 20 MB in all.
+    EXPECT_LT(peakRssKb[names.size()], peakRssKb[5000] + 6 * 1024);
   }
 }
 
