@@ -1,15 +1,12 @@
 // JPEG surgery for tests.
 #include "toolkit/JpegCraft.h"
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "toolkit/TestImages.h"
-
-extern "C" {
-#include <jpeglib.h>
-}
 
 namespace swelox::test {
 
@@ -29,6 +26,13 @@ std::vector<Segment> HeaderSegments(const Bytes& jpeg) {
     at = segments.back().end;
   }
   throw std::invalid_argument("no start-of-scan marker");
+}
+
+size_t FindMarker(const Bytes& jpeg, uint8_t marker) {
+  for (const Segment& s : HeaderSegments(jpeg)) {
+    if (s.marker == marker) return s.start;
+  }
+  return 0;
 }
 
 size_t ScanDataStart(const Bytes& jpeg) { return HeaderSegments(jpeg).back().end; }
@@ -90,36 +94,107 @@ Bytes Prefix(const Bytes& bytes, size_t length) {
   return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-Bytes EncodeWithLibjpeg(int width, int height, int components, int inputSpace, int codedSpace,
-                        bool progressive) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr errors;
-  cinfo.err = jpeg_std_error(&errors);  // the test tool's own files: a failure here is a bug
-  jpeg_create_compress(&cinfo);
+namespace {
+
+struct CompressErrors {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  bool failed;
+};
+
+void CompressErrorExit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<CompressErrors*>(cinfo->err)->jump, 1);
+}
+
+void SetSampling(j_compress_ptr cinfo, const char* sampling) {
+  for (int c = 0; c < cinfo->num_components && *sampling; ++c) {
+    int h = 1, v = 1, used = 0;
+    if (std::sscanf(sampling, "%dx%d%n", &h, &v, &used) != 2) break;
+    cinfo->comp_info[c].h_samp_factor = h;
+    cinfo->comp_info[c].v_samp_factor = v;
+    sampling += used;
+    if (*sampling == ',') ++sampling;
+  }
+}
+
+// All libjpeg calls and the setjmp in one function without destructible objects.
+void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const JpegSpec* spec,
+                    const uint8_t* samples, unsigned char** buffer, unsigned long* size) {
+  cinfo->err = jpeg_std_error(&errors->pub);
+  errors->pub.error_exit = CompressErrorExit;
+  errors->failed = false;
+  if (setjmp(errors->jump)) {
+    errors->failed = true;
+    jpeg_destroy_compress(cinfo);
+    return;
+  }
+  jpeg_create_compress(cinfo);
+  jpeg_mem_dest(cinfo, buffer, size);
+  cinfo->image_width = static_cast<JDIMENSION>(spec->width);
+  cinfo->image_height = static_cast<JDIMENSION>(spec->height);
+  cinfo->input_components = spec->components;
+  cinfo->in_color_space = spec->input;
+  jpeg_set_defaults(cinfo);
+  if (spec->coded) jpeg_set_colorspace(cinfo, *spec->coded);
+  if (spec->adjust != nullptr) spec->adjust(cinfo);
+  jpeg_set_quality(cinfo, spec->quality, TRUE);
+  if (!spec->adobeMarker) cinfo->write_Adobe_marker = FALSE;
+  SetSampling(cinfo, spec->sampling);
+  if (spec->arithmetic) cinfo->arith_code = TRUE;
+  if (spec->optimize) cinfo->optimize_coding = TRUE;
+  if (spec->restartBlocks > 0) cinfo->restart_interval = static_cast<unsigned>(spec->restartBlocks);
+  if (spec->restartRows > 0) cinfo->restart_in_rows = spec->restartRows;
+  if (spec->progressive) jpeg_simple_progression(cinfo);
+  jpeg_start_compress(cinfo, TRUE);
+  const size_t stride = static_cast<size_t>(spec->width) * static_cast<size_t>(spec->components);
+  while (cinfo->next_scanline < cinfo->image_height) {
+    JSAMPROW row = const_cast<JSAMPLE*>(samples) + cinfo->next_scanline * stride;
+    jpeg_write_scanlines(cinfo, &row, 1);
+  }
+  jpeg_finish_compress(cinfo);
+  jpeg_destroy_compress(cinfo);
+}
+
+}  // namespace
+
+Bytes Encode(const JpegSpec& spec, const Bytes& samples) {
+  const size_t stride = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.components);
+  Bytes pattern;
+  if (samples.empty()) {
+    pattern.resize(stride * static_cast<size_t>(spec.height));
+    for (size_t y = 0; y < static_cast<size_t>(spec.height); ++y) {
+      for (size_t i = 0; i < stride; ++i) {
+        pattern[y * stride + i] = static_cast<uint8_t>((i * 37 + y * 11) % 251);
+      }
+    }
+  } else if (samples.size() != stride * static_cast<size_t>(spec.height)) {
+    throw std::invalid_argument("the samples do not fill the picture");
+  }
+  jpeg_compress_struct cinfo{};
+  CompressErrors errors{};
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = components;
-  cinfo.in_color_space = static_cast<J_COLOR_SPACE>(inputSpace);
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_colorspace(&cinfo, static_cast<J_COLOR_SPACE>(codedSpace));
-  if (progressive) jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width) * components);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      row[i] = static_cast<JSAMPLE>((i * 37 + cinfo.next_scanline * 11) % 251);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  Bytes jpeg(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
+  RunCompression(&cinfo, &errors, &spec, samples.empty() ? pattern.data() : samples.data(), &buffer,
+                 &size);
+  Bytes jpeg(buffer, buffer + (errors.failed ? 0 : size));
   std::free(buffer);
+  if (errors.failed) {
+    throw std::runtime_error("libjpeg's compressor failed, code " +
+                             std::to_string(errors.pub.msg_code));
+  }
   return jpeg;
+}
+
+Bytes EncodeWithLibjpeg(int width, int height, int components, int inputSpace, int codedSpace,
+                        bool progressive) {
+  JpegSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.components = components;
+  spec.input = static_cast<J_COLOR_SPACE>(inputSpace);
+  spec.coded = static_cast<J_COLOR_SPACE>(codedSpace);
+  spec.progressive = progressive;
+  return Encode(spec);
 }
 
 Bytes GreyClaim(uint16_t width, uint16_t height, const std::string& cjpegOptions) {

@@ -1,9 +1,9 @@
 #include "toolkit/QtFixture.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QImage>
+
+#include "toolkit/JpegCraft.h"
 
 namespace swelox::test {
 
@@ -12,34 +12,14 @@ QString Example(const char* name) {
 }
 
 QString SlowPhoto(const QString& folder, const QString& name) {
-  QImage grey(16, 16, QImage::Format_Grayscale8);
-  grey.fill(128);
-  QByteArray jpeg;
-  QBuffer buffer(&jpeg);
-  buffer.open(QIODevice::WriteOnly);
-  if (!grey.save(&buffer, "JPEG", 75)) return {};
-  // The frame header's size, then the file cut just after the scan header.
-  auto u8 = [&](qsizetype at) { return static_cast<uint8_t>(jpeg[at]); };
-  for (qsizetype at = 2; at + 4 <= jpeg.size();) {
-    if (u8(at) != 0xFF) return {};
-    const uint8_t marker = u8(at + 1);
-    const qsizetype length = u8(at + 2) << 8 | u8(at + 3);
-    if (marker == 0xC0) {
-      for (const qsizetype field : {at + 5, at + 7}) {  // height, width
-        jpeg[field] = char(65500 >> 8);
-        jpeg[field + 1] = char(65500 & 0xFF);
-      }
-    }
-    if (marker == 0xDA) {
-      jpeg.truncate(at + 2 + length);
-      const QString path = QDir(folder).filePath(name);
-      QFile file(path);
-      if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size()) return {};
-      return path;
-    }
-    at += 2 + length;
+  const Bytes jpeg = GreyClaim(65500, 65500);
+  const QString path = QDir(folder).filePath(name);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char*>(jpeg.data()),
+                                                     qint64(jpeg.size())) != qint64(jpeg.size())) {
+    return {};
   }
-  return {};
+  return path;
 }
 
 QStringList Lines(const QString& text) {
