@@ -271,9 +271,16 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   if (options.settings.order != FileOrder::AsGiven) {
     BatchOptions ordered = options;
     ordered.settings.order = FileOrder::AsGiven;
-    std::vector<std::string> names(options.files.begin(), options.files.end());
-    OrderFiles(names, options.settings.order);
-    ordered.files = PathList(names);
+    try {
+      std::vector<std::string> names(options.files.begin(), options.files.end());
+      OrderFiles(names, options.settings.order, options.stop);
+      ordered.files = PathList(names);
+    } catch (...) {
+      listener.Line(HeaderLine(options.settings.columns));
+      BatchResult failed;
+      failed.fatal = ErrorFromException(std::current_exception());
+      return failed;
+    }
     return RunBatch(ordered, listener);
   }
   BatchResult result;
