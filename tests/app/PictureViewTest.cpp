@@ -22,21 +22,10 @@ using swelox::test::RecordingErrorBox;
 using swelox::test::ScriptedFileDialog;
 using swelox::ui::PictureView;
 
-class PictureViewTest : public QObject {
+class PictureViewTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TF> window_;
-  std::vector<RecordingErrorBox::Shown> shown_;
-  ScriptedFileDialog::Log chooser_;
-  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
-  QTemporaryDir config_;
-
-  void Script(std::deque<std::optional<QStringList>> answers) {
-    window_->OpenDialog1->SetDialog(
-        std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers)));
-  }
-
   static std::string Row(const QString& path, const char* w, const char* h,
                          std::optional<swelox::PixelRegion> region,
                          swelox::Direction d = swelox::Direction::Below) {
@@ -67,20 +56,7 @@ class PictureViewTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    // The window's remembered settings go to a folder of the test's own.
-    QVERIFY(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-    programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
-  }
-  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
-  void init() {
-    shown_.clear();
-    chooser_ = {};
-    window_ = std::make_unique<TF>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
+  void init() { QVERIFY(OpenWindow()); }
   void cleanup() { window_.reset(); }
 
   void regionFieldSitsBesideTheFrameAndOverlapsNothing() {
