@@ -1146,7 +1146,7 @@ class WindowTest : public swelox::test::WindowFixture {
     QString good;
   };
   // `before` go between the first photo and the slow ones.
-  std::unique_ptr<SlowRun> StartSlowRun(const QStringList& before = {}) {
+  std::unique_ptr<SlowRun> PrepareSlowRun(const QStringList& before = {}) {
     auto run = std::make_unique<SlowRun>();
     run->good = run->dir.filePath("good.jpg");
     QFile::copy(Example("by-the-water.jpg"), run->good);
@@ -1157,6 +1157,10 @@ class WindowTest : public swelox::test::WindowFixture {
     run->paths << run->dir.filePath("next.jpg");
     QFile::copy(Example("by-the-water.jpg"), run->paths.back());
     Script({run->paths});
+    return run;
+  }
+  std::unique_ptr<SlowRun> StartSlowRun(const QStringList& before = {}) {
+    auto run = PrepareSlowRun(before);
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     return run;
   }
@@ -1173,12 +1177,12 @@ class WindowTest : public swelox::test::WindowFixture {
     QFETCH(QString, gesture);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    QTemporaryDir watched;
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QVERIFY(watch >= 0);
-    auto run = StartSlowRun();
+    auto run = PrepareSlowRun();
     QVERIFY(::inotify_add_watch(watch, QFile::encodeName(run->dir.path()).constData(), IN_OPEN) >=
             0);
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     QTRY_COMPARE(Lines(window_->Memo1->toPlainText()).size(), 2);
     QTest::qWait(300);  // well inside the slow decodes
     QVERIFY(window_->Running());
