@@ -25,10 +25,12 @@
 #include "analysis/RunPlan.h"
 #include "app/BackgroundRun.h"
 #include "app/Controls.h"
+#include "app/DayChart.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
 #include "app/PictureView.h"
 #include "app/Placement.h"
+#include "app/RunTable.h"
 #include "core/IntegerText.h"
 
 TF* F = nullptr;
@@ -335,9 +337,51 @@ void TF::CreateRegionControls() {
   Place(Region, 56, 78, 240, 21);
   ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
   Place(ShowBtn, 304, 77, 80, 23);
+  ChartBtn = new QPushButton(QStringLiteral("Chart..."), this);
+  ChartBtn->setToolTip(QStringLiteral("The last run's rows against the photos' capture times"));
+  ChartBtn->setEnabled(false);
+  Place(ChartBtn, 388, 77, 72, 23);
   QWidget::setTabOrder(HeightIncrementEdit, Region);
   QWidget::setTabOrder(Region, ShowBtn);
+  QWidget::setTabOrder(ShowBtn, ChartBtn);
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
+  connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
+}
+
+swelox::ui::PictureView* TF::EnsureView() {
+  if (!view_) {
+    view_ = new swelox::ui::PictureView({WidthEdit, HighEdit, Region, [] { return CompareRight; }},
+                                        this);
+    connect(HorizontalVerticalLbl, &swelox::ui::ClickLabel::clicked, view_,
+            &swelox::ui::PictureView::Refresh);
+    view_->SetRunPhotos(lastRunFiles_);
+  }
+  return view_;
+}
+
+void TF::ChartBtnClick() {
+  if (!chart_) {
+    chart_ = new swelox::ui::DayChartWindow(this);
+    connect(chart_->chart(), &swelox::ui::DayChart::pointOpened, this,
+            [this](const QString& path, int width, int height) {
+              swelox::ui::PictureView* view = EnsureView();
+              view->OpenAt(path, width, height);
+              view->show();
+              view->raise();
+            });
+    ShareRunResults();
+  }
+  chart_->show();
+  chart_->raise();
+}
+
+void TF::ShareRunResults() {
+  if (view_) view_->SetRunPhotos(lastRunFiles_);
+  ChartBtn->setEnabled(!lastRunRows_.isEmpty());
+  if (chart_) {
+    chart_->chart()->SetResults(swelox::ui::ReadRunRows(QString::fromLatin1(swelox::kHeaderLine),
+                                                        lastRunRows_, lastRunFiles_));
+  }
 }
 
 void TF::ShowBtnClick() {
@@ -346,13 +390,7 @@ void TF::ShowBtnClick() {
     if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
     path = OpenDialog1->ChosenFiles().front();
   }
-  if (!view_) {
-    view_ = new swelox::ui::PictureView({WidthEdit, HighEdit, Region, [] { return CompareRight; }},
-                                        this);
-    connect(HorizontalVerticalLbl, &swelox::ui::ClickLabel::clicked, view_,
-            &swelox::ui::PictureView::Refresh);
-  }
-  view_->Open(path);
+  EnsureView()->Open(path);
   view_->show();
   view_->raise();
 }
@@ -393,6 +431,8 @@ void TF::ProcessBtnClick() {
                       Text(HeightIncrementEdit), CurrentDirection()};
   options.settings.region = runRegion_;
   if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
+  lastRunFiles_ = OpenDialog1->ChosenFiles();
+  lastRunRows_.clear();
   for (const QString& file : OpenDialog1->ChosenFiles()) {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }
@@ -404,6 +444,7 @@ void TF::ProcessBtnClick() {
   // Once the window has been closed, nothing more is shown: not even an error that ended the run
   // just before the request arrived.
   if (result.stopped || stopRequested_) return;
+  ShareRunResults();
   if (result.fatal) throw *result.fatal;
   SetProcessCaption(kProcessCaption);
 }
@@ -413,6 +454,7 @@ void TF::ShowRunStep(const swelox::ui::RunStep& step) {
   switch (step.kind) {
     case Kind::Row:
       AppendLine(QFile::decodeName(QByteArray::fromStdString(step.text)));
+      lastRunRows_ << QFile::decodeName(QByteArray::fromStdString(step.text));
       break;
     case Kind::Caption:
       SetProcessCaption(QString::fromStdString(step.text));

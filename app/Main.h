@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <atomic>
 #include <memory>
@@ -17,6 +18,7 @@ class QPushButton;
 
 namespace swelox::ui {
 class ClickLabel;
+class DayChartWindow;
 class FileChooser;
 class FrameShape;
 class PictureView;
@@ -54,6 +56,7 @@ class TF : public QWidget {
   QLabel* RegionLbl;
   QLineEdit* Region;
   QPushButton* ShowBtn;
+  QPushButton* ChartBtn;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
@@ -67,6 +70,9 @@ class TF : public QWidget {
   // Opens the picture view on the first picture of the last run, or on one the user picks.
   void ShowBtnClick();
   swelox::ui::PictureView* View() const { return view_; }
+  // Opens the chart of the last run's rows.
+  void ChartBtnClick();
+  swelox::ui::DayChartWindow* Chart() const { return chart_; }
 
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
   // font's text height, or more where the captions need it.
@@ -87,10 +93,16 @@ class TF : public QWidget {
   void ShowRunStep(const swelox::ui::RunStep& step);
 
   void CreateRegionControls();
+  swelox::ui::PictureView* EnsureView();
+  // Hands the last run's photos and rows to the picture view and the chart.
+  void ShareRunResults();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
-  swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
+  QStringList lastRunFiles_;
+  QStringList lastRunRows_;
+  swelox::ui::PictureView* view_ = nullptr;       // a child window, made on first use
+  swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
   bool running_ = false;
   std::atomic<bool> stopRequested_ = false;
