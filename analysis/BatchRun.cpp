@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -161,8 +160,10 @@ class GroupAnalysis {
         AnalyseAlone(file, lock);
         continue;
       }
-      // A stop request comes from outside without a notification, so it is polled.
-      ready_.wait_for(lock, std::chrono::milliseconds(20));
+      // Woken by a stop request too.
+      ready_.wait(lock, options_.stop, [&] {
+        return results_[file] || retry_[file] || (threads_.empty() && next_ == file);
+      });
     }
   }
 
@@ -178,12 +179,12 @@ class GroupAnalysis {
   }
 
  private:
-  bool Stopped() const { return options_.stop != nullptr && options_.stop->load(); }
+  bool Stopped() const { return options_.stop.stop_requested(); }
 
   std::vector<RowOutcome> Analyse(size_t file) const {
     try {
       return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
-                         options_.settings.region);
+                         options_.settings.region, options_.stop);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -226,7 +227,7 @@ class GroupAnalysis {
         auto mayStart = [&] {
           return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
         };
-        ready_.wait(lock, [&] { return finished() || mayStart(); });
+        ready_.wait(lock, options_.stop, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
       }
@@ -251,7 +252,7 @@ class GroupAnalysis {
   const BatchOptions& options_;
   const RunGroup& group_;
   std::mutex mutex_;
-  std::condition_variable ready_;
+  std::condition_variable_any ready_;
   std::vector<std::optional<std::vector<RowOutcome>>> results_;
   std::vector<bool> retry_;  // done on a worker, to be analysed again alone
   size_t next_ = 0;
@@ -296,7 +297,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
       GroupAnalysis analysis(options, group);
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
-          if (options.stop != nullptr && options.stop->load()) {
+          if (options.stop.stop_requested()) {
             result.stopped = true;
             return result;
           }
@@ -309,6 +310,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           const RowOutcome& outcome = (*outcomes)[k];
           if (EndsRun(outcome, options)) {
             result.fatal = outcome.error;
+            result.fatalFile = options.files[file];
             return result;
           }
           if (outcome.error) {

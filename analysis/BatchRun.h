@@ -3,8 +3,8 @@
 // if every run had decoded every file again, one after the other.
 #pragma once
 
-#include <atomic>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -35,13 +35,17 @@ struct BatchOptions {
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.
   int runsPerDecode = 32;
-  // When it turns true (from any thread), no further file is started and RunBatch returns soon
-  // after, with `stopped` set; nothing more reaches the listener.
-  const std::atomic<bool>* stop = nullptr;
+  // Once a stop is requested (from any thread, a listener's included), no further file is
+  // started, the decodes under way end, and RunBatch returns soon after with `stopped` set;
+  // nothing more reaches the listener.
+  std::stop_token stop = {};
 };
 
 struct BatchResult {
   std::optional<Error> fatal;  // the error that ended the runs
+  // The file whose analysis raised `fatal`; empty when the error came from the settings alone
+  // (the number of runs, the growth of the sizes).
+  std::string fatalFile;
   bool anyFileFailed = false;
   bool stopped = false;  // ended early by BatchOptions::stop
 };

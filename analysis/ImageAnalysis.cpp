@@ -33,7 +33,8 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 }
 
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
-                                    Direction direction, const std::optional<PixelRegion>& region) {
+                                    Direction direction, const std::optional<PixelRegion>& region,
+                                    std::stop_token stop) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -52,7 +53,9 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   LatticeSet lattices(checkedSizes, direction);
   try {
     PictureFile file(path);
-    DecodeJpeg(file, lattices, region ? &*region : nullptr);
+    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop);
+  } catch (const DecodeStopped&) {
+    throw;
   } catch (...) {
     const Error failure = ErrorFromException(std::current_exception());
     for (RowOutcome& outcome : outcomes) outcome = {std::string(), failure};

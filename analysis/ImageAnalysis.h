@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,12 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
 // separate analysis with sizes[k] would give, or its error. With a region only its pixels are
-// analysed, as if the picture were cropped to it without re-encoding.
+// analysed, as if the picture were cropped to it without re-encoding. A stop request ends the
+// decode and raises DecodeStopped.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction,
-                                    const std::optional<PixelRegion>& region = std::nullopt);
+                                    const std::optional<PixelRegion>& region = std::nullopt,
+                                    std::stop_token stop = {});
 
 // One size: the row, or the error raised.
 std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,

@@ -35,9 +35,9 @@ void RunSteps::Push(RunStep step) {
   steps_.push_back(std::move(step));
 }
 
-BatchResult RunBatchShown(BatchOptions options, std::atomic<bool>& stop,
+BatchResult RunBatchShown(BatchOptions options, std::stop_source stop,
                           const std::function<void(const RunStep&)>& show) {
-  options.stop = &stop;
+  options.stop = stop.get_token();
   RunSteps steps;
   BatchResult result;
   std::exception_ptr failure;
@@ -65,7 +65,7 @@ BatchResult RunBatchShown(BatchOptions options, std::atomic<bool>& stop,
   loop.exec();
   // The loop also ends when the application quits (its last window closed): the run goes no
   // further then.
-  if (!finished) stop = true;
+  if (!finished) stop.request_stop();
   worker.join();
   frame.stop();
   showWaiting();

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -51,7 +51,7 @@ inline constexpr int kShowIntervalMs = 16;
 // the last ones before this returns. `stop` is the runner's stop flag: set it to end the run.
 // Should the application quit meanwhile, the run is stopped here. An error the runner did not
 // report as its result (out of memory) is raised here.
-BatchResult RunBatchShown(BatchOptions options, std::atomic<bool>& stop,
+BatchResult RunBatchShown(BatchOptions options, std::stop_source stop,
                           const std::function<void(const RunStep&)>& show);
 
 }  // namespace swelox::ui

@@ -200,7 +200,7 @@ class TF::RunInProgress {
  public:
   explicit RunInProgress(TF& window) : window_(window) {
     window_.running_ = true;
-    window_.stopRequested_ = false;
+    window_.stop_ = std::stop_source();
   }
   ~RunInProgress() { window_.running_ = false; }
   RunInProgress(const RunInProgress&) = delete;
@@ -439,11 +439,11 @@ void TF::ProcessBtnClick() {
   options.jobs = std::max(1, QThread::idealThreadCount());
   const UserInputBlock inputBlock;
   const swelox::BatchResult result =
-      swelox::ui::RunBatchShown(std::move(options), stopRequested_,
+      swelox::ui::RunBatchShown(std::move(options), stop_,
                                 [this](const swelox::ui::RunStep& step) { ShowRunStep(step); });
   // Once the window has been closed, nothing more is shown: not even an error that ended the run
   // just before the request arrived.
-  if (result.stopped || stopRequested_) return;
+  if (result.stopped || stop_.stop_requested()) return;
   ShareRunResults();
   if (result.fatal) throw *result.fatal;
   SetProcessCaption(kProcessCaption);
@@ -480,6 +480,6 @@ void TF::AppendLine(const QString& line) {
 }
 
 void TF::closeEvent(QCloseEvent* event) {
-  if (running_) stopRequested_ = true;
+  if (running_) stop_.request_stop();
   QWidget::closeEvent(event);
 }

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <atomic>
+#include <stop_token>
 #include <memory>
 #include <optional>
 
@@ -105,7 +105,7 @@ class TF : public QWidget {
   swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
   bool running_ = false;
-  std::atomic<bool> stopRequested_ = false;
+  std::stop_source stop_;
 };
 
 // The main window, set as soon as it exists.

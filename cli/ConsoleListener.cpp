@@ -2,12 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "core/PrintableText.h"
 
 namespace swelox::cli {
 
-ConsoleListener::ConsoleListener(bool showProgress) : showProgress_(showProgress) {}
+ConsoleListener::ConsoleListener(bool showProgress, std::stop_source stop)
+    : showProgress_(showProgress), stop_(std::move(stop)) {}
 
 ConsoleListener::~ConsoleListener() { Finish(); }
 
@@ -21,6 +23,7 @@ void ConsoleListener::Line(const std::string& line) {
       std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
     writeError_ = errno != 0 ? errno : EIO;
     writeFailed_ = true;
+    stop_.request_stop();
     return;
   }
   ShowCaption();

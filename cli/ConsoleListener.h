@@ -2,7 +2,7 @@
 // caption on standard error.
 #pragma once
 
-#include <atomic>
+#include <stop_token>
 #include <string>
 
 #include "analysis/BatchRun.h"
@@ -11,8 +11,9 @@ namespace swelox::cli {
 
 class ConsoleListener : public BatchListener {
  public:
-  // The caption is drawn only when standard error is a terminal.
-  explicit ConsoleListener(bool showProgress);
+  // The caption is drawn only when standard error is a terminal. A row that cannot be written
+  // requests `stop`.
+  ConsoleListener(bool showProgress, std::stop_source stop);
   ~ConsoleListener() override;
 
   void Line(const std::string& line) override;
@@ -22,8 +23,6 @@ class ConsoleListener : public BatchListener {
   // Removes the caption for good, at the end of the runs.
   void Finish();
 
-  // Turns true when a row could not be written; the run stops on it (BatchOptions::stop).
-  const std::atomic<bool>* writeFailed() const { return &writeFailed_; }
   // The errno of the failed write, 0 while every row has been written.
   int writeError() const { return writeError_; }
 
@@ -34,7 +33,8 @@ class ConsoleListener : public BatchListener {
   const bool showProgress_;
   std::string caption_;
   bool captionShown_ = false;
-  std::atomic<bool> writeFailed_ = false;
+  std::stop_source stop_;
+  bool writeFailed_ = false;
   int writeError_ = 0;
 };
 

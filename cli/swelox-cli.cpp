@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stop_token>
 #include <string>
 
 #include "analysis/BatchRun.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
+#include "cli/StopSignals.h"
 #include "cli/UsageError.h"
 #include "core/PrintableText.h"
 
@@ -54,10 +56,13 @@ int main(int argc, char** argv) {
     return ReportUsageError(error);
   }
 
-  ConsoleListener listener(::isatty(STDERR_FILENO) == 1);
-  line.batch.stop = listener.writeFailed();
+  std::stop_source stop;
+  const StopSignals signals(stop);
+  ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
+  line.batch.stop = stop.get_token();
   const swelox::BatchResult result = swelox::RunBatch(line.batch, listener);
   listener.Finish();
+  signals.ResendReceived();
   if (listener.writeError() != 0) {
     std::fprintf(stderr, "swelox-cli: cannot write the results: %s.\n",
                  std::strerror(listener.writeError()));

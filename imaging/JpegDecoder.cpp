@@ -52,6 +52,7 @@ enum class Outcome {
   ReadError,
   Unsupported,
   TooManyScans,
+  StopRequested,
   Stopped,
   RegionOutside
 };
@@ -80,6 +81,8 @@ struct Decompression {
   bool padded;  // colour output as RGBX
   jpeg_progress_mgr progress;
   bool tooManyScans;
+  const std::stop_token* stop;  // null: never asked to stop
+  bool stopRequested;
   // Takes the picture's share of the memory budget; false to stop decoding.
   bool (*reserve)(void* context, size_t bytes);
   void* reserveContext;
@@ -93,6 +96,21 @@ void LimitScans(j_common_ptr common) {
   if (cinfo->input_scan_number <= kMaxJpegScans) return;
   static_cast<Decompression*>(cinfo->client_data)->tooManyScans = true;
   std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Ends decoding as soon as the caller asks for it. libjpeg calls the monitor for every row group
+// it reads and for every band of rows a scan takes in, so a stop takes effect well within a
+// tenth of a second even in a picture of gigapixels.
+void StopIfRequested(j_common_ptr common) {
+  auto* d = static_cast<Decompression*>(common->client_data);
+  if (d->stop == nullptr || !d->stop->stop_requested()) return;
+  d->stopRequested = true;
+  std::longjmp(reinterpret_cast<ErrorManager*>(common->err)->jump, 1);
+}
+
+void MonitorProgress(j_common_ptr common) {
+  StopIfRequested(common);
+  LimitScans(common);
 }
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -230,6 +248,7 @@ Outcome RunDecompression(Decompression* d) {
   d->errors.pub.format_message = FormatMessage;
   d->errors.pub.reset_error_mgr = ResetErrorManager;
   if (setjmp(d->errors.jump)) {
+    if (d->stopRequested) return Outcome::StopRequested;
     if (d->source.readFailed) return Outcome::ReadError;
     return d->tooManyScans ? Outcome::TooManyScans : Outcome::LibjpegError;
   }
@@ -238,7 +257,7 @@ Outcome RunDecompression(Decompression* d) {
   d->created = true;
   cinfo->mem->max_memory_to_use = kLibjpegMemoryLimit;
   cinfo->client_data = d;
-  d->progress.progress_monitor = LimitScans;
+  d->progress.progress_monitor = MonitorProgress;
   cinfo->progress = &d->progress;
 
   cinfo->src = &d->source.pub;
@@ -423,7 +442,7 @@ std::string LibjpegExplanation(Decompression& d) {
 }
 
 void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
-            const PixelRegion* region) {
+            const PixelRegion* region, const std::stop_token& stop) {
   RowConverter converter(sink);
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
@@ -433,10 +452,13 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
   d.reserve = BudgetHook::Reserve;
   d.reserveContext = &budget;
   d.region = region;
+  d.stop = stop.stop_possible() ? &stop : nullptr;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
       return;
+    case Outcome::StopRequested:
+      throw DecodeStopped();
     case Outcome::Stopped:
       budget.RethrowIfFailed();
       converter.RethrowIfFailed();
@@ -461,17 +483,17 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
 }  // namespace
 
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget) {
+                MemoryBudget& budget, std::stop_token stop) {
   BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
   Decompressor decompressor(data);
-  Decode(decompressor, sink, hook, region);
+  Decode(decompressor, sink, hook, region, stop);
 }
 
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget) {
+                MemoryBudget& budget, std::stop_token stop) {
   BudgetHook hook(budget);
   Decompressor decompressor(file);
-  Decode(decompressor, sink, hook, region);
+  Decode(decompressor, sink, hook, region, stop);
 }
 
 }  // namespace swelox

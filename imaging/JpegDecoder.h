@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "core/Errors.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/PixelRegion.h"
@@ -24,6 +26,9 @@ class RgbRowSink {
   virtual int BytesPerPixel() const { return 3; }
 };
 
+// Raised by a decode that was asked to stop: it ends the decode without a message.
+class DecodeStopped : public SilentAbort {};
+
 // Decodes with the floating-point inverse DCT at scale 1/1, fancy upsampling and block smoothing.
 // Colour files reach the sink as libjpeg's RGB; grayscale ones quantized to 236 levels with
 // libjpeg's Floyd-Steinberg dither and read through its colormap; CMYK and YCCK ones converted to
@@ -32,15 +37,16 @@ class RgbRowSink {
 // With a region the sink receives only its pixels, exactly as the whole decode gives them, and
 // only what they need is decoded; a region not wholly inside the picture is refused with a message
 // that names it and the picture's size. Before decoding starts the picture takes what it needs of
-// `budget`, waiting while other decodes hold it.
+// `budget`, waiting while other decodes hold it. Once `stop` is requested the decode ends within a
+// row group or a scan's band of rows, raising DecodeStopped.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
-                const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process());
+                const PixelRegion* region = nullptr, MemoryBudget& budget = MemoryBudget::Process(),
+                std::stop_token stop = {});
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process());
+                MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {});
 
 // libjpeg's largest working store for one picture (the coefficients of a progressive file);
 // a picture that needs more fails with libjpeg's backing-store error, code 49.

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stop_token>
 
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
@@ -277,10 +278,11 @@ std::vector<std::string> FilesOpened(const std::string& folder, const std::funct
 // A stop request ends the run without starting another file; nothing reaches the listener after
 // the request.
 TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
-  std::atomic<bool> stop = true;
+  std::stop_source stopped;
+  stopped.request_stop();
   BatchOptions options{RunSettings{}, files_};
   options.jobs = 2;
-  options.stop = &stop;
+  options.stop = stopped.get_token();
   Recorder before;
   BatchResult result;
   const auto opened =
@@ -293,25 +295,26 @@ TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
   struct Stopper : Recorder {
     void Line(const std::string& line) override {
       Recorder::Line(line);
-      if (++lines == 2) stop->store(true);
+      if (++lines == 2) stop.request_stop();
     }
     void SizesGrown(const RectangleTexts&) override { text += "grown\n"; }
-    std::atomic<bool>* stop = nullptr;
+    std::stop_source stop;
     int lines = 0;
   };
-  stop = false;
   options.settings.loops = "1";
-  for (const int runsPerDecode : {1, 32}) {
-    options.runsPerDecode = runsPerDecode;
-    Stopper r;
-    r.stop = &stop;
-    stop = false;
-    result = RunBatch(options, r);
-    EXPECT_TRUE(result.stopped);
-    EXPECT_FALSE(result.fatal);
-    EXPECT_EQ(r.lines, 2);
-    EXPECT_EQ(r.text, std::string(kHeaderLine) + "\n" +
-                          AnalyseFileRow(files_[0], {"15", "12"}, Direction::Below) + "\n");
+  for (const int jobs : {1, 2}) {
+    for (const int runsPerDecode : {1, 32}) {
+      options.jobs = jobs;
+      options.runsPerDecode = runsPerDecode;
+      Stopper r;
+      options.stop = r.stop.get_token();
+      result = RunBatch(options, r);
+      EXPECT_TRUE(result.stopped);
+      EXPECT_FALSE(result.fatal);
+      EXPECT_EQ(r.lines, 2);
+      EXPECT_EQ(r.text, std::string(kHeaderLine) + "\n" +
+                            AnalyseFileRow(files_[0], {"15", "12"}, Direction::Below) + "\n");
+    }
   }
 }
 

@@ -1,4 +1,4 @@
-// Pictures of the window and the picture view for the README, and the time each update of the
+// Pictures of the window and the picture view for the docs, and the time each update of the
 // view takes:  swelox_ViewPictures PHOTO OUT-DIR REGION WIDTH HEIGHT
 // The view opens on PHOTO through "Show..."; OUT-DIR receives window.png and view.png. Then
 // width, height, direction and region change in turn, and each update's time is printed.
