@@ -61,9 +61,9 @@ NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelReg
   const uint64_t mapBytes = uint64_t(map.columns) * uint64_t(map.rows) * sizeof(int32_t);
   if (mapBytes > mapByteLimit) {
     throw Error("The map of " + std::to_string(size.width) + " x " + std::to_string(size.height) +
-                " rectangles over " + std::to_string(r.width) + " x " +
-                std::to_string(r.height) + " pixels would need " + Mebibytes(mapBytes) +
-                ", more than the " + Mebibytes(mapByteLimit) + " it may have");
+                " rectangles over " + std::to_string(r.width) + " x " + std::to_string(r.height) +
+                " pixels would need " + Mebibytes(mapBytes) + ", more than the " +
+                Mebibytes(mapByteLimit) + " it may have");
   }
   map.differences.assign(size_t(map.columns) * size_t(map.rows), NoiseMap::kNoDifference);
   // The comparisons of a block row arrive together; they are placed and the list emptied, so

@@ -56,7 +56,7 @@ struct NoiseMap {
   // to the left), or kNoDifference where none was compared. Position (column, row) has its
   // corner at pixel (1 + column x W, 1 + row x H) of the analysed pixels.
   std::vector<int32_t> differences;
-  int32_t largest = 0;  // the largest absolute difference
+  int32_t largest = 0;   // the largest absolute difference
   bool complete = true;  // false when the laying was stopped: then nothing in it counts
 
   std::optional<int32_t> DifferenceAt(int32_t column, int32_t row) const {

@@ -45,10 +45,9 @@ double NiceStep(double span, int count) {
 
 // Steps of time that read well: seconds to days.
 qint64 TimeStep(qint64 spanMs, int count) {
-  static constexpr qint64 kSteps[] = {1000,      5000,       15000,      60000,      300000,
-                                      600000,    900000,     1800000,    3600000,    7200000,
-                                      10800000,  21600000,   43200000,   86400000,   172800000,
-                                      604800000};
+  static constexpr qint64 kSteps[] = {1000,     5000,     15000,     60000,    300000,   600000,
+                                      900000,   1800000,  3600000,   7200000,  10800000, 21600000,
+                                      43200000, 86400000, 172800000, 604800000};
   for (qint64 step : kSteps) {
     if (spanMs / step <= count) return step;
   }
@@ -86,8 +85,9 @@ void DayChart::SetMeasure(Measure measure) {
 
 QString DayChart::xAxisTitle() const {
   return timeAxis_ ? QStringLiteral("Capture time")
-                   : QStringLiteral("Photo in the run's order (not every photo has a capture "
-                                    "time)");
+                   : QStringLiteral(
+                         "Photo in the run's order (not every photo has a capture "
+                         "time)");
 }
 
 long long DayChart::Value(const PhotoResult& r) const {
@@ -105,8 +105,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   painter.fillRect(area, Qt::white);
   const QFontMetricsF metrics(painter.font());
   const double line = metrics.height();
-  const QString yTitle = measure_ == Measure::MeanDiff ? QStringLiteral("meanDiff")
-                                                       : QStringLiteral("RMS");
+  const QString yTitle =
+      measure_ == Measure::MeanDiff ? QStringLiteral("meanDiff") : QStringLiteral("RMS");
   if (results_.empty()) {
     painter.setPen(Qt::darkGray);
     painter.drawText(area, Qt::AlignCenter, QStringLiteral("No rows yet: run an analysis."));
@@ -151,12 +151,14 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   auto toY = [&](double y) { return plot.bottom() - y / yTop * plot.height(); };
 
   painter.setPen(QPen(QColor(225, 225, 225), 1));
-  for (double y = 0; y <= yTop + yStep / 2; y += yStep) painter.drawLine(QPointF(plot.left(), toY(y)), QPointF(plot.right(), toY(y)));
+  for (double y = 0; y <= yTop + yStep / 2; y += yStep)
+    painter.drawLine(QPointF(plot.left(), toY(y)), QPointF(plot.right(), toY(y)));
   painter.setPen(Qt::black);
   painter.drawRect(plot);
   for (double y = 0; y <= yTop + yStep / 2; y += yStep) {
-    painter.drawText(QRectF(area.left() + line * 1.4, toY(y) - line / 2, yLabelWidth + line * 0.4, line),
-                     Qt::AlignRight | Qt::AlignVCenter, QString::number(qint64(y)));
+    painter.drawText(
+        QRectF(area.left() + line * 1.4, toY(y) - line / 2, yLabelWidth + line * 0.4, line),
+        Qt::AlignRight | Qt::AlignVCenter, QString::number(qint64(y)));
   }
   // The y title, turned to read upwards.
   painter.save();
@@ -171,12 +173,11 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
                        QDateTime::fromMSecsSinceEpoch(qint64(right), Qt::UTC).date();
   const double firstTick = std::ceil(left / xStep) * xStep;
   for (double x = firstTick; x <= right; x += xStep) {
-    const QString label =
-        timeAxis_ ? QDateTime::fromMSecsSinceEpoch(qint64(x), Qt::UTC)
-                        .toString(manyDays ? QStringLiteral("d MMM HH:mm")
-                                           : xStep < 60000 ? QStringLiteral("HH:mm:ss")
-                                                           : QStringLiteral("HH:mm"))
-                  : QString::number(qint64(x));
+    const QString label = timeAxis_ ? QDateTime::fromMSecsSinceEpoch(qint64(x), Qt::UTC)
+                                          .toString(manyDays        ? QStringLiteral("d MMM HH:mm")
+                                                    : xStep < 60000 ? QStringLiteral("HH:mm:ss")
+                                                                    : QStringLiteral("HH:mm"))
+                                    : QString::number(qint64(x));
     const double px = toX(x);
     painter.drawLine(QPointF(px, plot.bottom()), QPointF(px, plot.bottom() + 4));
     const double half = metrics.horizontalAdvance(label) / 2 + 2;
@@ -185,7 +186,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
     xTitle += QStringLiteral(" (") +
-              QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC).toString(QStringLiteral("d MMM yyyy")) +
+              QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC)
+                  .toString(QStringLiteral("d MMM yyyy")) +
               QStringLiteral(")");
   }
   painter.drawText(QRectF(plot.left(), plot.bottom() + line * 1.6, plot.width(), line * 1.2),
@@ -198,16 +200,16 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
                  Value(results_[k])};
   }
   for (int s = 0; s < int(series_.size()); ++s) {
-    std::vector<QPointF> line;
+    std::vector<QPointF> joined;
     for (const Point& p : points) {
-      if (p.series == s) line.push_back(p.at);
+      if (p.series == s) joined.push_back(p.at);
     }
-    std::stable_sort(line.begin(), line.end(),
+    std::stable_sort(joined.begin(), joined.end(),
                      [](QPointF a, QPointF b) { return a.x() < b.x(); });
     painter.setPen(QPen(SeriesColour(s), 1.5));
-    painter.drawPolyline(line.data(), int(line.size()));
+    painter.drawPolyline(joined.data(), int(joined.size()));
     painter.setBrush(SeriesColour(s));
-    for (const QPointF& at : line) painter.drawEllipse(at, 3.5, 3.5);
+    for (const QPointF& at : joined) painter.drawEllipse(at, 3.5, 3.5);
   }
 
   // The legend: one entry per rectangle size.
@@ -259,9 +261,9 @@ QString DayChart::Describe(int row) const {
   if (row < 0 || size_t(row) >= results_.size()) return QString();
   const PhotoResult& r = results_[size_t(row)];
   return QStringLiteral("%1   %2   meanDiff %3   RMS %4   nDiffs %5   rectangle %6 x %7")
-      .arg(r.name,
-           r.time ? r.time->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                  : QStringLiteral("no capture time (photo %1 of the run)").arg(r.order + 1))
+      .arg(r.name, r.time
+                       ? r.time->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                       : QStringLiteral("no capture time (photo %1 of the run)").arg(r.order + 1))
       .arg(r.meanDiff)
       .arg(r.rms)
       .arg(r.nDiffs)
@@ -321,9 +323,9 @@ DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     if (!text.isEmpty()) status_->setText(text);
   });
   connect(save, &QPushButton::clicked, this, [this] {
-    QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Save image"), QStringLiteral("day.png"),
-        QStringLiteral("PNG image (*.png);;SVG drawing (*.svg)"));
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save image"), QStringLiteral("day.png"),
+                                     QStringLiteral("PNG image (*.png);;SVG drawing (*.svg)"));
     if (!path.isEmpty()) SaveImage(path);
   });
 }

@@ -10,7 +10,9 @@ ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
   setMinimumWidth(0);
 }
 
-QSize ElidedLabel::sizeHint() const { return {fontMetrics().averageCharWidth() * 20, fontMetrics().height() + 2}; }
+QSize ElidedLabel::sizeHint() const {
+  return {fontMetrics().averageCharWidth() * 20, fontMetrics().height() + 2};
+}
 
 QSize ElidedLabel::minimumSizeHint() const { return {0, fontMetrics().height() + 2}; }
 

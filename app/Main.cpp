@@ -338,7 +338,6 @@ void TF::CreateRegionControls() {
   ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
   Place(ShowBtn, 304, 77, 80, 23);
   ChartBtn = new QPushButton(QStringLiteral("Chart..."), this);
-  ChartBtn->setToolTip(QStringLiteral("The last run's rows against the photos' capture times"));
   ChartBtn->setEnabled(false);
   Place(ChartBtn, 388, 77, 72, 23);
   QWidget::setTabOrder(HeightIncrementEdit, Region);

@@ -16,7 +16,7 @@
 namespace swelox::ui {
 namespace {
 
-constexpr double kGrip = 6;         // how near a side the pointer takes hold of it, in points
+constexpr double kGrip = 6;          // how near a side the pointer takes hold of it, in points
 constexpr double kWheelStep = 1.25;  // zoom per notch of the wheel
 constexpr double kKeyStep = 1.5;     // zoom per + or -
 constexpr double kKeptInView = 48;   // points of the photo that panning always leaves in view
@@ -227,10 +227,9 @@ void PictureCanvas::DrawMap(QPainter& painter) {
     mapImageValid_ = true;
     mapImage_ = QImage();
     const QPointF corner(region_.x + 1, region_.y + 1);
-    const QRectF lattice(
-        ToView(corner),
-        ToView(corner + QPointF(double(map_->columns) * size_->width,
-                                double(map_->rows) * size_->height)));
+    const QRectF lattice(ToView(corner),
+                         ToView(corner + QPointF(double(map_->columns) * size_->width,
+                                                 double(map_->rows) * size_->height)));
     const QRect area = lattice.intersected(PhotoArea()).toAlignedRect().intersected(rect());
     if (area.isEmpty()) return;
     const double ratio = devicePixelRatioF();
@@ -263,8 +262,8 @@ void PictureCanvas::DrawMap(QPainter& painter) {
       for (int x = 0; x < w; ++x) {
         const int column = columns[size_t(x)];
         const int32_t d = column < 0 ? NoiseMap::kNoDifference : line[column];
-        out[x] = d == NoiseMap::kNoDifference ? 0 : scale[size_t(ScaleStep(std::abs(d),
-                                                                           map_->largest))];
+        out[x] =
+            d == NoiseMap::kNoDifference ? 0 : scale[size_t(ScaleStep(std::abs(d), map_->largest))];
       }
     }
     mapImage_.setDevicePixelRatio(ratio);
@@ -322,8 +321,9 @@ void PictureCanvas::DrawLegend(QPainter& painter) const {
   const QRect bar(captionWidth, top + 4, std::clamp(width() - captionWidth - 40, 40, 400),
                   barHeight);
   painter.setPen(Qt::white);
-  painter.drawText(QRect(4, top + 4, captionWidth - 8, barHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                   caption);
+  painter.drawText(
+      QRect(4, bar.center().y() - metrics.height() / 2, captionWidth - 4, metrics.height()),
+      Qt::AlignLeft | Qt::AlignVCenter, caption);
   QImage steps(256, 1, QImage::Format_RGB32);
   for (int k = 0; k < 256; ++k) steps.setPixel(k, 0, ViridisScale()[size_t(k)]);
   painter.drawImage(bar, steps);
@@ -334,8 +334,8 @@ void PictureCanvas::DrawLegend(QPainter& painter) const {
     const int x = bar.left() + bar.width() * k / 4;
     const int half = metrics.horizontalAdvance(number) / 2 + 1;
     painter.drawLine(x, bar.bottom(), x, bar.bottom() + 3);
-    painter.drawText(QRect(x - half, bar.bottom() + 3, 2 * half, metrics.height()),
-                     Qt::AlignCenter, number);
+    painter.drawText(QRect(x - half, bar.bottom() + 3, 2 * half, metrics.height()), Qt::AlignCenter,
+                     number);
   }
 }
 
@@ -373,8 +373,7 @@ PixelRegion PictureCanvas::Dragged(QPointF view) const {
 
 void PictureCanvas::mousePressEvent(QMouseEvent* event) {
   if (full_.isEmpty()) return;
-  if (event->button() == Qt::MiddleButton ||
-      (event->button() == Qt::LeftButton && spaceHeld_)) {
+  if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
     panning_ = true;
     panLast_ = event->position();
     setCursor(Qt::ClosedHandCursor);
@@ -409,12 +408,12 @@ void PictureCanvas::mouseMoveEvent(QMouseEvent* event) {
   }
   const int sides = SidesAt(event->position());
   const bool across = sides & (kLeft | kRight), down = sides & (kTop | kBottom);
-  setCursor(spaceHeld_        ? Qt::OpenHandCursor
-            : sides == kAll   ? Qt::SizeAllCursor
-            : across && down  ? Qt::SizeFDiagCursor
-            : across          ? Qt::SizeHorCursor
-            : down            ? Qt::SizeVerCursor
-                              : Qt::ArrowCursor);
+  setCursor(spaceHeld_       ? Qt::OpenHandCursor
+            : sides == kAll  ? Qt::SizeAllCursor
+            : across && down ? Qt::SizeFDiagCursor
+            : across         ? Qt::SizeHorCursor
+            : down           ? Qt::SizeVerCursor
+                             : Qt::ArrowCursor);
   const QPointF p = ToPicture(event->position());
   const QString text = PhotoArea().contains(event->position())
                            ? Describe(QPoint(int(std::floor(p.x())), int(std::floor(p.y()))))

@@ -92,7 +92,7 @@ class PictureCanvas : public QWidget {
   Direction direction_ = Direction::Below;
   double opacity_ = 0.75;
   double scale_ = 1;
-  QPointF origin_;  // where photo pixel (0, 0) is on the canvas
+  QPointF origin_;      // where photo pixel (0, 0) is on the canvas
   bool fitted_ = true;  // follows the canvas's size while nobody zoomed
 
   // The map as drawn for the present zoom and pan: never larger than the canvas.

@@ -10,12 +10,10 @@
 
 #include "core/Errors.h"
 #include "imaging/FileReading.h"
+#include "imaging/MemoryBudget.h"
 
 namespace swelox::ui {
 namespace {
-
-// Raised from the row sink to end a decode that is no longer wanted.
-struct DecodeStopped {};
 
 QString Refusal(int64_t width, int64_t height, uint64_t need, uint64_t budget) {
   return QStringLiteral(
@@ -169,7 +167,7 @@ std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& reques
       Post([this, path, share] { Q_EMIT progressed(path, share); });
     });
     PictureFile file(QFile::encodeName(path).toStdString());
-    DecodeJpeg(file, sink);
+    DecodeJpeg(file, sink, nullptr, MemoryBudget::Process(), stop);
     if (stop.stop_requested()) return nullptr;
     if (photo->brightness.values.empty()) throw std::bad_alloc();  // the sink never began
     std::shared_ptr<const DecodedPhoto> done = photo;
@@ -195,9 +193,9 @@ void PictureWork::Lay(const MapRequest& request, std::stop_token stop) {
   try {
     const uint64_t photoBytes =
         PhotoMemoryNeed(photo_->brightness.width, photo_->brightness.height);
-    auto map = std::make_shared<NoiseMap>(MapNoise(photo_->brightness, request.region,
-                                                   *request.size, request.direction, stop,
-                                                   budget_ > photoBytes ? budget_ - photoBytes : 0));
+    auto map = std::make_shared<NoiseMap>(
+        MapNoise(photo_->brightness, request.region, *request.size, request.direction, stop,
+                 budget_ > photoBytes ? budget_ - photoBytes : 0));
     if (!map->complete) return;
     laid.map = std::move(map);
   } catch (const std::bad_alloc&) {

@@ -81,8 +81,8 @@ class PictureWork : public QObject {
   std::mutex mutex_;
   std::condition_variable_any wake_;
   std::optional<MapRequest> pending_;
-  std::stop_source current_;  // of the work in hand
-  QString decoding_;          // the path being decoded, else empty
+  std::stop_source current_;                   // of the work in hand
+  QString decoding_;                           // the path being decoded, else empty
   std::shared_ptr<const DecodedPhoto> photo_;  // the worker's own: the last photo decoded
   std::jthread thread_;
 };

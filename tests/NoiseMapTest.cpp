@@ -93,10 +93,9 @@ TEST(NoiseMap, StopsWhenAskedAndRefusesAMapOverItsLimit) {
   for (size_t k = 0; k < picture.values.size(); ++k) picture.values[k] = uint8_t(k * 7 % 251);
   std::stop_source stop;
   stop.request_stop();
-  EXPECT_FALSE(
-      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
-               stop.get_token())
-          .complete);
+  EXPECT_FALSE(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
+                        stop.get_token())
+                   .complete);
   const NoiseMap whole =
       MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below);
   EXPECT_TRUE(whole.complete);
@@ -104,8 +103,8 @@ TEST(NoiseMap, StopsWhenAskedAndRefusesAMapOverItsLimit) {
   EXPECT_EQ(whole.rows, 198);
   // 298 x 198 positions of 4 bytes: one byte short of it is refused, the exact amount is not.
   const uint64_t bytes = 298 * 198 * 4;
-  EXPECT_NO_THROW(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
-                           {}, bytes));
+  EXPECT_NO_THROW(
+      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {}, bytes));
   EXPECT_THROW(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {},
                         bytes - 1),
                Error);
