@@ -128,7 +128,8 @@ class GroupAnalysis {
         boundedLookahead_(group.sizes.size() == 1) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
     // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
-    const int workers = std::min<int>(options.jobs, options.files.size());
+    const int workers = static_cast<int>(
+        std::min<int64_t>(options.jobs, static_cast<int64_t>(options.files.size())));
     if (workers <= 1) return;
     threads_.reserve(workers);
     for (int k = 0; k < workers; ++k) {

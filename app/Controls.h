@@ -8,12 +8,13 @@
 namespace swelox::ui {
 
 // A label that emits clicked() when the left button is pressed on it and released while the
-// pointer is still over it. The second press of a double click does not count.
+// pointer is still over it. The second press of a double click does not count. It takes the
+// focus with Tab, and Space or Enter click it then; a dotted outline shows the focus.
 class ClickLabel : public QLabel {
   Q_OBJECT
 
  public:
-  using QLabel::QLabel;
+  explicit ClickLabel(QWidget* parent = nullptr);
 
  Q_SIGNALS:
   void clicked();
@@ -22,6 +23,8 @@ class ClickLabel : public QLabel {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   bool pressed_ = false;

@@ -27,7 +27,7 @@ namespace {
 constexpr QRgb kSeriesColours[] = {0x0072B2, 0xE69F00, 0x009E73, 0xCC79A7,
                                    0x56B4E9, 0xD55E00, 0xF0E442, 0x000000};
 constexpr double kReach = 8;  // how near a point the pointer takes it, in points
-const QString kGeometryKey = QStringLiteral("DayChart/geometry");
+const QString kGeometryKey = QStringLiteral("chart/geometry");
 
 QColor SeriesColour(int series) {
   return QColor(kSeriesColours[size_t(series) % std::size(kSeriesColours)]);

@@ -3,7 +3,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <algorithm>
+#include <deque>
 #include <new>
 
 #include "core/Errors.h"
@@ -18,11 +22,44 @@ std::unique_ptr<ErrorBox>& CurrentBox() {
 
 }  // namespace
 
-void MessageErrorBox::Show(const QString& caption, const QString& text) {
-  QWidget* owner = QApplication::activeWindow();
-  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+namespace {
+
+struct Message {
+  QString caption, text, details;
+};
+
+// The messages waiting for the box that shows now; the box, while one shows.
+std::deque<Message>& Waiting() {
+  static std::deque<Message> waiting;
+  return waiting;
+}
+QPointer<QMessageBox>& Showing() {
+  static QPointer<QMessageBox> showing;
+  return showing;
+}
+
+void ShowNext() {
+  if (Showing() || Waiting().empty()) return;
+  const Message m = Waiting().front();
+  Waiting().pop_front();
+  auto* box = new QMessageBox(QMessageBox::Critical, m.caption, m.text, QMessageBox::Ok,
+                              QApplication::activeWindow());
+  if (!m.details.isEmpty()) box->setDetailedText(m.details);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::ApplicationModal);
+  QObject::connect(box, &QObject::destroyed, [] {
+    // After the box has gone: the next one, if any, from the event loop.
+    QTimer::singleShot(0, [] { ShowNext(); });
+  });
+  Showing() = box;
+  box->show();  // no nested event loop: the program goes on while it shows
+}
+
+}  // namespace
+
+void MessageErrorBox::Show(const QString& caption, const QString& text, const QString& details) {
+  Waiting().push_back({caption, text, details});
+  ShowNext();
 }
 
 std::unique_ptr<ErrorBox> InstallErrorBox(std::unique_ptr<ErrorBox> box) {
@@ -48,9 +85,44 @@ std::optional<QString> ErrorText(std::exception_ptr error) {
 
 void ShowHandlerError(std::exception_ptr error) {
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
-  if (const std::optional<QString> text = ErrorText(error)) {
-    CurrentBox()->Show(QCoreApplication::applicationName(), *text);
+  if (const std::optional<QString> text = ErrorText(error)) ShowErrorText(*text);
+}
+
+void ShowErrorText(const QString& text, const QString& details) {
+  CurrentBox()->Show(QCoreApplication::applicationName(), text, details);
+}
+
+QString PhotoErrorText(const Error& error, const QString& photo) {
+  QString text = QString::fromStdString(WithFullStop(error.what())) + QLatin1Char('\n') + photo;
+  if (!error.detail().empty())
+    text += QStringLiteral(": ") + QString::fromStdString(error.detail());
+  return text;
+}
+
+void ShowFailureList(const std::vector<std::pair<QString, Error>>& failures) {
+  // Up to this many show in the box itself; all of them under "Show Details...".
+  constexpr size_t kShownFailures = 15;
+  QStringList lines;
+  for (const auto& [photo, error] : failures) {
+    QString line =
+        photo + QStringLiteral(": ") + QString::fromStdString(WithFullStop(error.what()));
+    if (!error.detail().empty()) {
+      line += QStringLiteral(" (") + QString::fromStdString(error.detail()) + QLatin1Char(')');
+    }
+    lines << line;
   }
+  QString text = failures.size() == 1
+                     ? QStringLiteral("1 photo failed and was skipped:")
+                     : QStringLiteral("%1 photos failed and were skipped:").arg(failures.size());
+  for (size_t k = 0; k < std::min(failures.size(), kShownFailures); ++k) {
+    text += QLatin1Char('\n') + lines[static_cast<qsizetype>(k)];
+  }
+  QString details;
+  if (failures.size() > kShownFailures) {
+    text += QStringLiteral("\n... and %1 more.").arg(failures.size() - kShownFailures);
+    details = lines.join(QLatin1Char('\n'));
+  }
+  ShowErrorText(text, details);
 }
 
 }  // namespace swelox::ui

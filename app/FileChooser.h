@@ -40,6 +40,9 @@ class FileChooser {
   const QStringList& ChosenFiles() const { return chosen_; }
 
   void SetDialog(std::unique_ptr<FileDialog> dialog);
+  // What the dialog opens with: the first path of the last selection, or a folder.
+  const QString& Prefill() const { return firstOfLastSelection_; }
+  void SetPrefill(const QString& path) { firstOfLastSelection_ = path; }
 
  private:
   QWidget* owner_;

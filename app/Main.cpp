@@ -3,14 +3,22 @@
 #include "app/Main.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
 #include <QTextCursor>
 #include <QThread>
 #include <algorithm>
@@ -23,14 +31,16 @@
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
-#include "app/BackgroundRun.h"
 #include "app/Controls.h"
 #include "app/DayChart.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
 #include "app/PictureView.h"
 #include "app/Placement.h"
+#include "app/ResultsFile.h"
+#include "app/RunController.h"
 #include "app/RunTable.h"
+#include "app/SettingsModel.h"
 #include "core/IntegerText.h"
 
 TF* F = nullptr;
@@ -149,68 +159,31 @@ QLabel* NewLabel(QWidget* parent, const QString& caption, const QString& hint = 
   return label;
 }
 
-bool IsUserInput(QEvent::Type type) {
-  switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::NonClientAreaMouseButtonPress:
-    case QEvent::NonClientAreaMouseButtonRelease:
-    case QEvent::NonClientAreaMouseButtonDblClick:
-    case QEvent::NonClientAreaMouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::InputMethod:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-      return true;
-    default:
-      return false;
-  }
-}
+using Field = swelox::ui::SettingsModel::Field;
 
-// While it exists, input that reaches the program is dropped, so that nothing the user does
-// during a run changes its settings or starts another one.
-class UserInputBlock : public QObject {
- public:
-  UserInputBlock() { QCoreApplication::instance()->installEventFilter(this); }
-  ~UserInputBlock() override { QCoreApplication::instance()->removeEventFilter(this); }
+const QString kStopCaption = QStringLiteral("Stop");
 
- protected:
-  bool eventFilter(QObject*, QEvent* event) override { return IsUserInput(event->type()); }
+// Where the window keeps what it remembers between starts: ~/.config/swelox/swelox.conf (or
+// under $XDG_CONFIG_HOME).
+struct StoredField {
+  Field field;
+  const char* key;
+};
+const StoredField kStoredFields[] = {
+    {Field::Width, "fields/width"},
+    {Field::Height, "fields/height"},
+    {Field::Loops, "fields/repeats"},
+    {Field::WidthIncrement, "fields/widthIncrement"},
+    {Field::HeightIncrement, "fields/heightIncrement"},
+    {Field::Region, "fields/region"},
 };
 
 }  // namespace
 
-// Marks the window busy with a run, from the click to the end of the handler, however it ends.
-class TF::RunInProgress {
- public:
-  explicit RunInProgress(TF& window) : window_(window) {
-    window_.running_ = true;
-    window_.stop_ = std::stop_source();
-  }
-  ~RunInProgress() { window_.running_ = false; }
-  RunInProgress(const RunInProgress&) = delete;
-  RunInProgress& operator=(const RunInProgress&) = delete;
-
- private:
-  TF& window_;
-};
-
-TF::TF(QWidget* parent) : QWidget(parent) {
+TF::TF(QWidget* parent)
+    : QWidget(parent),
+      Model(new swelox::ui::SettingsModel(this)),
+      Run(new swelox::ui::RunController(this)) {
   F = this;
   const QFont font = WindowFont();
   setFont(font);
@@ -227,6 +200,31 @@ TF::TF(QWidget* parent) : QWidget(parent) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(swelox::ui::CentredOrigin(screen->geometry(), size()));
   }
+
+  using swelox::ui::RunController;
+  connect(Run, &RunController::rowsReady, this, &TF::AppendLines);
+  connect(Run, &RunController::rowsReady, this,
+          [this](const QStringList& lines) { lastRunLines_ += lines; });
+  connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
+    progressCaption_ = caption;
+    SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
+  });
+  connect(Run, &RunController::sizesGrown, this, &TF::ShowGrownSizes);
+  connect(Run, &RunController::finished, this, &TF::RunFinished);
+  connect(Model, &swelox::ui::SettingsModel::directionChanged, this, &TF::ShowDirection);
+
+  auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  stop->setObjectName(QStringLiteral("stopShortcut"));
+  connect(stop, &QShortcut::activated, this, &TF::StopRun);
+  auto* save = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+  connect(save, &QShortcut::activated, this, [this] {
+    if (SaveBtn->isEnabled()) SaveBtn->click();
+  });
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
+
+  RestoreSettings();
+  ProcessBtn->setFocus();  // the first in tab order takes the focus when the window activates
 }
 
 TF::~TF() {
@@ -289,9 +287,9 @@ void TF::CreateControls() {
   ProcessBtn = new QPushButton(kProcessCaption, this);
   ProcessBtn->setAutoDefault(true);  // Enter on the focused button starts, as Space does
   Place(ProcessBtn, 8, 106, 457, 24);
-  WidthEdit = NewEdit(this, QStringLiteral("15"));
+  WidthEdit = NewEdit(this, Model->text(Field::Width));
   Place(WidthEdit, 513, 10, 41, 21);
-  HighEdit = NewEdit(this, QStringLiteral("12"));
+  HighEdit = NewEdit(this, Model->text(Field::Height));
   Place(HighEdit, 630, 10, 41, 21);
 
   Memo1 = new QPlainTextEdit(this);
@@ -305,12 +303,17 @@ void TF::CreateControls() {
   Memo1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Place(Memo1, 8, 136, 737, 342);
 
-  LoopsEdit = NewEdit(this, QStringLiteral("0"));
+  LoopsEdit = NewEdit(this, Model->text(Field::Loops));
   Place(LoopsEdit, 502, 34, 30, 21);
-  WidthIncrementEdit = NewEdit(this, QStringLiteral("100"));
+  WidthIncrementEdit = NewEdit(this, Model->text(Field::WidthIncrement));
   Place(WidthIncrementEdit, 502, 58, 30, 21);
-  HeightIncrementEdit = NewEdit(this, QStringLiteral("100"));
+  HeightIncrementEdit = NewEdit(this, Model->text(Field::HeightIncrement));
   Place(HeightIncrementEdit, 502, 82, 30, 21);
+  BindToModel(WidthEdit, static_cast<int>(Field::Width));
+  BindToModel(HighEdit, static_cast<int>(Field::Height));
+  BindToModel(LoopsEdit, static_cast<int>(Field::Loops));
+  BindToModel(WidthIncrementEdit, static_cast<int>(Field::WidthIncrement));
+  BindToModel(HeightIncrementEdit, static_cast<int>(Field::HeightIncrement));
 
   OpenDialog1 = std::make_unique<swelox::ui::FileChooser>(this);
 
@@ -320,6 +323,7 @@ void TF::CreateControls() {
   QWidget::setTabOrder(Memo1, LoopsEdit);
   QWidget::setTabOrder(LoopsEdit, WidthIncrementEdit);
   QWidget::setTabOrder(WidthIncrementEdit, HeightIncrementEdit);
+  QWidget::setTabOrder(HeightIncrementEdit, HorizontalVerticalLbl);
   CreateRegionControls();
 
   using swelox::ui::Guarded;
@@ -328,31 +332,60 @@ void TF::CreateControls() {
           Guarded([this] { HorizontalVerticalLblClick(); }));
 }
 
-// In the free band between the description and the start button, left of the settings frame.
+// In the free band between the description and the start button, left of the settings frame:
+// the skip box, then the region with the picture view and the saving of the results.
 void TF::CreateRegionControls() {
+  SkipBox = new QCheckBox(QStringLiteral("Skip photos that fail"), this);
+  SkipBox->move(Scaled(54), Scaled(55));
+  SkipBox->adjustSize();
   RegionLbl = NewLabel(this, QStringLiteral("Region"));
   PlaceLabel(RegionLbl, 11, 81);
-  Region = NewEdit(this, QString());
+  Region = NewEdit(this, Model->text(Field::Region));
   Region->setPlaceholderText(QStringLiteral("WxH+X+Y (empty: the whole picture)"));
-  Place(Region, 56, 78, 240, 21);
+  Place(Region, 56, 78, 200, 21);
+  BindToModel(Region, static_cast<int>(Field::Region));
   ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
-  Place(ShowBtn, 304, 77, 80, 23);
-  ChartBtn = new QPushButton(QStringLiteral("Chart..."), this);
-  ChartBtn->setEnabled(false);
-  Place(ChartBtn, 388, 77, 72, 23);
-  QWidget::setTabOrder(HeightIncrementEdit, Region);
+  Place(ShowBtn, 262, 77, 70, 23);
+  SaveBtn = new QPushButton(QStringLiteral("Save results..."), this);
+  Place(SaveBtn, 338, 77, 127, 23);
+  QWidget::setTabOrder(HorizontalVerticalLbl, SkipBox);
+  QWidget::setTabOrder(SkipBox, Region);
   QWidget::setTabOrder(Region, ShowBtn);
-  QWidget::setTabOrder(ShowBtn, ChartBtn);
+  QWidget::setTabOrder(ShowBtn, SaveBtn);
+  // Above "Save results...", once a run has rows.
+  ChartBtn = new QPushButton(QStringLiteral("Chart..."), this);
+  Place(ChartBtn, 390, 51, 75, 23);
+  ChartBtn->setEnabled(false);
+  QWidget::setTabOrder(SaveBtn, ChartBtn);
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
   connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
+  connect(SaveBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { SaveResults(); }));
+}
+
+void TF::BindToModel(QLineEdit* edit, int field) {
+  const auto which = static_cast<Field>(field);
+  connect(edit, &QLineEdit::textChanged, Model,
+          [this, which](const QString& text) { Model->setText(which, text); });
+  connect(Model, &swelox::ui::SettingsModel::textChanged, edit,
+          [edit, which](Field changed, const QString& text) {
+            if (changed == which && edit->text() != text) edit->setText(text);
+          });
+}
+
+void TF::ShowBtnClick() {
+  QString path = firstOfLastRun_;
+  if (path.isEmpty()) {
+    if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
+    path = OpenDialog1->ChosenFiles().front();
+  }
+  EnsureView()->Open(path);  // what goes wrong shows in the view's status line
+  view_->show();
+  view_->raise();
 }
 
 swelox::ui::PictureView* TF::EnsureView() {
   if (!view_) {
-    view_ = new swelox::ui::PictureView({WidthEdit, HighEdit, Region, [] { return CompareRight; }},
-                                        this);
-    connect(HorizontalVerticalLbl, &swelox::ui::ClickLabel::clicked, view_,
-            &swelox::ui::PictureView::Refresh);
+    view_ = new swelox::ui::PictureView(*Model, this);
     view_->SetRunPhotos(lastRunFiles_);
   }
   return view_;
@@ -374,24 +407,14 @@ void TF::ChartBtnClick() {
   chart_->raise();
 }
 
+// The photos and rows of the last run, for stepping through them and for the chart.
 void TF::ShareRunResults() {
   if (view_) view_->SetRunPhotos(lastRunFiles_);
-  ChartBtn->setEnabled(!lastRunRows_.isEmpty());
-  if (chart_) {
-    chart_->chart()->SetResults(swelox::ui::ReadRunRows(QString::fromLatin1(swelox::kHeaderLine),
-                                                        lastRunRows_, lastRunFiles_));
+  ChartBtn->setEnabled(lastRunLines_.size() > 1);
+  if (chart_ && !lastRunLines_.isEmpty()) {
+    chart_->chart()->SetResults(
+        swelox::ui::ReadRunRows(lastRunLines_.front(), lastRunLines_.mid(1), lastRunFiles_));
   }
-}
-
-void TF::ShowBtnClick() {
-  QString path = firstOfLastRun_;
-  if (path.isEmpty()) {
-    if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
-    path = OpenDialog1->ChosenFiles().front();
-  }
-  EnsureView()->Open(path);
-  view_->show();
-  view_->raise();
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -404,81 +427,175 @@ void TF::SetDirectionCaption(const QString& caption) {
 void TF::HorizontalVerticalLblClick() {
   SetDirectionCaption(HorizontalVerticalLbl->text() == kRight ? kBelow : kRight);
   CompareRight = HorizontalVerticalLbl->text() == kRight;
+  Model->setCompareRight(CompareRight);
+}
+
+// The direction as the model holds it, set elsewhere than by the toggle (restored settings).
+void TF::ShowDirection(bool compareRight) {
+  const QString& caption = compareRight ? kRight : kBelow;
+  if (HorizontalVerticalLbl->text() != caption) SetDirectionCaption(caption);
+  CompareRight = compareRight;
 }
 
 void TF::ProcessFile(const QString& path) {
   const std::string row =
       swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(),
                              {Text(WidthEdit), Text(HighEdit)}, CurrentDirection(), runRegion_);
-  AppendLine(QFile::decodeName(QByteArray::fromStdString(row)));
+  AppendLines({QFile::decodeName(QByteArray::fromStdString(row))});
 }
 
+bool TF::Running() const { return Run->running(); }
+
+void TF::StopRun() { Run->Stop(); }
+
+// The results are cleared only once pictures were chosen: a cancelled chooser keeps them.
 void TF::ProcessBtnClick() {
-  if (running_) return;  // started again from inside its own run
+  if (Running()) {
+    StopRun();
+    return;
+  }
   runRegion_ = swelox::ParseRegion(Text(Region));
-  const RunInProgress run(*this);
-  Memo1->clear();
-  AppendLine(QString::fromLatin1(swelox::kHeaderLine));
   if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
     LoopsEdit->setText(QStringLiteral("0"));
   }
   if (!OpenDialog1->ChooseFiles()) return;
 
   swelox::BatchOptions options;
-  options.settings = {Text(WidthEdit),           Text(HighEdit),
-                      Text(LoopsEdit),           Text(WidthIncrementEdit),
-                      Text(HeightIncrementEdit), CurrentDirection()};
+  options.settings = Model->ToRunSettings();
   options.settings.region = runRegion_;
+  options.keepGoing = SkipBox->isChecked();
   if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
-  lastRunFiles_ = OpenDialog1->ChosenFiles();
-  lastRunRows_.clear();
   for (const QString& file : OpenDialog1->ChosenFiles()) {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }
+  lastRunFiles_ = OpenDialog1->ChosenFiles();
+  lastRunLines_.clear();
   options.jobs = std::max(1, QThread::idealThreadCount());
-  const UserInputBlock inputBlock;
-  const swelox::BatchResult result =
-      swelox::ui::RunBatchShown(std::move(options), stop_,
-                                [this](const swelox::ui::RunStep& step) { ShowRunStep(step); });
-  // Once the window has been closed, nothing more is shown: not even an error that ended the run
-  // just before the request arrived.
-  if (result.stopped || stop_.stop_requested()) return;
-  ShareRunResults();
-  if (result.fatal) throw *result.fatal;
-  SetProcessCaption(kProcessCaption);
+  Memo1->clear();
+  progressCaption_.clear();
+  ShowRunning(true);
+  Run->Start(std::move(options));  // its first line is the header
 }
 
-void TF::ShowRunStep(const swelox::ui::RunStep& step) {
-  using Kind = swelox::ui::RunStep::Kind;
-  switch (step.kind) {
-    case Kind::Row:
-      AppendLine(QFile::decodeName(QByteArray::fromStdString(step.text)));
-      lastRunRows_ << QFile::decodeName(QByteArray::fromStdString(step.text));
-      break;
-    case Kind::Caption:
-      SetProcessCaption(QString::fromStdString(step.text));
-      break;
-    case Kind::Sizes:
-      // A size whose increment is not positive stays as typed.
-      for (const auto& [edit, text] :
-           {std::pair{WidthEdit, &step.sizes.width}, std::pair{HighEdit, &step.sizes.height}}) {
-        const QString shown = QString::fromStdString(*text);
-        if (edit->text() != shown) edit->setText(shown);
-      }
-      break;
+void TF::ShowRunning(bool running) {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ChartBtn}) {
+    control->setEnabled(!running);
+  }
+  // Scrolled, selected and copied, but not changed while rows come in.
+  Memo1->setReadOnly(running);
+  if (running) {
+    Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    SetProcessCaption(kStopCaption);
+    ProcessBtn->setFocus();  // Space and Enter stop the run
+  } else {
+    Memo1->setTextInteractionFlags(Qt::TextEditorInteraction);
+  }
+}
+
+void TF::ShowGrownSizes(const QString& width, const QString& height) {
+  // A size whose increment is not positive stays as typed.
+  if (WidthEdit->text() != width) WidthEdit->setText(width);
+  if (HighEdit->text() != height) HighEdit->setText(height);
+}
+
+void TF::RunFinished(const swelox::ui::RunEnd& end) {
+  ShowRunning(false);
+  ShareRunResults();
+  // A stopped run shows nothing more: not even an error that ended it just before the stop.
+  if (end.stopped) {
+    SetProcessCaption(kProcessCaption);
+    return;
+  }
+  // After an error the caption keeps the progress text of the photo at which it arose.
+  SetProcessCaption(end.fatal && !progressCaption_.isEmpty() ? progressCaption_ : kProcessCaption);
+  if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
+  // A photo's own error names the photo; one of the settings would fail any photo alike.
+  if (end.fatal) {
+    swelox::ui::ShowErrorText(end.fatalFile.isEmpty() ||
+                                      end.fatal->scope() != swelox::ErrorScope::File
+                                  ? QString::fromStdString(swelox::WithFullStop(end.fatal->what()))
+                                  : swelox::ui::PhotoErrorText(*end.fatal, end.fatalFile));
   }
 }
 
 void TF::SetProcessCaption(const QString& caption) { ProcessBtn->setText(caption); }
 
-void TF::AppendLine(const QString& line) {
-  QTextCursor cursor = Memo1->textCursor();
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(line + QLatin1Char('\n'));
-  Memo1->setTextCursor(cursor);
+// The new lines go at the end; the user's own selection, if any, stays where it is.
+void TF::AppendLines(const QStringList& lines) {
+  QString text;
+  for (const QString& line : lines) text += line + QLatin1Char('\n');
+  QTextCursor end(Memo1->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(text);
+  if (!Memo1->textCursor().hasSelection()) {
+    Memo1->setTextCursor(end);
+    Memo1->ensureCursorVisible();
+  }
 }
 
+void TF::SaveResults() {
+  const QString path =
+      saveDialog_ ? saveDialog_(this)
+                  : QFileDialog::getSaveFileName(this, QStringLiteral("Save results"), lastSaved_,
+                                                 QStringLiteral("Tab-separated text (*.txt *.tsv);;"
+                                                                "Comma-separated values (*.csv);;"
+                                                                "All files (*)"));
+  if (path.isEmpty()) return;
+  SaveResultsTo(path);
+  lastSaved_ = path;
+}
+
+void TF::SaveResultsTo(const QString& path) {
+  const QString text = Memo1->toPlainText();
+  const QByteArray bytes = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+                               ? swelox::ui::ResultsAsCsv(text)
+                               : swelox::ui::ResultsAsTsv(text);
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() +
+                        ": " + file.errorString().toStdString());
+  }
+}
+
+void TF::RestoreSettings() {
+  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
+  for (const StoredField& f : kStoredFields) {
+    const QString key = QString::fromLatin1(f.key);
+    if (stored->contains(key)) Model->setText(f.field, stored->value(key).toString());
+  }
+  if (stored->contains(QStringLiteral("direction"))) {
+    Model->setCompareRight(stored->value(QStringLiteral("direction")).toString() ==
+                           QStringLiteral("right"));
+  }
+  SkipBox->setChecked(stored->value(QStringLiteral("skipFailing"), false).toBool());
+  OpenDialog1->SetPrefill(stored->value(QStringLiteral("chooser/lastFolder")).toString());
+  const QByteArray geometry = stored->value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+}
+
+void TF::StoreSettings() const {
+  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
+  for (const StoredField& f : kStoredFields) {
+    stored->setValue(QString::fromLatin1(f.key), Model->text(f.field));
+  }
+  stored->setValue(QStringLiteral("direction"),
+                   Model->compareRight() ? QStringLiteral("right") : QStringLiteral("below"));
+  stored->setValue(QStringLiteral("skipFailing"), SkipBox->isChecked());
+  const QString last = OpenDialog1->Prefill();
+  if (!last.isEmpty()) {
+    const QFileInfo info(last);
+    stored->setValue(QStringLiteral("chooser/lastFolder"),
+                     info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+  }
+  stored->setValue(QStringLiteral("window/geometry"), saveGeometry());
+  stored->sync();
+}
+
+// Closing stops a run under way; the process ends as soon as its decodes have noticed.
 void TF::closeEvent(QCloseEvent* event) {
-  if (running_) stop_.request_stop();
+  StoreSettings();
+  StopRun();
   QWidget::closeEvent(event);
 }

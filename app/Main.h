@@ -5,12 +5,13 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <stop_token>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "imaging/PixelRegion.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -22,7 +23,9 @@ class DayChartWindow;
 class FileChooser;
 class FrameShape;
 class PictureView;
-struct RunStep;
+class RunController;
+class SettingsModel;
+struct RunEnd;
 }  // namespace swelox::ui
 
 // Compare each rectangle with the one to its right (true) or with the one below it (false).
@@ -56,21 +59,39 @@ class TF : public QWidget {
   QLabel* RegionLbl;
   QLineEdit* Region;
   QPushButton* ShowBtn;
+  // The chart of the last run's rows.
   QPushButton* ChartBtn;
+  // Skip a photo that fails and list the failures after the run, as swelox-cli --keep-going.
+  QCheckBox* SkipBox;
+  QPushButton* SaveBtn;
+
+  // The settings the fields show; the picture view and the runs read them here.
+  swelox::ui::SettingsModel* Model;
+  // The run under way, if any.
+  swelox::ui::RunController* Run;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
-  // The start button: clears the results, lets the user choose pictures and analyses each of
-  // them once per run, growing the rectangle after every run. The pictures are analysed on other
-  // threads; this returns when the last row shows, while the window takes no other input.
+  // The start button: lets the user choose pictures, then clears the results and analyses each
+  // picture once per run, growing the rectangle after every run. The pictures are analysed on
+  // other threads and the rows show as they come; during a run the button stops it.
   void ProcessBtnClick();
+  bool Running() const;
+  // Asks the run under way to stop; the normal caption shows again once it has.
+  void StopRun();
+  // Asks for a file name and writes the results area there: comma-separated when the name ends
+  // in ".csv", else tab-separated as shown. A cancel changes nothing.
+  void SaveResults();
+  // Writes the results area to `path` at once (the file is replaced whole or not at all).
+  void SaveResultsTo(const QString& path);
+  // Replaces the save dialog: it returns the chosen name, or an empty one for a cancel.
+  void SetSaveDialog(std::function<QString(QWidget*)> dialog) { saveDialog_ = std::move(dialog); }
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
   // Opens the picture view on the first picture of the last run, or on one the user picks.
   void ShowBtnClick();
   swelox::ui::PictureView* View() const { return view_; }
-  // Opens the chart of the last run's rows.
   void ChartBtnClick();
   swelox::ui::DayChartWindow* Chart() const { return chart_; }
 
@@ -82,30 +103,36 @@ class TF : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  class RunInProgress;
-
   void CreateControls();
   void Place(QWidget* control, int left, int top, int width, int height);
   void PlaceLabel(QLabel* label, int left, int top);
   void SetDirectionCaption(const QString& caption);
   void SetProcessCaption(const QString& caption);
-  void AppendLine(const QString& line);
-  void ShowRunStep(const swelox::ui::RunStep& step);
+  void AppendLines(const QStringList& lines);
+  void ShowGrownSizes(const QString& width, const QString& height);
+  void RunFinished(const swelox::ui::RunEnd& end);
+  // Enables or disables what must not change during a run.
+  void ShowRunning(bool running);
+  void BindToModel(QLineEdit* edit, int field);
+  void ShowDirection(bool compareRight);
+  void RestoreSettings();
+  void StoreSettings() const;
 
   void CreateRegionControls();
   swelox::ui::PictureView* EnsureView();
-  // Hands the last run's photos and rows to the picture view and the chart.
   void ShareRunResults();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
   QStringList lastRunFiles_;
-  QStringList lastRunRows_;
+  QStringList lastRunLines_;  // the header line and the rows
   swelox::ui::PictureView* view_ = nullptr;       // a child window, made on first use
   swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
-  bool running_ = false;
-  std::stop_source stop_;
+  std::function<QString(QWidget*)> saveDialog_;
+  QString lastSaved_;
+  QString progressCaption_;  // the caption of the row being made, shown beside "Stop"
+  QStringList failures_;     // the photos skipped in the run under way, with their messages
 };
 
 // The main window, set as soon as it exists.

@@ -19,6 +19,7 @@
 #include "app/ElidedLabel.h"
 #include "app/PictureWork.h"
 #include "app/Placement.h"
+#include "app/SettingsModel.h"
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "imaging/MemoryBudget.h"
@@ -28,8 +29,8 @@ namespace {
 
 // Work that ends sooner than this shows no progress bar.
 constexpr int kProgressDelayMs = 200;
-const QString kGeometryKey = QStringLiteral("PictureView/geometry");
-const QString kOpacityKey = QStringLiteral("PictureView/mapOpacity");
+const QString kGeometryKey = QStringLiteral("view/geometry");
+const QString kOpacityKey = QStringLiteral("view/mapOpacity");
 
 QPushButton* NewButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -39,8 +40,8 @@ QPushButton* NewButton(const QString& caption, QWidget* parent) {
 
 }  // namespace
 
-PictureView::PictureView(ViewFields fields, QWidget* parent)
-    : QWidget(parent, Qt::Window), fields_(std::move(fields)) {
+PictureView::PictureView(SettingsModel& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings) {
   setWindowTitle(QStringLiteral("Swelox picture view"));
   work_ = new PictureWork(MemoryBudget::Process().capacity(), this);
   canvas_ = new PictureCanvas(this);
@@ -53,7 +54,7 @@ PictureView::PictureView(ViewFields fields, QWidget* parent)
   openButton_ = NewButton(QStringLiteral("Open..."), this);
   opacity_ = new QSlider(Qt::Horizontal, this);
   opacity_->setRange(0, 100);
-  opacity_->setValue(QSettings().value(kOpacityKey, 75).toInt());
+  opacity_->setValue(StoredSettings()->value(kOpacityKey, 75).toInt());
   opacity_->setFocusPolicy(Qt::NoFocus);
   opacity_->setToolTip(QStringLiteral("From the photo alone (left) to the map alone (right)"));
   opacity_->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
@@ -98,11 +99,9 @@ PictureView::PictureView(ViewFields fields, QWidget* parent)
   canvas_->SetMapOpacity(opacity_->value() / 100.0);
   UpdateStepping();
 
-  for (QLineEdit* edit : {fields_.width, fields_.height, fields_.region}) {
-    connect(edit, &QLineEdit::textChanged, this, &PictureView::Refresh);
-  }
+  connect(&settings_, &SettingsModel::changed, this, &PictureView::Refresh);
   connect(canvas_, &PictureCanvas::regionEdited, this, [this](const PixelRegion& r) {
-    fields_.region->setText(QString::fromStdString(r.Text()));
+    settings_.setText(SettingsModel::Field::Region, QString::fromStdString(r.Text()));
   });
   connect(canvas_, &PictureCanvas::pointed, this, [this](const QString& text) {
     if (!text.isEmpty()) status_->setText(text);
@@ -113,7 +112,7 @@ PictureView::PictureView(ViewFields fields, QWidget* parent)
   });
   connect(opacity_, &QSlider::valueChanged, this, [this](int value) {
     canvas_->SetMapOpacity(value / 100.0);
-    QSettings().setValue(kOpacityKey, value);
+    StoredSettings()->setValue(kOpacityKey, value);
   });
   connect(fit, &QPushButton::clicked, canvas_, &PictureCanvas::Fit);
   connect(actual, &QPushButton::clicked, canvas_, &PictureCanvas::ActualSize);
@@ -168,14 +167,16 @@ void PictureView::Refresh() {
   MapRequest request;
   request.generation = ++generation_;
   request.path = pathText_;
-  request.direction = fields_.compareRight() ? Direction::Right : Direction::Below;
+  request.direction = settings_.direction();
   if (const QScreen* s = screen()) {
     request.overviewLimit = (s->size() * s->devicePixelRatio()).expandedTo(QSize(640, 480));
   }
   try {
-    request.region = ParseRegion(fields_.region->text().toStdString());
-    request.size = RectangleSize::Checked(ParseInteger(fields_.width->text().toStdString()),
-                                          ParseInteger(fields_.height->text().toStdString()));
+    using Field = SettingsModel::Field;
+    request.region = ParseRegion(settings_.text(Field::Region).toStdString());
+    request.size =
+        RectangleSize::Checked(ParseInteger(settings_.text(Field::Width).toStdString()),
+                               ParseInteger(settings_.text(Field::Height).toStdString()));
   } catch (const Error& e) {
     request.size.reset();
     request.problem = QString::fromStdString(WithFullStop(e.what()));
@@ -257,8 +258,8 @@ void PictureView::Step(int by) {
 }
 
 void PictureView::OpenAt(const QString& path, int width, int height) {
-  fields_.width->setText(QString::number(width));
-  fields_.height->setText(QString::number(height));
+  settings_.setText(SettingsModel::Field::Width, QString::number(width));
+  settings_.setText(SettingsModel::Field::Height, QString::number(height));
   Open(path);
 }
 

@@ -5,7 +5,6 @@
 // photos of the last run. Decoding and analysis happen on a worker thread.
 #pragma once
 
-#include <QLineEdit>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -27,32 +26,29 @@ class ElidedLabel;
 class PictureWork;
 struct LaidMap;
 
-// What the view reads: the window's fields and its direction.
-struct ViewFields {
-  QLineEdit* width;
-  QLineEdit* height;
-  QLineEdit* region;
-  std::function<bool()> compareRight;
-};
+class SettingsModel;
 
 class PictureView : public QWidget {
   Q_OBJECT
 
  public:
-  explicit PictureView(ViewFields fields, QWidget* parent = nullptr);
+  // Follows `settings`: their sizes, region and direction; an edit of the outline becomes their
+  // region.
+  explicit PictureView(SettingsModel& settings, QWidget* parent = nullptr);
   ~PictureView() override;
 
   // Shows the photo at `path` and analyses it with the fields' settings; the work goes on in
   // the background and its errors show in the status line.
   void Open(const QString& path);
-  // Reads the fields again and lays the lattice anew.
+  // Reads the settings again and lays the lattice anew. Whatever goes wrong shows in the status
+  // line: a change of the settings never fails because of the view.
   void Refresh();
   // The photos of the last run, in its order: Page Down and Page Up step through them.
   void SetRunPhotos(const QStringList& paths);
   const QStringList& runPhotos() const { return runPhotos_; }
   // Moves `by` photos on in the run (back when negative), if there is one there.
   void Step(int by);
-  // Sets the window's rectangle size fields and opens `path`, as a point of the day chart asks.
+  // Sets the rectangle size of the settings and opens `path`, as a point of the day chart asks.
   void OpenAt(const QString& path, int width, int height);
 
   QString path() const { return pathText_; }
@@ -83,7 +79,7 @@ class PictureView : public QWidget {
   void Settle();
   void UpdateStepping();
 
-  ViewFields fields_;
+  SettingsModel& settings_;
   PictureWork* work_;
   PictureCanvas* canvas_;
   QPushButton* previous_;

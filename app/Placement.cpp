@@ -22,6 +22,11 @@ QPoint ChooserOrigin(const QRect& screen, const QSize& dialog) {
 
 namespace swelox::ui {
 
+std::unique_ptr<QSettings> StoredSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("swelox"), QStringLiteral("swelox"));
+}
+
 QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop) {
   const QSize room(std::max(1, available.width() - 2 * frameSides),
                    std::max(1, available.height() - frameTop - frameSides));
@@ -39,7 +44,7 @@ void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) 
   const QRect available = screen->availableGeometry();
   // The frame is not known before the first showing: a title bar of about two lines of text.
   const int sides = 4, top = window->fontMetrics().height() * 2 + 8;
-  if (!window->restoreGeometry(QSettings().value(key).toByteArray())) {
+  if (!window->restoreGeometry(StoredSettings()->value(key).toByteArray())) {
     const QSize size = preferred.boundedTo(available.size() * 9 / 10);
     window->setGeometry(QRect(available.center() - QPoint(size.width(), size.height()) / 2, size));
   }
@@ -49,7 +54,7 @@ void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) 
 }
 
 void RememberPlace(const QWidget* window, const QString& key) {
-  QSettings().setValue(key, window->saveGeometry());
+  StoredSettings()->setValue(key, window->saveGeometry());
 }
 
 }  // namespace swelox::ui

@@ -6,7 +6,6 @@
 // screen.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWheelEvent>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "app/PictureView.h"
+#include "app/SettingsModel.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ QString MakePhoto(const QString& dir) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < image.width(); ++x) {
       noise = noise * 1664525u + 1013904223u;
-      const int ripple = int(40 * std::sin(x * 0.013 + y * 0.11) + 20 * std::sin(y * 0.37) +
-                             int(noise >> 28));
+      const int ripple =
+          int(40 * std::sin(x * 0.013 + y * 0.11) + 20 * std::sin(y * 0.37) + int(noise >> 28));
       line[x] = qRgb(std::clamp(30 + ripple, 0, 255), std::clamp(90 + ripple, 0, 255),
                      std::clamp(120 + ripple, 0, 255));
     }
@@ -83,8 +83,12 @@ int main(int argc, char** argv) {
   const QString photo = argc > 1 ? QString::fromLocal8Bit(argv[1]) : MakePhoto(dir.path());
   const double djpeg = Djpeg(photo);
 
-  QLineEdit width(QStringLiteral("15")), height(QStringLiteral("12")), region;
-  PictureView view({&width, &height, &region, [] { return false; }});
+  swelox::ui::SettingsModel settings;
+  using Field = swelox::ui::SettingsModel::Field;
+  settings.setText(Field::Width, QStringLiteral("15"));
+  settings.setText(Field::Height, QStringLiteral("12"));
+  settings.setText(Field::Region, QString());
+  PictureView view(settings);
   view.resize(1200, 800);
   view.show();
   QElapsedTimer opening;
@@ -147,16 +151,16 @@ int main(int argc, char** argv) {
 
   // Relayout: a changed size until its map is painted, at the whole photo.
   canvas->Fit();
-  for (const auto& [w, h] : {std::pair{"15", "12"}, std::pair{"60", "40"}, std::pair{"3", "3"},
-                             std::pair{"1", "1"}}) {
+  for (const auto& [w, h] :
+       {std::pair{"15", "12"}, std::pair{"60", "40"}, std::pair{"3", "3"}, std::pair{"1", "1"}}) {
     Times relayout;
     for (int k = 0; k < 5; ++k) {
-      width.setText(QStringLiteral("7"));  // another size between, so that each one is new
+      settings.setText(Field::Width, QStringLiteral("7"));  // another size between: each is new
       Settle(&view);
       QElapsedTimer timer;
       timer.start();
-      width.setText(QString::fromLatin1(w));
-      height.setText(QString::fromLatin1(h));
+      settings.setText(Field::Width, QString::fromLatin1(w));
+      settings.setText(Field::Height, QString::fromLatin1(h));
       Settle(&view);
       canvas->repaint();
       relayout.Add(Since(timer));

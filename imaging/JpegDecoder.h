@@ -48,10 +48,6 @@ void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
                 MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {});
 
-// libjpeg's largest working store for one picture (the coefficients of a progressive file);
-// a picture that needs more fails with libjpeg's backing-store error, code 49.
-inline constexpr long kLibjpegMemoryLimit = 2048L * 1024 * 1024;
-
 // The most scans a file may have (encoders write up to a few dozen); one with more fails with
 // "JPEG files with more than 256 scans are not supported". Every scan of a progressive file is a
 // pass over the whole picture, so without a limit a small crafted file could decode for hours.

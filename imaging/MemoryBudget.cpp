@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "imaging/JpegDecoder.h"
 
 namespace swelox {
 

@@ -11,6 +11,10 @@
 
 namespace swelox {
 
+// libjpeg's largest working store for one picture (the coefficients of a progressive file);
+// a picture that needs more fails with libjpeg's backing-store error, code 49.
+inline constexpr long kLibjpegMemoryLimit = 2048L * 1024 * 1024;
+
 class MemoryBudget {
  public:
   explicit MemoryBudget(size_t capacity) : capacity_(capacity) {}

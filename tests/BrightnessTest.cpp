@@ -33,13 +33,14 @@ TEST(Brightness, WeightsAreTheNearestExtendedValues) {
 
 TEST(Brightness, KnownColours) {
   struct Case {
-    int r, g, b, expected;
+    uint8_t r, g, b;
+    int expected;
   };
   const Case cases[] = {{0, 0, 250, 28},  {0, 36, 12, 23}, {255, 255, 255, 255}, {10, 0, 0, 3},
                         {0, 62, 229, 63}, {0, 84, 28, 53}, {0, 0, 0, 0}};
   for (const Case& c : cases) {
-    EXPECT_EQ(ExtendedBrightness(c.r, c.g, c.b), c.expected) << c.r << "," << c.g << "," << c.b;
-    EXPECT_EQ(Brightness(c.r, c.g, c.b), c.expected) << c.r << "," << c.g << "," << c.b;
+    EXPECT_EQ(ExtendedBrightness(c.r, c.g, c.b), c.expected) << +c.r << "," << +c.g << "," << +c.b;
+    EXPECT_EQ(Brightness(c.r, c.g, c.b), c.expected) << +c.r << "," << +c.g << "," << +c.b;
   }
 }
 
@@ -51,9 +52,9 @@ TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
   for (int r = 0; r < 256; ++r) {
     for (int g = 0; g < 256; ++g) {
       for (int b = 0; b < 256; ++b) {
-        row[b * 3] = r;
-        row[b * 3 + 1] = g;
-        row[b * 3 + 2] = b;
+        row[b * 3] = uint8_t(r);
+        row[b * 3 + 1] = uint8_t(g);
+        row[b * 3 + 2] = uint8_t(b);
         std::copy(&row[b * 3], &row[b * 3 + 3], &padded[b * 4]);
         if ((299 * r + 587 * g + 114 * b) % 1000 == 500) ++ties;
       }
@@ -64,7 +65,7 @@ TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
       AddBrightness(padded.data(), 4, 256, padded_totals.data());
       for (int b = 0; b < 256; ++b) {
         const int32_t expected = ExtendedBrightness(r, g, b);
-        mismatches += Brightness(r, g, b) != expected;
+        mismatches += Brightness(uint8_t(r), uint8_t(g), uint8_t(b)) != expected;
         mismatches += row_brightness[b] != expected;
         mismatches += padded_totals[b] != 1000 + expected;
       }
@@ -75,7 +76,7 @@ TEST(Brightness, EveryColourMatchesTheExtendedComputation) {
 }
 
 TEST(Brightness, GreyIsItself) {
-  for (int v = 0; v < 256; ++v) EXPECT_EQ(Brightness(v, v, v), v);
+  for (int v = 0; v < 256; ++v) EXPECT_EQ(Brightness(uint8_t(v), uint8_t(v), uint8_t(v)), v);
 }
 
 }  // namespace

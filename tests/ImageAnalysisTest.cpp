@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Variant{"grey.jpg", 120, 90, "-grayscale", true},
                     Variant{"tiny.jpg", 3, 3, "", false}, Variant{"line.jpg", 40, 1, "", false},
                     Variant{"column.jpg", 1, 40, "", false}),
-    [](const auto& info) {
-      std::string name = info.param.name;
+    [](const auto& tested) {
+      std::string name = tested.param.name;
       return name.substr(0, name.find('.'));
     });
 

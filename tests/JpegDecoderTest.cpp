@@ -266,7 +266,8 @@ size_t ScanDataStart(const Bytes& jpeg) {
 }
 
 size_t FrameHeader(const Bytes& jpeg) {
-  for (uint8_t code : {0xC0, 0xC1, 0xC2, 0xC9, 0xCA}) {
+  for (const uint8_t code :
+       {uint8_t{0xC0}, uint8_t{0xC1}, uint8_t{0xC2}, uint8_t{0xC9}, uint8_t{0xCA}}) {
     if (const size_t pos = FindMarker(jpeg, code)) return pos;
   }
   ADD_FAILURE() << "no frame header";
@@ -360,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
         CjpegCase{"GreyOnePixel", 1, 1, "", true, false},
         CjpegCase{"GreyOnePixelHigh", 50, 1, "", true, true},
         CjpegCase{"GreyOnePixelWide", 1, 50, "", true, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 // The comparisons above only mean something if the pictures tell the decoder settings apart: the
 // integer DCTs, plain upsampling and the other dithers must each give other pixels than ours.
@@ -466,7 +467,7 @@ INSTANTIATE_TEST_SUITE_P(JpegDecoder, ThreeComponentFile,
                                                  },
                                                  false,
                                                  {'R', 'G', 'B'}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 // ---- CMYK and YCCK files ---------------------------------------------------------------------
 
@@ -504,7 +505,7 @@ INSTANTIATE_TEST_SUITE_P(
                                         jpeg_set_colorspace(c, JCS_YCCK);
                                         jpeg_simple_progression(c);
                                       }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 // Solid blocks at quality 100 come back exactly, so the conversion can be checked by hand.
 TEST(JpegDecoder, CmykColoursAreProductsWithTheKey) {
@@ -670,7 +671,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"NextRestartNumber", "-restart 1", false, WithNextRestartNumber, false},
         DamageCase{"FarRestartNumber", "-restart 1", false, WithFarRestartNumber, true},
         DamageCase{"CorruptScanBytes", "-sample 2x2", false, WithCorruptScanBytes, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 // ---- Failures --------------------------------------------------------------------------------
 
@@ -745,7 +746,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The coefficients of a 65500 x 65500 progressive picture would need about 25 GB.
         FailureCase{"ProgressiveBeyondMemoryLimit",
                     [] { return WithFrameSize(SmallJpeg(true), 65500, 65500); }, "JPEG error #49"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 // libjpeg's own explanation travels with the error, with its parameters filled in; errors of
 // the program's own have none.
@@ -887,8 +888,8 @@ TEST_P(ExamplePhoto, MatchesDjpegFloatOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(JpegDecoder, ExamplePhoto, testing::ValuesIn(ExamplePhotos()),
-                         [](const auto& info) {
-                           std::string name = info.param.substr(0, info.param.rfind('.'));
+                         [](const auto& tested) {
+                           std::string name = tested.param.substr(0, tested.param.rfind('.'));
                            for (char& ch : name) {
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            }

@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "core/Errors.h"
 #include "analysis/RectangleStatistics.h"
+#include "core/Errors.h"
 #include "tests/ReferenceAnalysis.h"
 
 namespace swelox {
@@ -59,8 +59,8 @@ TEST(RectangleLattice, MatchesTheLiteralWalkOnRandomGrids) {
   std::mt19937 random(20261208);
   int compared = 0;
   for (int trial = 0; trial < 3000; ++trial) {
-    const int32_t width = 1 + random() % 70, height = 1 + random() % 70;
-    const int32_t w = 1 + random() % 24, h = 1 + random() % 24;
+    const auto width = int32_t(1 + random() % 70), height = int32_t(1 + random() % 70);
+    const auto w = int32_t(1 + random() % 24), h = int32_t(1 + random() % 24);
     const Grid grid = RandomGrid(width, height, random);
     for (Direction d : {Direction::Below, Direction::Right}) {
       const std::string expected = Reference(grid, width, height, w, h, d);

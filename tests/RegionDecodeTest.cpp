@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Encoding{"Grey", "", true}, Encoding{"GreyProgressive", "-progressive", true},
                     Encoding{"Truncated420", "-sample 2x2", false, 0.6},
                     Encoding{"TruncatedProgressive", "-sample 2x2 -progressive", false, 0.6}),
-    [](const testing::TestParamInfo<Encoding>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<Encoding>& tested) { return tested.param.name; });
 
 // The whole decode itself is djpeg's; one region checked against djpeg's crop of its own output.
 TEST(RegionDecode, EqualsDjpegsWholePictureCropped) {

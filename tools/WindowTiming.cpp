@@ -3,6 +3,7 @@
 // Usage: swelox_WindowTiming [--repeats N] [--times K] FILE...
 // Prints the milliseconds of each of the K runs (default 1) on one line, and the row count.
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 
 #include "app/Application.h"
 #include "app/Main.h"
+#include "app/RunController.h"
 #include "tests/app/TestSupport.h"
 
 int main(int argc, char** argv) {
@@ -44,6 +46,10 @@ int main(int argc, char** argv) {
     window.OpenDialog1->SetDialog(std::make_unique<swelox::test::ScriptedFileDialog>(
         log, std::deque<std::optional<QStringList>>{files}, [&] { sinceConfirm.start(); }));
     window.ProcessBtn->click();
+    QEventLoop untilFinished;
+    QObject::connect(window.Run, &swelox::ui::RunController::finished, &untilFinished,
+                     &QEventLoop::quit, Qt::QueuedConnection);
+    if (window.Running()) untilFinished.exec();
     QCoreApplication::processEvents();  // the last rows painted
     std::printf("%lld ", static_cast<long long>(sinceConfirm.elapsed()));
   }

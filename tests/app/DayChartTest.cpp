@@ -26,7 +26,7 @@ class DayChartTest : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir settingsDir_;
+  QTemporaryDir config_;
   std::vector<swelox::test::RecordingErrorBox::Shown> shown_;
   std::unique_ptr<swelox::ui::ErrorBox> programBox_;
 
@@ -48,8 +48,9 @@ class DayChartTest : public QObject {
 
  private Q_SLOTS:
   void initTestCase() {
-    QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    // The window's remembered settings go to a folder of the test's own.
+    QVERIFY(config_.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
     programBox_ =
         swelox::ui::InstallErrorBox(std::make_unique<swelox::test::RecordingErrorBox>(shown_));
   }
@@ -145,6 +146,7 @@ class DayChartTest : public QObject {
     QVERIFY(!window.ChartBtn->isEnabled());
     window.LoopsEdit->setText(QStringLiteral("1"));
     QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
     QVERIFY(shown_.empty());
     const QStringList rows = Lines(window.Memo1->toPlainText()).mid(1);
     QCOMPARE(rows.size(), 6);

@@ -1,8 +1,10 @@
 // The program's window busy with a run that would last for hours, for a test that closes it from
 // outside as a window manager would. Prints how many rows the run wrote before it ended.
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -11,6 +13,9 @@
 #include "tests/app/TestSupport.h"
 
 int main(int argc, char** argv) {
+  // Settings the window remembers go to a folder of the test's own.
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
   swelox::ui::Application application(argc, argv);
   TF window;
   swelox::test::ScriptedFileDialog::Log log;

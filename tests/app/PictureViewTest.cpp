@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -70,7 +69,7 @@ class PictureViewTest : public QObject {
   std::vector<RecordingErrorBox::Shown> shown_;
   ScriptedFileDialog::Log chooser_;
   std::unique_ptr<swelox::ui::ErrorBox> programBox_;
-  QTemporaryDir settingsDir_;
+  QTemporaryDir config_;
 
   void Script(std::deque<std::optional<QStringList>> answers) {
     window_->OpenDialog1->SetDialog(
@@ -127,9 +126,9 @@ class PictureViewTest : public QObject {
 
  private Q_SLOTS:
   void initTestCase() {
-    // Remembered places and opacities go to a folder of this run's own.
-    QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    // The window's remembered settings go to a folder of the test's own.
+    QVERIFY(config_.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
     programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
   }
   void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
@@ -169,6 +168,7 @@ class PictureViewTest : public QObject {
     window_->Region->setText(region);
     Script({QStringList{a, b}});
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window_->Running());
     QVERIFY(shown_.empty());
     const auto r = swelox::ParseRegion(region.toStdString());
     const QStringList lines = Lines(window_->Memo1->toPlainText());
@@ -202,8 +202,10 @@ class PictureViewTest : public QObject {
     window_->Region->setText(region);
     Script({QStringList{Example("by-the-water.jpg")}});
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window_->Running());
     QCOMPARE(shown_.size(), size_t(1));
-    QCOMPARE(shown_[0].text, message);
+    // A photo's own error names the photo on a second line.
+    QCOMPARE(shown_[0].text, rows < 0 ? message : message + "\n" + Example("by-the-water.jpg"));
     if (rows < 0) {
       QCOMPARE(window_->Memo1->toPlainText(), help);  // read before anything else happens
       QCOMPARE(chooser_.calls, 0);
@@ -216,6 +218,7 @@ class PictureViewTest : public QObject {
     const QString a = Example("darkest-hour-lake.jpg"), b = Example("by-the-water.jpg");
     Script({QStringList{a, b}});
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window_->Running());
     const int asked = chooser_.calls;
     QTest::mouseClick(window_->ShowBtn, Qt::LeftButton);
     QCOMPARE(chooser_.calls, asked);  // no question: the run's first picture
@@ -469,6 +472,7 @@ class PictureViewTest : public QObject {
                                 Example("summer-night-lake.jpg")};
     Script({photos});
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window_->Running());
     const QStringList rows = Lines(window_->Memo1->toPlainText()).mid(1);
     QCOMPARE(rows.size(), 3);
     QTest::mouseClick(window_->ShowBtn, Qt::LeftButton);

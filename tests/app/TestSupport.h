@@ -51,10 +51,11 @@ class RecordingErrorBox : public ui::ErrorBox {
   struct Shown {
     QString caption;
     QString text;
+    QString details;
   };
   explicit RecordingErrorBox(std::vector<Shown>& shown) : shown_(shown) {}
-  void Show(const QString& caption, const QString& text) override {
-    shown_.push_back({caption, text});
+  void Show(const QString& caption, const QString& text, const QString& details) override {
+    shown_.push_back({caption, text, details});
   }
 
  private:
@@ -63,6 +64,10 @@ class RecordingErrorBox : public ui::ErrorBox {
 
 // The full path of a photo in examples/.
 QString Example(const char* name);
+
+// A photo of a few hundred bytes in `folder` that takes tens of seconds to decode: a grey picture
+// that claims 65500 x 65500 pixels and ends where its scan data would begin.
+QString SlowPhoto(const QString& folder, const QString& name = QStringLiteral("slow.jpg"));
 
 // The lines of a text whose every line ends with a line break (the last, empty piece dropped).
 QStringList Lines(const QString& text);

@@ -2,8 +2,13 @@
 // chooser, the runs with their captions, rows and growing sizes, the error box, and rows equal to
 // those of swelox-cli for the same settings and files.
 #include <fpu_control.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -14,11 +19,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
@@ -31,6 +38,9 @@
 #include "app/Controls.h"
 #include "app/Main.h"
 #include "app/Placement.h"
+#include "app/ResultsFile.h"
+#include "app/RunController.h"
+#include "app/SettingsModel.h"
 #include "core/Errors.h"
 #include "tests/app/TestSupport.h"
 
@@ -58,6 +68,13 @@ const std::map<QString, QSize> kExampleSizes = {
 };
 
 QStringList Columns(const QString& row) { return row.split(QLatin1Char('\t')); }
+
+// The program's own error box while it exists; the test's recorder again afterwards.
+struct RealErrorBox {
+  std::unique_ptr<swelox::ui::ErrorBox> recorder =
+      swelox::ui::InstallErrorBox(std::make_unique<swelox::ui::MessageErrorBox>());
+  ~RealErrorBox() { swelox::ui::InstallErrorBox(std::move(recorder)); }
+};
 
 // Calls `act` with the modal widget of type T as soon as one shows.
 template <typename T>
@@ -92,7 +109,12 @@ class WindowTest : public QObject {
         std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers), std::move(whileOpen)));
   }
 
-  void Click() { QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton); }
+  // A click on the start button, and the run it starts, to its end.
+  void Click() {
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    WaitForTheRun();
+  }
+  void WaitForTheRun() { QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 60000); }
 
   void SetFields(const QString& width, const QString& height, const QString& loops,
                  const QString& widthIncrement, const QString& heightIncrement) {
@@ -126,13 +148,15 @@ class WindowTest : public QObject {
     return path;
   }
 
-  // The engine's own message for a picture it cannot analyse, as the box must show it.
+  // The engine's own message for a picture it cannot analyse, as the box must show it: the
+  // message, then the photo with the decoder's explanation, if any.
   static QString PhotoMessage(const QString& path) {
     try {
       swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(), {"15", "12"},
                              swelox::Direction::Below);
     } catch (const swelox::Error& e) {
-      return QString::fromStdString(swelox::WithFullStop(e.what()));
+      return QString::fromStdString(swelox::WithFullStop(e.what())) + "\n" + path +
+             (e.detail().empty() ? QString() : ": " + QString::fromStdString(e.detail()));
     }
     return QStringLiteral("(no error)");
   }
@@ -145,6 +169,7 @@ class WindowTest : public QObject {
   void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
 
   void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "swelox", "swelox").clear();
     shown_.clear();
     chooser_ = {};
     window_ = std::make_unique<TF>();
@@ -289,7 +314,9 @@ class WindowTest : public QObject {
         QVERIFY(stack.indexOf(label) < stack.indexOf(box));
       }
     }
-    QCOMPARE(stack.indexOf(w.Shape1), 0);
+    const auto firstWidget = std::find_if(stack.begin(), stack.end(),
+                                          [](QObject* child) { return child->isWidgetType(); });
+    QCOMPARE(*firstWidget, static_cast<QObject*>(w.Shape1));
 
     // The window is button-face coloured; the direction label is drawn in pure blue.
     QCOMPARE(w.palette().color(QPalette::Window), w.palette().color(QPalette::Button));
@@ -425,9 +452,18 @@ class WindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
 
     TF& w = *window_;
-    const QWidget* order[] = {
-        w.WidthEdit,           w.HighEdit, w.Memo1,   w.LoopsEdit, w.WidthIncrementEdit,
-        w.HeightIncrementEdit, w.Region,   w.ShowBtn, w.ProcessBtn};
+    const QWidget* order[] = {w.WidthEdit,
+                              w.HighEdit,
+                              w.Memo1,
+                              w.LoopsEdit,
+                              w.WidthIncrementEdit,
+                              w.HeightIncrementEdit,
+                              w.HorizontalVerticalLbl,
+                              w.SkipBox,
+                              w.Region,
+                              w.ShowBtn,
+                              w.SaveBtn,
+                              w.ProcessBtn};
     for (const QWidget* next : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
@@ -512,12 +548,15 @@ class WindowTest : public QObject {
     QVERIFY(!CompareRight);
   }
 
-  void cancelLeavesOnlyTheHeader() {
+  // The results are cleared only once photos were chosen: a cancel loses nothing.
+  void cancelKeepsTheResults() {
+    const QString before = window_->Memo1->toPlainText();
     SetFields("15", "12", "5", "0", "0");
     Script({std::nullopt});
     Click();
     QCOMPARE(chooser_.calls, 1);
-    QCOMPARE(window_->Memo1->toPlainText(), kHeader + "\n");
+    QVERIFY(!window_->Running());
+    QCOMPARE(window_->Memo1->toPlainText(), before);
     QCOMPARE(window_->ProcessBtn->text(), kStart);
     QCOMPARE(window_->LoopsEdit->text(), QStringLiteral("0"));  // set before the chooser opened
     QCOMPARE(window_->WidthEdit->text(), QStringLiteral("15"));
@@ -541,6 +580,7 @@ class WindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
     Script({QStringList{Example("by-the-water.jpg")}});
     QTest::keyClick(window_->ProcessBtn, Qt::Key(key));
+    WaitForTheRun();
     QCOMPARE(chooser_.calls, starts ? 1 : 0);
     QCOMPARE(Lines(window_->Memo1->toPlainText()).size(), starts ? 2 : 24);
   }
@@ -662,13 +702,14 @@ class WindowTest : public QObject {
     SetFields("15", "12", loops, widthIncrement, heightIncrement);
     Script({paths});
 
-    // What the window shows whenever a row arrives.
+    // The captions as the button shows them, beside "Stop", and the sizes written back.
     QStringList captions, shownSizes;
-    connect(window_->Memo1, &QPlainTextEdit::blockCountChanged, window_.get(), [&](int blocks) {
-      if (blocks < 3) return;  // the clear and the header
-      captions << window_->ProcessBtn->text();
-      shownSizes << window_->WidthEdit->text() + "x" + window_->HighEdit->text();
+    connect(window_->Run, &swelox::ui::RunController::captionChanged, window_.get(), [&] {
+      QVERIFY(window_->ProcessBtn->text().startsWith("Stop   "));
+      captions << window_->ProcessBtn->text().mid(7);
     });
+    connect(window_->Run, &swelox::ui::RunController::sizesGrown, window_.get(),
+            [&] { shownSizes << window_->WidthEdit->text() + "x" + window_->HighEdit->text(); });
     Click();
     QVERIFY(shown_.empty());
     QCOMPARE(chooser_.calls, 1);
@@ -684,12 +725,16 @@ class WindowTest : public QObject {
         QCOMPARE(columns[2], QString::number(sizes[r].width()));
         QCOMPARE(columns[3], QString::number(sizes[r].height()));
         QCOMPARE(columns[7], names[i]);
-        QCOMPARE(shownSizes[r * 3 + i], columns[2] + "x" + columns[3]);
         expectedCaptions << QStringLiteral("%1 of 3").arg(i + 1) +
                                 (runInCaption ? QStringLiteral("   Run%1").arg(r + 1) : QString());
       }
     }
     QCOMPARE(captions, expectedCaptions);
+    QStringList grownSizes;
+    for (int r = 1; r <= runs; ++r) {
+      grownSizes << QStringLiteral("%1x%2").arg(sizes[r].width()).arg(sizes[r].height());
+    }
+    QCOMPARE(shownSizes, grownSizes);
     if (runs == 3 && runInCaption) {
       QCOMPARE(captions.front(), QStringLiteral("1 of 3   Run1"));
       QCOMPARE(captions.back(), QStringLiteral("3 of 3   Run3"));
@@ -826,7 +871,12 @@ class WindowTest : public QObject {
       const QString path = paths.at(message.mid(6));
       QCOMPARE(shown_[0].text, PhotoMessage(path));
       if (message.endsWith("missing")) {
-        QCOMPARE(shown_[0].text, "Cannot open file \"" + path + "\". No such file or directory.");
+        QCOMPARE(shown_[0].text,
+                 "Cannot open file \"" + path + "\". No such file or directory.\n" + path);
+      } else {
+        // libjpeg's own explanation beside the photo.
+        QCOMPARE(shown_[0].text,
+                 "JPEG error #53.\n" + path + ": Not a JPEG file: starts with 0x54 0x68");
       }
     } else {
       QCOMPARE(shown_[0].text, message);
@@ -884,32 +934,6 @@ class WindowTest : public QObject {
     QCOMPARE(lines[2], QStringLiteral("8\t8\t20\t12\t0\t0\t0\ttiny.jpg"));
     QCOMPARE(Columns(lines[3]).back(), QStringLiteral("Küste 24 05 01 ß.jpg"));
     QCOMPARE(Columns(lines[3]).mid(0, 7), Columns(lines[4]).mid(0, 7));
-  }
-
-  void inputDuringARunIsDropped() {
-    const QStringList paths = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
-                               Example("summer-night-lake.jpg")};
-    Script({paths, paths});
-    QWindow* window = window_->windowHandle();
-    bool clicked = false;
-    connect(window_->Memo1, &QPlainTextEdit::blockCountChanged, window_.get(), [&](int blocks) {
-      if (blocks != 3 || clicked) return;
-      clicked = true;  // after the first row: try the toggle, the start button and typing
-      QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->HorizontalVerticalLbl));
-      QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->ProcessBtn));
-      QTest::keyClick(window, Qt::Key_9);
-    });
-    Click();
-    QVERIFY(clicked);
-    QVERIFY(shown_.empty());
-    QCOMPARE(chooser_.calls, 1);
-    QCOMPARE(window_->HorizontalVerticalLbl->text(), kBelow);
-    QVERIFY(!CompareRight);
-    QCOMPARE(Rows().size(), 3);
-    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("30"));
-    // After the run the window answers again.
-    QTest::mouseClick(window, Qt::LeftButton, {}, Centre(window_->HorizontalVerticalLbl));
-    QVERIFY(CompareRight);
   }
 
   void resultsEqualTheBatchTool_data() {
@@ -979,7 +1003,7 @@ class WindowTest : public QObject {
       QCOMPARE(reported, QString());
     } else {
       QCOMPARE(cli.exitCode(), 1);
-      QCOMPARE(reported, "swelox-cli: " + shown_[0].text + "\n");
+      QCOMPARE(reported, "swelox-cli: " + shown_[0].text.section(QLatin1Char('\n'), 0, 0) + "\n");
     }
     QCOMPARE(!shown_.empty(), fails);
   }
@@ -1037,7 +1061,7 @@ class WindowTest : public QObject {
   }
 
   void realErrorBoxIsAStopBoxWithOneButton() {
-    auto recorder = swelox::ui::InstallErrorBox(std::make_unique<swelox::ui::MessageErrorBox>());
+    const RealErrorBox real;
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
@@ -1053,7 +1077,8 @@ class WindowTest : public QObject {
     window_->WidthEdit->setText("abc");
     Script({QStringList{Example("by-the-water.jpg")}});
     Click();
-    swelox::ui::InstallErrorBox(std::move(recorder));
+    QTRY_VERIFY(!title.isEmpty());
+    QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(title, QStringLiteral("Swelox"));
     QCOMPARE(text, QStringLiteral("'abc' is not a valid integer value."));
     QCOMPARE(icon, QMessageBox::Critical);
@@ -1099,9 +1124,382 @@ class WindowTest : public QObject {
     QCOMPARE(directory, QDir(dir.path()).absolutePath());
     QCOMPARE(selected, paths[0]);
   }
+
+ private:
+  // A run whose every job is inside a slow decode after the first photo's row: the photo after
+  // the slow ones must never be opened, whatever stops the run.
+  struct SlowRun {
+    QTemporaryDir dir;
+    QStringList paths;
+    QString good;
+  };
+  std::unique_ptr<SlowRun> StartSlowRun() {
+    auto run = std::make_unique<SlowRun>();
+    run->good = run->dir.filePath("good.jpg");
+    QFile::copy(Example("by-the-water.jpg"), run->good);
+    run->paths << run->good;
+    for (int k = 0; k < std::max(1, QThread::idealThreadCount()); ++k) {
+      run->paths << swelox::test::SlowPhoto(run->dir.path(), QStringLiteral("slow%1.jpg").arg(k));
+    }
+    run->paths << run->dir.filePath("next.jpg");
+    QFile::copy(Example("by-the-water.jpg"), run->paths.back());
+    Script({run->paths});
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    return run;
+  }
+
+ private Q_SLOTS:
+  void stopInsideASlowDecode_data() {
+    QTest::addColumn<QString>("gesture");
+    QTest::newRow("click") << "click";
+    QTest::newRow("Space") << "Space";
+    QTest::newRow("Return") << "Return";
+    QTest::newRow("Escape") << "Escape";
+  }
+  void stopInsideASlowDecode() {
+    QFETCH(QString, gesture);
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTemporaryDir watched;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    auto run = StartSlowRun();
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(run->dir.path()).constData(), IN_OPEN) >=
+            0);
+    QTRY_COMPARE(Lines(window_->Memo1->toPlainText()).size(), 2);
+    QTest::qWait(300);  // well inside the slow decodes
+    QVERIFY(window_->Running());
+    QCOMPARE(window_->ProcessBtn->text(), QStringLiteral("Stop   2 of %1").arg(run->paths.size()));
+    QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    if (gesture == "click") {
+      QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    } else {
+      const Qt::Key key = gesture == "Space"    ? Qt::Key_Space
+                          : gesture == "Return" ? Qt::Key_Return
+                                                : Qt::Key_Escape;
+      QTest::keyClick(QApplication::focusWidget(), key);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 3000);
+    QVERIFY2(sinceStop.elapsed() < 1000, qPrintable(QString::number(sinceStop.elapsed())));
+    QVERIFY(shown_.empty());
+    QCOMPARE(chooser_.calls, 1);
+    const QStringList rows = Rows();
+    QCOMPARE(rows.size(), 1);
+    QVERIFY(rows[0].endsWith("\tgood.jpg"));
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+    QVERIFY(window_->WidthEdit->isEnabled());
+    QVERIFY(!window_->Memo1->isReadOnly());
+    // Which photos were opened: never the one after the slow ones.
+    QStringList opened;
+    alignas(inotify_event) char buffer[16 * 1024];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0) opened << QString::fromLocal8Bit(event->name);
+        at += ssize_t(sizeof(inotify_event) + event->len);
+      }
+    }
+    ::close(watch);
+    QVERIFY2(opened.contains("slow0.jpg"), qPrintable(opened.join(' ')));
+    QVERIFY2(!opened.contains("next.jpg"), qPrintable(opened.join(' ')));
+  }
+
+  // During a run only the results can be looked at, scrolled and copied; the rest waits.
+  void duringARunOnlyTheResultsAndStopAnswer() {
+    auto run = StartSlowRun();
+    QTRY_COMPARE(Lines(window_->Memo1->toPlainText()).size(), 2);
+    TF& w = *window_;
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             w.WidthEdit, w.HighEdit, w.LoopsEdit, w.WidthIncrementEdit, w.HeightIncrementEdit,
+             w.HorizontalVerticalLbl, w.Region, w.ShowBtn, w.SkipBox, w.SaveBtn}) {
+      QVERIFY2(!control->isEnabled(), control->metaObject()->className());
+    }
+    QVERIFY(w.ProcessBtn->isEnabled());
+    QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, Centre(w.HorizontalVerticalLbl));
+    QCOMPARE(w.HorizontalVerticalLbl->text(), kBelow);
+    const QString shown = w.Memo1->toPlainText();
+    w.Memo1->setFocus();
+    QTest::keyClicks(w.Memo1, "typed");
+    QTest::keyClick(w.Memo1, Qt::Key_Backspace);
+    QCOMPARE(w.Memo1->toPlainText(), shown);
+    QTest::keyClick(w.Memo1, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(w.Memo1->textCursor().selectedText().size(), shown.size());
+    QTest::keyClick(w.Memo1, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), shown);
+    QVERIFY(w.Running());
+    w.StopRun();
+    QTRY_VERIFY(!w.Running());
+    QVERIFY(w.WidthEdit->isEnabled());
+    QTest::keyClicks(w.Memo1, "x");
+    QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("x"));  // the selection was replaced
+  }
+
+  // A box raised during a run (here, as by the picture view) neither ends nor holds up the run,
+  // can be dismissed, and is the only one on screen; the next waits for it.
+  void errorBoxDuringARunCanBeDismissed() {
+    const RealErrorBox real;
+    const QStringList paths = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg")};
+    SetFields("15", "12", "100000", "0", "1");  // hours of rows, alike
+    Script({paths});
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(Lines(window_->Memo1->toPlainText()).size() >= 2);
+    swelox::ui::ShowErrorText(QStringLiteral("First."));
+    swelox::ui::ShowErrorText(QStringLiteral("Second."));
+    QStringList seen;
+    for (int k = 0; k < 2; ++k) {
+      QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr);
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      const QWidgetList tops = QApplication::topLevelWidgets();
+      QCOMPARE(std::count_if(tops.begin(), tops.end(),
+                             [](QWidget* top) {
+                               return qobject_cast<QMessageBox*>(top) && top->isVisible();
+                             }),
+               1);
+      seen << box->text();
+      const qsizetype rows = Lines(window_->Memo1->toPlainText()).size();
+      QTRY_VERIFY(Lines(window_->Memo1->toPlainText()).size() > rows);  // rows go on coming
+      box->button(QMessageBox::Ok)->click();
+      QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+    QCOMPARE(seen, (QStringList{"First.", "Second."}));
+    QVERIFY(window_->Running());
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);  // the window answers again
+    QTRY_VERIFY(!window_->Running());
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+  }
+
+  // With "Skip photos that fail" a failing photo is skipped as swelox-cli --keep-going skips it,
+  // and one box lists every failure at the end.
+  void skipsFailingPhotosAndListsThem() {
+    QVERIFY(!window_->SkipBox->isChecked());  // off at the first start
+    const QString bad = TempFile("not-a-photo.jpg", "These are words, not a JPEG picture.\n");
+    const QString missing = temp_.filePath("missing.jpg");
+    const QStringList paths = {Example("by-the-water.jpg"), bad, Example("evening-glow-lake.jpg"),
+                               missing};
+    window_->SkipBox->setChecked(true);
+    SetFields("15", "12", "1", "100", "100");
+    Script({paths});
+    Click();
+    QCOMPARE(Rows().size(), 4);  // two photos, two runs
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
+    QCOMPARE(int(shown_.size()), 1);
+    const QStringList failures = {
+        bad + ": JPEG error #53. (Not a JPEG file: starts with 0x54 0x68)",
+        missing + ": Cannot open file \"" + missing + "\". No such file or directory."};
+    QCOMPARE(shown_[0].text, "4 photos failed and were skipped:\n" + failures[0] + "\n" +
+                                 failures[1] + "\n" + failures[0] + "\n" + failures[1]);
+
+    QProcess cli;
+    cli.start(QStringLiteral(SWELOX_CLI),
+              QStringList{"--keep-going", "--repeats=1", "--"} << paths);
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 1);
+    QCOMPARE(window_->Memo1->toPlainText(), QString::fromUtf8(cli.readAllStandardOutput()));
+  }
+
+  void longFailureListsShowTheRestUnderDetails() {
+    QStringList paths;
+    for (int k = 0; k < 20; ++k) paths << temp_.filePath(QStringLiteral("gone%1.jpg").arg(k));
+    window_->SkipBox->setChecked(true);
+    Script({paths});
+    Click();
+    QCOMPARE(int(shown_.size()), 1);
+    const QStringList text = shown_[0].text.split('\n');
+    QCOMPARE(text.size(), 1 + 15 + 1);
+    QCOMPARE(text.front(), QStringLiteral("20 photos failed and were skipped:"));
+    QCOMPARE(text.back(), QStringLiteral("... and 5 more."));
+    const QStringList details = shown_[0].details.split('\n');
+    QCOMPARE(details.size(), 20);
+    QVERIFY(details[19].startsWith(paths[19] + ": Cannot open file"));
+  }
+
+  void resultsAsCsv_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::newRow("nothing") << "" << QByteArray();
+    QTest::newRow("columns become fields, lines records") << "a\tb\tc\n1\t2\t3\n"
+                                                          << QByteArray("a,b,c\r\n1,2,3\r\n");
+    QTest::newRow("no final line break") << "a\tb" << QByteArray("a,b\r\n");
+    QTest::newRow("empty lines and fields stay") << "a\t\n\n\tb\n"
+                                                 << QByteArray("a,\r\n\r\n,b\r\n");
+    QTest::newRow("a comma quotes the field") << "1\tsea, calm.jpg\n"
+                                              << QByteArray("1,\"sea, calm.jpg\"\r\n");
+    QTest::newRow("quotes are doubled") << "say \"hi\"\tx\n"
+                                        << QByteArray("\"say \"\"hi\"\"\",x\r\n");
+    QTest::newRow("carriage return") << "a\rb\n" << QByteArray("\"a\rb\"\r\n");
+    QTest::newRow("spaces and other text as they are")
+        << "  Küste ß\t-1\n"
+        << QByteArray("  K\xc3\xbcste \xc3\x9f,-1\r\n");
+  }
+  void resultsAsCsv() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, csv);
+    QCOMPARE(swelox::ui::ResultsAsCsv(text), csv);
+  }
+
+  // The results saved, tab-separated or comma-separated by the name, byte for byte; a cancel
+  // changes nothing; a failure is reported and leaves the old file whole.
+  void savesTheResults() {
+    QTemporaryDir dir;
+    const QString awkward = dir.filePath(QStringLiteral("sea, \"calm\" Küste.jpg"));
+    QVERIFY(QFile::copy(Example("by-the-water.jpg"), awkward));
+    Script({QStringList{Example("evening-glow-lake.jpg"), awkward}});
+    Click();
+    QCOMPARE(Rows().size(), 2);
+    const QString text = window_->Memo1->toPlainText();
+    const QStringList lines = Lines(text);
+
+    QString answer;
+    int asked = 0;
+    window_->SetSaveDialog([&](QWidget*) {
+      ++asked;
+      return answer;
+    });
+    auto read = [](const QString& path) {
+      QFile file(path);
+      return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    answer = dir.filePath("results.txt");
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(asked, 1);
+    QCOMPARE(read(answer), text.toUtf8());
+
+    answer = dir.filePath("results.CSV");
+    window_->SaveBtn->click();
+    QByteArray csv = "Width,Height,Bwide,Bhigh,meanDiff,RMS,nDiffs,Pic\r\n";
+    csv += Columns(lines[1]).mid(0, 7).join(',').toUtf8() + ",evening-glow-lake.jpg\r\n";
+    csv += Columns(lines[2]).mid(0, 7).join(',').toUtf8() +
+           ",\"sea, \"\"calm\"\" K\xc3\xbcste.jpg\"\r\n";
+    QCOMPARE(read(answer), csv);
+
+    answer.clear();  // cancelled
+    window_->SaveBtn->click();
+    QCOMPARE(read(dir.filePath("results.CSV")), csv);
+    QVERIFY(shown_.empty());
+
+    answer = dir.filePath("no such folder/results.txt");
+    window_->SaveBtn->click();
+    QCOMPARE(int(shown_.size()), 1);
+    QVERIFY2(shown_[0].text.startsWith("Cannot save the results to " + answer),
+             qPrintable(shown_[0].text));
+    QVERIFY(!QFile::exists(answer));
+    QCOMPARE(asked, 4);
+  }
+
+  // What the window remembers: the fields as shown at the close, the direction, the region, the
+  // skip box, the chooser's folder and the geometry. Closing by Ctrl+Q saves as the close box does.
+  void settingsStayAcrossStarts() {
+    window_->HorizontalVerticalLblClick();
+    SetFields("21", "$10", "2", "50", "0");
+    window_->Region->setText("100x50+3+4");
+    window_->SkipBox->setChecked(true);
+    Script({QStringList{Example("by-the-water.jpg")}});
+    QVERIFY(window_->OpenDialog1->ChooseFiles());
+    window_->resize(window_->width() + 30, window_->height() + 20);
+    const QSize size = window_->size();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!window_->isVisible());
+    window_.reset();
+
+    window_ = std::make_unique<TF>();
+    TF& w = *window_;
+    QCOMPARE(w.WidthEdit->text(), QStringLiteral("21"));
+    QCOMPARE(w.HighEdit->text(), QStringLiteral("$10"));
+    QCOMPARE(w.LoopsEdit->text(), QStringLiteral("2"));
+    QCOMPARE(w.WidthIncrementEdit->text(), QStringLiteral("50"));
+    QCOMPARE(w.HeightIncrementEdit->text(), QStringLiteral("0"));
+    QCOMPARE(w.Region->text(), QStringLiteral("100x50+3+4"));
+    QCOMPARE(w.HorizontalVerticalLbl->text(), kRight);
+    QVERIFY(CompareRight);
+    QVERIFY(w.SkipBox->isChecked());
+    QCOMPARE(w.OpenDialog1->Prefill(), QFileInfo(Example("by-the-water.jpg")).absolutePath());
+    QCOMPARE(w.size(), size);
+    // A run uses what was restored.
+    QCOMPARE(w.Model->ToRunSettings().width, std::string("21"));
+    QCOMPARE(w.Model->direction(), swelox::Direction::Right);
+  }
+
+  void firstStartShowsTheDefaults() {
+    TF& w = *window_;
+    QCOMPARE(w.WidthEdit->text() + w.HighEdit->text() + w.LoopsEdit->text() +
+                 w.WidthIncrementEdit->text() + w.HeightIncrementEdit->text(),
+             QStringLiteral("15120100100"));
+    QVERIFY(w.Region->text().isEmpty());
+    QCOMPARE(w.HorizontalVerticalLbl->text(), kBelow);
+    QVERIFY(!w.SkipBox->isChecked());
+    QVERIFY(w.OpenDialog1->Prefill().isEmpty());
+  }
+
+  // The direction toggle takes the focus with Tab and turns with Space or Enter, looking the same.
+  void directionToggleByKeyboard() {
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QLabel* label = window_->HorizontalVerticalLbl;
+    const QPalette look = label->palette();
+    window_->HeightIncrementEdit->setFocus();
+    QTest::keyClick(window_->HeightIncrementEdit, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), label);
+    const Qt::Key keys[] = {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter};
+    const QString after[] = {kRight, kBelow, kRight};
+    for (int k = 0; k < 3; ++k) {
+      QTest::keyClick(label, keys[k]);
+      QCOMPARE(label->text(), after[k]);
+      QCOMPARE(CompareRight, after[k] == kRight);
+      QCOMPARE(window_->Model->compareRight(), after[k] == kRight);
+    }
+    QTest::keyClick(label, Qt::Key_A);
+    QCOMPARE(label->text(), kRight);
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(label->palette(), look);
+    QCOMPARE(label->size(), label->sizeHint());
+  }
+
+  // --help and --version need no display; without one the window refuses in one line.
+  void answersWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");  // the first line
+    QTest::addColumn<QString>("err");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: swelox [QT-OPTION]..."
+                            << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "swelox " SWELOX_VERSION_TEXT
+                               << "";
+    QTest::newRow("no display")
+        << QStringList{} << 1 << ""
+        << "swelox: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+           "swelox-cli analyses photos without one";
+  }
+  void answersWithoutADisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      environment.remove(QString::fromLatin1(name));
+    }
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.start(QStringLiteral(SWELOX_APP), arguments);
+    QVERIFY(app.waitForFinished(10000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), exitCode);
+    const QStringList printed = Lines(QString::fromUtf8(app.readAllStandardOutput()));
+    QCOMPARE(printed.value(0), out);
+    QCOMPARE(QString::fromUtf8(app.readAllStandardError()), err.isEmpty() ? err : err + "\n");
+  }
 };
 
 int main(int argc, char** argv) {
+  // The window's remembered settings go to a folder of the test's own, emptied for every test.
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
   swelox::ui::Application application(argc, argv);
   WindowTest test;
   return QTest::qExec(&test, argc, argv);

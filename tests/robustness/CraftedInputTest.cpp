@@ -154,7 +154,7 @@ const std::vector<BadFile> kBadFiles = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, BadFiles, testing::ValuesIn(kBadFiles),
-                         [](const auto& info) { return std::string(info.param.what); });
+                         [](const auto& tested) { return std::string(tested.param.what); });
 
 // The rectangle positions along one side, x = 0, step, 2 step, ... while x < limit.
 int32_t Positions(int32_t limit, int32_t step) {
@@ -172,7 +172,7 @@ TEST(MissingScanData, GivesTheUniformGreyPictureOfTheClaimedSize) {
   for (const char* options : {"-sample 2x2", "-sample 1x1", "-grayscale", "-rgb"}) {
     for (auto [w, h] : {std::pair{100, 80}, {257, 3}, {3000, 40}, {31, 4000}}) {
       SCOPED_TRACE(std::string(options) + " " + std::to_string(w) + " x " + std::to_string(h));
-      test::WriteBytes(path, test::GreyClaim(w, h, options));
+      test::WriteBytes(path, test::GreyClaim(uint16_t(w), uint16_t(h), options));
       const int32_t across = Positions(w - 1 - 15, 15), down = Positions(h - 1 - 12, 12);
       const int32_t below = across > 0 && down > 0 ? across * (down - 1) : 0;
       const int32_t right = across > 0 && down > 0 ? down * (across - 1) : 0;
@@ -352,7 +352,7 @@ const std::vector<SizeCase> kSizeCases = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RectangleSizes, testing::ValuesIn(kSizeCases),
-                         [](const auto& info) { return std::string(info.param.what); });
+                         [](const auto& tested) { return std::string(tested.param.what); });
 
 }  // namespace
 }  // namespace swelox

@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         PrefixCase{"grey", nullptr, 52, 37, "-grayscale", true, true, 1},
         PrefixCase{"greyProgressive", nullptr, 52, 37, "-grayscale -progressive", true, false, 1},
         PrefixCase{"plainRgb", nullptr, 40, 30, "-rgb -sample 1x1", false, true, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
 }  // namespace swelox

@@ -160,7 +160,8 @@ TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
 
   // A picture is in progress from its Begin to its last row, within its reservation.
   struct Counting : RgbRowSink {
-    Counting(std::atomic<int>& active, std::atomic<int>& most) : active(active), most(most) {}
+    Counting(std::atomic<int>& activeCount, std::atomic<int>& mostCount)
+        : active(activeCount), most(mostCount) {}
     void Begin(int32_t, int32_t height) override {
       rowsLeft = height;
       const int now = ++active;

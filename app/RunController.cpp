@@ -1,0 +1,150 @@
+#include "app/RunController.h"
+
+#include <QFile>
+#include <exception>
+#include <utility>
+
+#include "app/ErrorBox.h"
+
+namespace swelox::ui {
+namespace {
+
+QString FromLocal(const std::string& text) {
+  return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+}  // namespace
+
+// Hands every step of the runner to the controller, on the worker thread.
+class RunController::Listener : public BatchListener {
+ public:
+  explicit Listener(RunController& controller) : controller_(controller) {}
+  void Line(const std::string& line) override { controller_.Push({Step::Kind::Line, line, {}}); }
+  void Progress(const std::string& caption) override {
+    controller_.Push({Step::Kind::Caption, caption, {}});
+  }
+  void FileFailed(const std::string& path, const Error& error) override {
+    {
+      std::lock_guard lock(controller_.mutex_);
+      controller_.failures_.emplace_back(FromLocal(path), error);
+    }
+    controller_.Push({Step::Kind::Failed, path, WithFullStop(error.what())});
+  }
+  void SizesGrown(const RectangleTexts& sizes) override {
+    controller_.Push({Step::Kind::Sizes, sizes.width, sizes.height});
+  }
+
+ private:
+  RunController& controller_;
+};
+
+RunController::RunController(QObject* parent) : QObject(parent) {
+  qRegisterMetaType<RunEnd>();
+  frame_.setSingleShot(true);
+  frame_.setTimerType(Qt::PreciseTimer);
+  connect(&frame_, &QTimer::timeout, this, &RunController::Deliver);
+}
+
+RunController::~RunController() {
+  stop_.request_stop();
+  if (worker_.joinable()) worker_.join();
+}
+
+bool RunController::Start(BatchOptions options) {
+  if (running()) return false;
+  stop_ = std::stop_source();
+  options.stop = stop_.get_token();
+  steps_.clear();
+  failures_.clear();
+  result_ = {};
+  failure_ = nullptr;
+  sinceDelivery_.invalidate();
+  worker_ = std::thread([this, options = std::move(options)] {
+    Listener listener(*this);
+    try {
+      result_ = RunBatch(options, listener);
+    } catch (...) {
+      failure_ = std::current_exception();  // not even the error could be recorded
+    }
+    QMetaObject::invokeMethod(this, &RunController::WorkerEnded, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void RunController::Stop() { stop_.request_stop(); }
+
+void RunController::Push(Step step) {
+  bool first;
+  {
+    std::lock_guard lock(mutex_);
+    first = steps_.empty();
+    steps_.push_back(std::move(step));
+  }
+  // One notification for the steps that gather until the window's thread takes them.
+  if (first) QMetaObject::invokeMethod(this, &RunController::StepsWaiting, Qt::QueuedConnection);
+}
+
+void RunController::StepsWaiting() {
+  if (frame_.isActive()) return;
+  const qint64 since = sinceDelivery_.isValid() ? sinceDelivery_.elapsed() : kShowIntervalMs;
+  if (since >= kShowIntervalMs) {
+    Deliver();
+  } else {
+    frame_.start(static_cast<int>(kShowIntervalMs - since));
+  }
+}
+
+void RunController::Deliver() {
+  std::vector<Step> steps;
+  {
+    std::lock_guard lock(mutex_);
+    steps.swap(steps_);
+  }
+  sinceDelivery_.start();
+  // An error in a receiver is shown and ends only its own handling: every step is delivered.
+  QStringList lines;
+  auto flushLines = [&] {
+    if (lines.isEmpty()) return;
+    RunHandler([&] { Q_EMIT rowsReady(lines); });
+    lines.clear();
+  };
+  for (const Step& step : steps) {
+    switch (step.kind) {
+      case Step::Kind::Line:
+        lines << FromLocal(step.text);
+        break;
+      case Step::Kind::Caption:
+        flushLines();
+        RunHandler([&] { Q_EMIT captionChanged(QString::fromStdString(step.text)); });
+        break;
+      case Step::Kind::Sizes:
+        flushLines();
+        RunHandler([&] {
+          Q_EMIT sizesGrown(QString::fromStdString(step.text), QString::fromStdString(step.second));
+        });
+        break;
+      case Step::Kind::Failed:
+        flushLines();
+        RunHandler(
+            [&] { Q_EMIT fileFailed(FromLocal(step.text), QString::fromStdString(step.second)); });
+        break;
+    }
+  }
+  flushLines();
+}
+
+void RunController::WorkerEnded() {
+  if (worker_.joinable()) worker_.join();
+  frame_.stop();
+  Deliver();
+  RunEnd end;
+  end.stopped = result_.stopped;
+  end.fatal = result_.fatal;
+  end.fatalFile = FromLocal(result_.fatalFile);
+  if (failure_) end.fatal = ErrorFromException(failure_);
+  end.failures = std::move(failures_);
+  failures_.clear();
+  Q_EMIT finished(end);
+}
+
+}  // namespace swelox::ui

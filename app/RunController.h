@@ -1,0 +1,87 @@
+// A batch run on a worker thread of its own, shown by the window's thread: the one object that
+// owns the thread and its stop source, and hands the runner's rows, captions, grown sizes,
+// skipped files and end to the window by queued signals, a frame's worth at a time.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/BatchRun.h"
+
+namespace swelox::ui {
+
+// How a run ended.
+struct RunEnd {
+  bool stopped = false;
+  std::optional<Error> fatal;  // the error that ended it
+  QString fatalFile;           // the photo that raised it; empty for a settings error
+  // With skipping, the photos that failed, each with its error, in the order of the rows.
+  std::vector<std::pair<QString, Error>> failures;
+};
+
+class RunController : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit RunController(QObject* parent = nullptr);
+  // Stops a run under way and waits for its thread; nothing more is delivered.
+  ~RunController() override;
+
+  // Starts RunBatch(options) on the worker thread; the controller's stop source replaces
+  // options.stop. Returns false, doing nothing, while a run is under way.
+  bool Start(BatchOptions options);
+  // Asks the run to stop: it ends within a decode's row group, and finished() follows.
+  void Stop();
+  bool running() const { return worker_.joinable(); }
+
+  // Rows that come faster than this are shown together: about 60 paints a second.
+  static constexpr int kShowIntervalMs = 16;
+
+ Q_SIGNALS:
+  // In the runner's order: the header line first, then every row.
+  void rowsReady(const QStringList& lines);
+  void captionChanged(const QString& caption);
+  void sizesGrown(const QString& width, const QString& height);
+  void fileFailed(const QString& path, const QString& message);
+  // Last, once everything before it has been delivered and the thread has ended.
+  void finished(const swelox::ui::RunEnd& end);
+
+ private:
+  class Listener;
+  struct Step {
+    enum class Kind { Line, Caption, Sizes, Failed };
+    Kind kind;
+    std::string text;    // the line, the caption, the width, or the failed path
+    std::string second;  // the height, or the failure's message
+  };
+
+  // On the worker thread.
+  void Push(Step step);
+  // On the window's thread.
+  void StepsWaiting();
+  void Deliver();
+  void WorkerEnded();
+
+  std::thread worker_;
+  std::stop_source stop_;
+  std::mutex mutex_;
+  std::vector<Step> steps_;
+  BatchResult result_;
+  std::exception_ptr failure_;
+  std::vector<std::pair<QString, Error>> failures_;
+  QTimer frame_;
+  QElapsedTimer sinceDelivery_;
+};
+
+}  // namespace swelox::ui
+
+Q_DECLARE_METATYPE(swelox::ui::RunEnd)
