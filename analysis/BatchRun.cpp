@@ -15,6 +15,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "analysis/FileOrder.h"
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
 
@@ -185,7 +186,7 @@ class GroupAnalysis {
   std::vector<RowOutcome> Analyse(size_t file) const {
     try {
       return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
-                         options_.settings.region, options_.stop);
+                         options_.settings.region, options_.settings.columns, options_.stop);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -268,9 +269,15 @@ class GroupAnalysis {
 }  // namespace
 
 BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
+  if (options.settings.order != FileOrder::AsGiven) {
+    BatchOptions ordered = options;
+    ordered.settings.order = FileOrder::AsGiven;
+    OrderFiles(ordered.files, options.settings.order);
+    return RunBatch(ordered, listener);
+  }
   BatchResult result;
   const RunSettings& settings = options.settings;
-  listener.Line(kHeaderLine);
+  listener.Line(HeaderLine(settings.columns));
   try {
     const std::string loopsText =
         IncrementsForbidGrowth(settings.widthIncrement, settings.heightIncrement) ? "0"
@@ -279,6 +286,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
     const bool showRun = runCount > 1;
     const int64_t fileCount = static_cast<int64_t>(options.files.size());
 
+    std::vector<bool> warned(options.files.size(), false);
     RunSizes sizes(settings);
     for (int64_t run = 0; run < runCount;) {
       RunGroup group;
@@ -311,13 +319,17 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           const RowOutcome& outcome = (*outcomes)[k];
           if (EndsRun(outcome, options)) {
             result.fatal = outcome.error;
-            result.fatalFile = options.files[file];
+            if (outcome.error->scope() == ErrorScope::File) result.fatalFile = options.files[file];
             return result;
           }
           if (outcome.error) {
             listener.FileFailed(options.files[file], *outcome.error);
             result.anyFileFailed = true;
           } else {
+            if (!outcome.warning.empty() && !warned[file]) {
+              warned[file] = true;
+              listener.FileWarned(options.files[file], outcome.warning);
+            }
             listener.Line(outcome.row);
           }
           if (k + 1 == group.sizes.size()) analysis.Release(file);

@@ -22,6 +22,9 @@ class BatchListener {
   virtual void Progress(const std::string& caption) = 0;
   // With keep-going, a file whose analysis failed and was skipped.
   virtual void FileFailed(const std::string& path, const Error& error) = 0;
+  // Before the first row of a file whose data the decoder found corrupt or cut short and decoded
+  // around: its first warning, once per file however many runs.
+  virtual void FileWarned(const std::string& /*path*/, const std::string& /*warning*/) {}
   // After the last row of a run (or its last skipped file): the rectangle sizes as the growth
   // step left them, just when the window would write them into its size fields. When the growth
   // fails after the width has grown, this still comes, with the grown width, before the error.
@@ -43,13 +46,14 @@ struct BatchOptions {
 
 struct BatchResult {
   std::optional<Error> fatal;  // the error that ended the runs
-  // The file whose analysis raised `fatal`; empty when the error came from the settings alone
-  // (the number of runs, the growth of the sizes).
+  // The file whose analysis raised `fatal`, when the error is the file's own; empty for an error
+  // of the settings (a bad size, the number of runs, the growth of the sizes).
   std::string fatalFile;
   bool anyFileFailed = false;
   bool stopped = false;  // ended early by BatchOptions::stop
 };
 
+// The files are taken in the order of options.settings.order.
 BatchResult RunBatch(const BatchOptions& options, BatchListener& listener);
 
 }  // namespace swelox

@@ -2,6 +2,8 @@
 // lattices of every requested size at once.
 #include "analysis/ImageAnalysis.h"
 
+#include <algorithm>
+
 #include "analysis/LatticeSet.h"
 #include "core/Extended.h"
 #include "core/IntegerText.h"
@@ -20,8 +22,8 @@ std::string PictureName(const std::string& path) {
 }
 
 std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t rectangleWidth,
-                      int32_t rectangleHeight, const NoiseFigures& figures,
-                      const std::string& path) {
+                      int32_t rectangleHeight, const NoiseFigures& figures, const std::string& path,
+                      const ExtraColumns& extra) {
   std::string row;
   for (int64_t v : {int64_t{pictureWidth} - 2, int64_t{pictureHeight} - 2, int64_t{rectangleWidth},
                     int64_t{rectangleHeight}, int64_t{figures.meanDiff}, int64_t{figures.rms},
@@ -29,12 +31,30 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
     row += FormatInteger(v);
     row += '\t';
   }
-  return row + PictureName(path);
+  row += PictureName(path);
+  for (const Column column : extra.columns) {
+    row += '\t';
+    switch (column) {
+      case Column::Time:
+        row += extra.captureTime;
+        break;
+      case Column::Path:
+        row += EscapeControlBytes(path, Backslash::Doubled);
+        break;
+      case Column::Region:
+        if (extra.region) row += extra.region->Text();
+        break;
+      case Column::Direction:
+        row += extra.direction == Direction::Right ? "right" : "below";
+        break;
+    }
+  }
+  return row;
 }
 
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction, const std::optional<PixelRegion>& region,
-                                    std::stop_token stop) {
+                                    std::span<const Column> columns, std::stop_token stop) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -51,9 +71,12 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   }
 
   LatticeSet lattices(checkedSizes, direction);
+  DecodeNotes notes;
+  notes.wantCaptureTime = std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
   try {
     PictureFile file(path);
-    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop);
+    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop,
+               &notes);
   } catch (const DecodeStopped&) {
     throw;
   } catch (...) {
@@ -62,12 +85,15 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
     return outcomes;
   }
 
+  ExtraColumns extra{columns, direction, region, {}};
+  if (notes.captureTime) extra.captureTime = std::move(notes.captureTime->text);
   for (size_t k = 0; k < sizes.size(); ++k) {
+    outcomes[k].warning = notes.warning;
     if (outcomes[k].error) continue;
     try {
       const NoiseFigures figures = lattices.Finish(k);
       outcomes[k].row = FormatRow(lattices.width(), lattices.height(), checkedSizes[k]->width,
-                                  checkedSizes[k]->height, figures, path);
+                                  checkedSizes[k]->height, figures, path, extra);
     } catch (...) {
       outcomes[k].error = ErrorFromException(std::current_exception());
     }

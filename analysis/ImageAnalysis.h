@@ -8,36 +8,48 @@
 #include <string>
 #include <vector>
 
+#include "analysis/Columns.h"
 #include "analysis/RectangleStatistics.h"
 #include "analysis/Settings.h"
 #include "core/Errors.h"
 
 namespace swelox {
 
-inline constexpr const char* kHeaderLine =
-    "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
-
 // The row, or the error that took its place.
 struct RowOutcome {
   std::string row;
   std::optional<Error> error;
+  // The decoder's warning about the picture's data (it ended early, or was corrupt), given with
+  // its rows; empty for a sound picture.
+  std::string warning = {};
+};
+
+// What the columns after Pic show.
+struct ExtraColumns {
+  std::span<const Column> columns;  // none: the row ends with Pic
+  Direction direction = Direction::Below;
+  std::optional<PixelRegion> region;
+  std::string captureTime;  // ISO 8601; empty when the photo records none
 };
 
 // The file name column: the part after the last "/", with backslashes doubled and control bytes
 // escaped (EscapeControlBytes), so that a name can neither break the columns nor drive a terminal.
 std::string PictureName(const std::string& path);
 
+// The row of one picture and size, the one format of the window and swelox-cli alike.
 std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t rectangleWidth,
-                      int32_t rectangleHeight, const NoiseFigures& figures,
-                      const std::string& path);
+                      int32_t rectangleHeight, const NoiseFigures& figures, const std::string& path,
+                      const ExtraColumns& extra = {});
 
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
 // separate analysis with sizes[k] would give, or its error. With a region only its pixels are
-// analysed, as if the picture were cropped to it without re-encoding. A stop request ends the
-// decode and raises DecodeStopped.
+// analysed, as if the picture were cropped to it without re-encoding. The rows end with
+// `columns`; the capture time comes from the EXIF data that the decode reads anyway. A stop
+// request ends the decode and raises DecodeStopped.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction,
                                     const std::optional<PixelRegion>& region = std::nullopt,
+                                    std::span<const Column> columns = {},
                                     std::stop_token stop = {});
 
 // One size: the row, or the error raised.

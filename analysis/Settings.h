@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "imaging/PixelRegion.h"
 
@@ -11,6 +12,14 @@ namespace swelox {
 
 // Compare each rectangle with the one below it (the default) or with the one to its right.
 enum class Direction { Below, Right };
+
+// A column that may follow Pic in the rows: the photo's capture time, its path as given, the
+// region analysed and the direction compared.
+enum class Column { Time, Path, Region, Direction };
+
+// The order in which the files are analysed: as given, by name (digits compared as numbers), or
+// by capture time.
+enum class FileOrder { AsGiven, Name, Time };
 
 // The rectangle size as the user typed it; it is read as integers only after the decode, so that
 // a picture that cannot be decoded is reported before a bad size.
@@ -29,7 +38,9 @@ struct RunSettings {
   std::string heightIncrement = "100";
   Direction direction = Direction::Below;
   std::optional<PixelRegion> region =
-      std::nullopt;  // the part of each picture analysed; none: all of it
+      std::nullopt;                  // the part of each picture analysed; none: all of it
+  std::vector<Column> columns = {};  // after Pic, in this order; none: the rows end with Pic
+  FileOrder order = FileOrder::AsGiven;
 };
 
 }  // namespace swelox

@@ -36,11 +36,27 @@ void ConsoleListener::Progress(const std::string& caption) {
 }
 
 void ConsoleListener::FileFailed(const std::string& path, const Error& error) {
+  Message(FileMessage(path, error));
+}
+
+void ConsoleListener::FileWarned(const std::string& path, const std::string& warning) {
+  Message(FileMessage(path, "warning: " + WithFullStop(warning)));
+}
+
+void ConsoleListener::Message(const std::string& line) {
   HideCaption();
-  // Control bytes of the path (also inside the message) could drive the terminal.
-  std::fprintf(stderr, "swelox-cli: %s: %s\n", EscapeControlBytes(path, Backslash::AsItIs).c_str(),
-               EscapeControlBytes(WithFullStop(error.what()), Backslash::AsItIs).c_str());
+  std::fprintf(stderr, "%s\n", line.c_str());
   ShowCaption();
+}
+
+std::string FileMessage(const std::string& path, const std::string& message) {
+  // Control bytes of the path (also inside the message) could drive the terminal.
+  return "swelox-cli: " + EscapeControlBytes(path, Backslash::AsItIs) + ": " +
+         EscapeControlBytes(message, Backslash::AsItIs);
+}
+
+std::string FileMessage(const std::string& path, const Error& error) {
+  return FileMessage(path, ExplainedMessage(error));
 }
 
 void ConsoleListener::Finish() {

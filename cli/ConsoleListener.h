@@ -19,6 +19,7 @@ class ConsoleListener : public BatchListener {
   void Line(const std::string& line) override;
   void Progress(const std::string& caption) override;
   void FileFailed(const std::string& path, const Error& error) override;
+  void FileWarned(const std::string& path, const std::string& warning) override;
 
   // Removes the caption for good, at the end of the runs.
   void Finish();
@@ -27,6 +28,7 @@ class ConsoleListener : public BatchListener {
   int writeError() const { return writeError_; }
 
  private:
+  void Message(const std::string& line);
   void HideCaption();
   void ShowCaption();
 
@@ -37,5 +39,10 @@ class ConsoleListener : public BatchListener {
   bool writeFailed_ = false;
   int writeError_ = 0;
 };
+
+// "swelox-cli: NAME: MESSAGE", one line whatever the name holds.
+std::string FileMessage(const std::string& path, const std::string& message);
+// The same with the error's message and its explanation.
+std::string FileMessage(const std::string& path, const Error& error);
 
 }  // namespace swelox::cli

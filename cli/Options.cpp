@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "analysis/Columns.h"
+#include "analysis/FileOrder.h"
 #include "analysis/Region.h"
 #include "cli/UsageError.h"
 #include "core/IntegerText.h"
@@ -39,6 +41,17 @@ std::optional<PixelRegion> ParseRegionText(const std::string& text) {
   }
 }
 
+// The value an option's text stands for; a text that stands for none is a usage error that
+// names the option.
+template <typename Read>
+auto Checked(const char* option, Read read) {
+  try {
+    return read();
+  } catch (const Error& e) {
+    throw UsageError{std::string(option) + ": " + e.what()};
+  }
+}
+
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
 
 struct OptionSpec {
@@ -69,6 +82,14 @@ const std::vector<OptionSpec>& Options() {
        [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
       {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
        [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
+      {"columns", 0, "LIST", "add columns after Pic: time, path, region, direction (default: none)",
+       [](CommandLine& c, const std::string& v) {
+         c.batch.settings.columns = Checked("--columns", [&] { return ParseColumnList(v); });
+       }},
+      {"sort", 0, "ORDER", "analyse the files by name or time (default: in the order given)",
+       [](CommandLine& c, const std::string& v) {
+         c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
+       }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",

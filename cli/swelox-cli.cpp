@@ -69,8 +69,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (result.fatal) {
-    std::fprintf(stderr, "swelox-cli: %s\n",
-                 Shown(swelox::WithFullStop(result.fatal->what())).c_str());
+    const std::string message =
+        result.fatalFile.empty() ? "swelox-cli: " + Shown(swelox::ExplainedMessage(*result.fatal))
+                                 : FileMessage(result.fatalFile, *result.fatal);
+    std::fprintf(stderr, "%s\n", message.c_str());
     return 1;
   }
   return result.anyFileFailed ? 1 : 0;

@@ -10,6 +10,11 @@ std::string WithFullStop(const std::string& message) {
   return message;
 }
 
+std::string ExplainedMessage(const Error& error) {
+  const std::string message = error.what();
+  return WithFullStop(error.detail().empty() ? message : message + ": " + error.detail());
+}
+
 Error ErrorFromException(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);

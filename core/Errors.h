@@ -45,4 +45,8 @@ Error ErrorFromException(std::exception_ptr failure);
 // The text shown to the user: a message whose last character comes after "." gets a full stop.
 std::string WithFullStop(const std::string& message);
 
+// The message with the decoder's explanation after it, where there is one, as one sentence:
+// "JPEG error #53: Not a JPEG file: starts with 0x68 0x65.".
+std::string ExplainedMessage(const Error& error);
+
 }  // namespace swelox

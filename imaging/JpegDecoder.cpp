@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ extern "C" {
 }
 
 #include "core/Errors.h"
+#include "imaging/CaptureTime.h"
 #include "imaging/JpegDecoder.h"
 
 namespace swelox {
@@ -25,6 +27,9 @@ struct ErrorManager {
   // libjpeg's own formatter, kept to explain an error after the decode has ended; messages are
   // otherwise never formatted, so that warnings cost nothing.
   void (*standardFormat)(j_common_ptr, char*);
+  // libjpeg's first warning (data it found corrupt or missing and worked around), as text.
+  bool warned;
+  char firstWarning[JMSG_LENGTH_MAX];
 };
 
 // The bytes for libjpeg: a file held in memory, handed over in blocks of 4096 bytes, or an open
@@ -86,6 +91,10 @@ struct Decompression {
   // Takes the picture's share of the memory budget; false to stop decoding.
   bool (*reserve)(void* context, size_t bytes);
   void* reserveContext;
+  bool keepExif;    // keep the APP1 segments, where EXIF data lives
+  bool headerOnly;  // stop once the header is read, before any scan
+  DecodeNotes* notes;
+  bool notesFailed;
 };
 
 // Ends decoding from inside libjpeg, as its own errors do, once a file has more scans than
@@ -116,7 +125,14 @@ void MonitorProgress(j_common_ptr common) {
 void ErrorExit(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
-void EmitMessage(j_common_ptr, int) {}
+// Traces are dropped; the first warning is kept as text, which costs nothing for a sound file.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (!errors->warned) errors->standardFormat(cinfo, errors->firstWarning);
+  errors->warned = true;
+  ++cinfo->err->num_warnings;
+}
 void OutputMessage(j_common_ptr) {}
 void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 void ResetErrorManager(j_common_ptr cinfo) {
@@ -191,10 +207,14 @@ JSAMPARRAY OutputRows(j_decompress_ptr cinfo) {
 
 // What libjpeg takes for the picture, known once the header is read: with several scans the
 // coefficients of the whole picture (a block of 64 for each 8 x 8 pixels of every component,
-// padded to whole MCUs), and in any case some rows of samples as wide as the picture.
+// padded to whole MCUs), and in any case some rows of samples as wide as the picture; also the
+// segments kept for their EXIF data.
 size_t DecodeMemoryNeed(j_decompress_ptr cinfo) {
   constexpr uint64_t kRowBytes = 64 * 4;
   uint64_t bytes = uint64_t{cinfo->image_width} * kRowBytes;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
+    bytes += m->data_length;
+  }
   if (jpeg_has_multiple_scans(cinfo)) {
     auto roundUp = [](uint64_t n, uint64_t step) { return (n + step - 1) / step * step; };
     for (int k = 0; k < cinfo->num_components; ++k) {
@@ -238,6 +258,27 @@ void NarrowToRegion(Decompression* d) {
   if (y > rowMargin) jpeg_skip_scanlines(cinfo, y - rowMargin);
 }
 
+// The payload of the first kept APP1 segment that holds EXIF data; empty when there is none.
+std::span<const uint8_t> ExifSegment(const jpeg_decompress_struct& cinfo) {
+  static constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
+    if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof kExifHeader &&
+        std::equal(kExifHeader, kExifHeader + sizeof kExifHeader, m->data)) {
+      return {m->data, m->data_length};
+    }
+  }
+  return {};
+}
+
+// Reads the capture time while the kept segments exist: the end of the decode frees them.
+void NoteCaptureTime(Decompression* d) noexcept {
+  try {
+    d->notes->captureTime = CaptureTimeFromExif(ExifSegment(d->cinfo));
+  } catch (...) {
+    d->notesFailed = true;  // no memory even for that
+  }
+}
+
 Outcome RunDecompression(Decompression* d) {
   j_decompress_ptr cinfo = &d->cinfo;
   cinfo->err = jpeg_std_error(&d->errors.pub);
@@ -269,7 +310,10 @@ Outcome RunDecompression(Decompression* d) {
   d->source.pub.bytes_in_buffer = 0;
   d->source.pub.next_input_byte = nullptr;
 
+  if (d->keepExif) jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
+  if (d->keepExif) NoteCaptureTime(d);
+  if (d->headerOnly) return Outcome::Done;
   cinfo->scale_num = 1;
   cinfo->scale_denom = 1;
   cinfo->dct_method = JDCT_FLOAT;
@@ -441,8 +485,13 @@ std::string LibjpegExplanation(Decompression& d) {
   return text;
 }
 
+// What the decode left to note beside the pixels.
+void Note(const Decompression& d, DecodeNotes* notes) {
+  if (notes != nullptr && d.errors.warned) notes->warning = d.errors.firstWarning;
+}
+
 void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
-            const PixelRegion* region, const std::stop_token& stop) {
+            const PixelRegion* region, const std::stop_token& stop, DecodeNotes* notes) {
   RowConverter converter(sink);
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
@@ -453,9 +502,13 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
   d.reserveContext = &budget;
   d.region = region;
   d.stop = stop.stop_possible() ? &stop : nullptr;
+  d.keepExif = notes != nullptr && notes->wantCaptureTime;
+  d.notes = notes;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
+      if (d.notesFailed) throw Error(kOutOfMemory);
+      Note(d, notes);
       return;
     case Outcome::StopRequested:
       throw DecodeStopped();
@@ -483,17 +536,29 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
 }  // namespace
 
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, std::stop_token stop) {
+                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
   BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
   Decompressor decompressor(data);
-  Decode(decompressor, sink, hook, region, stop);
+  Decode(decompressor, sink, hook, region, stop, notes);
 }
 
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, std::stop_token stop) {
+                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
   BudgetHook hook(budget);
   Decompressor decompressor(file);
-  Decode(decompressor, sink, hook, region, stop);
+  Decode(decompressor, sink, hook, region, stop, notes);
+}
+
+std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {
+  Decompressor decompressor(file);
+  Decompression& d = decompressor.get();
+  DecodeNotes notes;
+  d.keepExif = true;
+  d.headerOnly = true;
+  d.notes = &notes;
+  if (RunDecompression(&d) != Outcome::Done) return std::nullopt;
+  if (d.notesFailed) throw std::bad_alloc();
+  return std::move(notes.captureTime);
 }
 
 }  // namespace swelox

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "core/Errors.h"
+#include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/PixelRegion.h"
@@ -26,6 +28,15 @@ class RgbRowSink {
   virtual int BytesPerPixel() const { return 3; }
 };
 
+// What a decode notes about a picture beside its pixels.
+struct DecodeNotes {
+  bool wantCaptureTime = false;  // set by the caller: read the capture time from the EXIF data
+  std::optional<CaptureTime> captureTime;
+  // libjpeg's first warning, for data it found corrupt or missing (a file that ends early) and
+  // decoded around; empty for a sound file.
+  std::string warning;
+};
+
 // Raised by a decode that was asked to stop: it ends the decode without a message.
 class DecodeStopped : public SilentAbort {};
 
@@ -38,15 +49,21 @@ class DecodeStopped : public SilentAbort {};
 // only what they need is decoded; a region not wholly inside the picture is refused with a message
 // that names it and the picture's size. Before decoding starts the picture takes what it needs of
 // `budget`, waiting while other decodes hold it. Once `stop` is requested the decode ends within a
-// row group or a scan's band of rows, raising DecodeStopped.
+// row group or a scan's band of rows, raising DecodeStopped. With `notes`, a decode that succeeds
+// fills them in.
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
                 const PixelRegion* region = nullptr, MemoryBudget& budget = MemoryBudget::Process(),
-                std::stop_token stop = {});
+                std::stop_token stop = {}, DecodeNotes* notes = nullptr);
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
 void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {});
+                MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {},
+                DecodeNotes* notes = nullptr);
+
+// The capture time from the EXIF data, reading the file only up to its first scan and decoding
+// nothing; nothing when the file records none or its header cannot be read.
+std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
 
 // The most scans a file may have (encoders write up to a few dozen); one with more fails with
 // "JPEG files with more than 256 scans are not supported". Every scan of a progressive file is a

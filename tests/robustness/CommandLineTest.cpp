@@ -107,7 +107,7 @@ TEST_F(CommandLine, RefusesWhatIsNotARegularFileWithoutBlocking) {
     ExpectFinished(r);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, kHeader);
-    EXPECT_EQ(r.err, "swelox-cli: " + c.message + "\n");
+    EXPECT_EQ(r.err, "swelox-cli: " + c.argument + ": " + c.message + "\n");
     // Among good files with --keep-going: reported, and the others keep their rows.
     r = RunCli({"-k", good_, c.argument, good_}, 20);
     ExpectFinished(r);
@@ -291,21 +291,26 @@ TEST_F(CommandLine, KeepGoingMixesGoodAndBadFiles) {
 
   struct File {
     std::string path;
-    std::string message;  // empty for a good file
+    std::string message;       // empty for a file that has its rows
+    std::string warning = {};  // for a file whose data libjpeg found cut short
   };
+  const std::string cut = "Premature end of JPEG file.";
   const std::vector<File> files = {
       {Sample("by-the-water.jpg"), ""},
-      {write("text.jpg", test::ToBytes("hello")), "JPEG error #53."},
+      {write("text.jpg", test::ToBytes("hello")),
+       "JPEG error #53: Not a JPEG file: starts with 0x68 0x65."},
       {good_, ""},
-      {write("empty.jpg", {}), "JPEG error #42."},
+      {write("empty.jpg", {}), "JPEG error #42: Empty input file."},
       {dir.File("missing.jpg"),
        "Cannot open file \"" + dir.File("missing.jpg") + "\". No such file or directory."},
-      {write("truncated.jpg", test::Prefix(good, good.size() / 2)), ""},
-      {write("start-marker.jpg", {0xFF, 0xD8}), "JPEG error #51."},
+      {write("truncated.jpg", test::Prefix(good, good.size() / 2)), "", cut},
+      {write("start-marker.jpg", {0xFF, 0xD8}),
+       "JPEG error #51: JPEG datastream contains no image."},
       {progressive, ""},
       {write("huge-progressive.jpg", test::HeaderOnly(test::WithPictureSize(prog, 65500, 65500))),
-       "JPEG error #49."},
-      {write("truncated-progressive.jpg", test::Prefix(prog, test::ScanDataStart(prog) + 40)), ""},
+       "JPEG error #49: Backing store not supported."},
+      {write("truncated-progressive.jpg", test::Prefix(prog, test::ScanDataStart(prog) + 40)), "",
+       cut},
       {dir.path().string(), "Cannot open file \"" + dir.path().string() + "\". Is a directory."},
       {Sample("evening-glow-lake.jpg"), ""},
   };
@@ -326,6 +331,10 @@ TEST_F(CommandLine, KeepGoingMixesGoodAndBadFiles) {
     std::string expectedOut = kHeader, expectedErr;
     for (const std::vector<std::string>& sizes : run.eachRun) {
       for (const File& f : files) {
+        // A file's warning comes once, before its first row.
+        if (!f.warning.empty() && &sizes == &run.eachRun.front()) {
+          expectedErr += "swelox-cli: " + f.path + ": warning: " + f.warning + "\n";
+        }
         if (f.message.empty()) {
           expectedOut += RowAlone(f.path, sizes) + "\n";
         } else {
@@ -350,7 +359,7 @@ TEST_F(CommandLine, KeepGoingMixesGoodAndBadFiles) {
       ExpectFinished(r);
       EXPECT_EQ(r.exitCode, 1);
       EXPECT_EQ(r.out, kHeader + test::Lines(expectedOut)[1] + "\n");
-      EXPECT_EQ(r.err, "swelox-cli: " + files[1].message + "\n");
+      EXPECT_EQ(r.err, "swelox-cli: " + files[1].path + ": " + files[1].message + "\n");
     }
   }
 }
@@ -415,7 +424,8 @@ TEST(HugeClaim, WideBaselinePictureStreamsWithBoundedMemory) {
 
 // The largest picture libjpeg allows: 4.3 billion pixels, decoded in full. With 1 x 1 rectangles
 // the slot count of the difference list, 65498 x 65498, passes 2^31 ("Integer overflow"); with
-// --keep-going the second run's row, from the same decode, follows.
+// --keep-going the second run's row, from the same decode, follows, with the warning that the
+// picture's data is missing before it.
 TEST(HugeClaim, LargestBaselinePictureFinishesWithBoundedMemory) {
   TempDir dir;
   const std::string path = dir.File("huge.jpg");
@@ -426,7 +436,8 @@ TEST(HugeClaim, LargestBaselinePictureFinishesWithBoundedMemory) {
   ExpectFinished(r);
   Report("65500 x 65500 baseline", r);
   EXPECT_EQ(r.out, kHeader + GreyRow(65500, 65500, 15, 12, "huge.jpg") + "\n");
-  EXPECT_EQ(r.err, "swelox-cli: " + path + ": Integer overflow.\n");
+  EXPECT_EQ(r.err, "swelox-cli: " + path + ": Integer overflow.\nswelox-cli: " + path +
+                       ": warning: Premature end of JPEG file.\n");
   EXPECT_LT(r.peakRssKb, kMemoryBoundKb);
 }
 
@@ -440,7 +451,7 @@ TEST(HugeClaim, ProgressivePicturesFailQuicklyWithBoundedMemory) {
     Report(std::string("65500 x 65500 ") + options, r);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, kHeader);
-    EXPECT_EQ(r.err, "swelox-cli: JPEG error #49.\n");
+    EXPECT_EQ(r.err, "swelox-cli: " + path + ": JPEG error #49: Backing store not supported.\n");
     EXPECT_LT(r.peakRssKb, kMemoryBoundKb);
     EXPECT_LT(r.seconds, 30);
   }

@@ -1,0 +1,88 @@
+#include "analysis/FileOrder.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/Errors.h"
+#include "imaging/JpegDecoder.h"
+
+namespace swelox {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// -1, 0 or 1 as the digit runs a and b write a smaller, equal or larger number.
+int CompareNumbers(std::string_view a, std::string_view b) {
+  while (a.size() > 1 && a.front() == '0') a.remove_prefix(1);
+  while (b.size() > 1 && b.front() == '0') b.remove_prefix(1);
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  const int c = a.compare(b);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::optional<std::string> TimeKey(const std::string& path) {
+  try {
+    PictureFile file(path);
+    if (auto time = ReadCaptureTime(file)) return std::move(time->sortKey);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    // A file that cannot be opened fails when its turn comes; for ordering it has no time.
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool NaturalLess(std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t endA = i, endB = j;
+      while (endA < a.size() && IsDigit(a[endA])) ++endA;
+      while (endB < b.size() && IsDigit(b[endB])) ++endB;
+      const int c = CompareNumbers(a.substr(i, endA - i), b.substr(j, endB - j));
+      if (c != 0) return c < 0;
+      i = endA;
+      j = endB;
+    } else {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i;
+      ++j;
+    }
+  }
+  return a.size() - i < b.size() - j;
+}
+
+FileOrder ParseFileOrder(std::string_view text) {
+  if (text == "given") return FileOrder::AsGiven;
+  if (text == "name") return FileOrder::Name;
+  if (text == "time") return FileOrder::Time;
+  throw Error("unknown order '" + std::string(text) + "' (the orders are name and time)",
+              ErrorScope::Settings);
+}
+
+void OrderFiles(std::vector<std::string>& files, FileOrder order) {
+  if (order == FileOrder::AsGiven) return;
+  if (order == FileOrder::Name) {
+    std::stable_sort(files.begin(), files.end(), NaturalLess);
+    return;
+  }
+  struct Entry {
+    std::optional<std::string> key;
+    size_t index;
+  };
+  std::vector<Entry> entries(files.size());
+  for (size_t k = 0; k < files.size(); ++k) entries[k] = {TimeKey(files[k]), k};
+  std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    if (a.key && b.key) return *a.key < *b.key;
+    if (a.key || b.key) return a.key.has_value();
+    return NaturalLess(files[a.index], files[b.index]);
+  });
+  std::vector<std::string> ordered;
+  ordered.reserve(files.size());
+  for (const Entry& e : entries) ordered.push_back(std::move(files[e.index]));
+  files = std::move(ordered);
+}
+
+}  // namespace swelox

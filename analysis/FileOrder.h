@@ -1,0 +1,24 @@
+// The order in which a run takes its files: as given, by name, or by capture time.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/Settings.h"
+
+namespace swelox {
+
+// Natural order: runs of digits compare as the numbers they write (IMG_9 before IMG_10; leading
+// zeros aside, 007 and 7 are equal), everything else byte by byte.
+bool NaturalLess(std::string_view a, std::string_view b);
+
+// "name" or "time" (and "given"); raises a settings Error for anything else.
+FileOrder ParseFileOrder(std::string_view text);
+
+// Puts `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
+// play no part), earliest first; files without a time (or that cannot be read) follow in name
+// order. Only each file's header is read, nothing decoded; equal files keep their given order.
+void OrderFiles(std::vector<std::string>& files, FileOrder order);
+
+}  // namespace swelox

@@ -1,0 +1,35 @@
+// The time a photo was taken, as its camera recorded it in the EXIF data of the JPEG file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace swelox {
+
+struct CaptureTime {
+  // ISO 8601 as recorded: 2026-07-14T09:31:07, then "." and the sub-second digits where they
+  // were recorded, then the offset from UTC where it was recorded (+01:00).
+  std::string text;
+  // The date and time as 14 digits, then the sub-second digits without trailing zeros: compared
+  // as text, earlier is less. The offset plays no part, as it plays none in the recorded clock.
+  std::string sortKey;
+};
+
+// From the recorded fields: a date and time "YYYY:MM:DD HH:MM:SS" that must name a real moment
+// (not blank, not all zeros, no 31 June), sub-seconds that count only when they are all digits
+// (trailing spaces aside), and an offset that counts only when it reads "+HH:MM" or "-HH:MM".
+// Each field ends at its first NUL byte, as EXIF text does.
+std::optional<CaptureTime> CaptureTimeFromFields(std::string_view dateTime,
+                                                 std::string_view subSeconds,
+                                                 std::string_view offset);
+
+// From an APP1 segment's payload ("Exif\0\0" and the TIFF structure), read with libexif:
+// DateTimeOriginal with SubSecTimeOriginal and OffsetTimeOriginal, or, where that date is missing
+// or not valid, DateTimeDigitized with its own two. Nothing for data that is not EXIF, is broken
+// or records neither time. Raises only std::bad_alloc.
+std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment);
+
+}  // namespace swelox

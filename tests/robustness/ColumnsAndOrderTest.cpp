@@ -1,0 +1,153 @@
+// swelox-cli's extra columns and file orders as a user gives them: every row of every run carries
+// its photo's values, the orders by name and by capture time, and the lists it refuses.
+#include <gtest/gtest.h>
+
+#include "analysis/ImageAnalysis.h"
+#include "tests/TestImages.h"
+#include "tests/robustness/CliRun.h"
+#include "tests/robustness/JpegCraft.h"
+
+namespace swelox {
+namespace {
+
+using test::CliResult;
+using test::RunCli;
+using test::TempDir;
+
+class ColumnsAndOrder : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    // Given in this order; by name IMG_2, IMG_9, IMG_10, b; by time IMG_10, b, IMG_9, IMG_2.
+    const struct {
+      const char* name;
+      const char* exiftool;  // nullptr: no time
+      const char* time;
+    } photos[] = {
+        {"IMG_9.jpg", "-DateTimeOriginal='2026:07:14 09:31:07' -SubSecTimeOriginal=5",
+         "2026-07-14T09:31:07.5"},
+        {"IMG_10.jpg",
+         "-DateTimeOriginal='2026:07:14 09:31:07' -SubSecTimeOriginal=25 "
+         "-OffsetTimeOriginal=-05:00",
+         "2026-07-14T09:31:07.25-05:00"},
+        {"b.jpg", "-CreateDate='2026:07:14 09:31:07' -SubSecTimeDigitized=4",
+         "2026-07-14T09:31:07.4"},
+        {"IMG_2.jpg", nullptr, ""},
+    };
+    uint32_t seed = 1;
+    for (const auto& p : photos) {
+      const std::string path =
+          test::EncodeWithCjpeg(*dir_, p.name, test::RandomRaster(60, 40, seed++, true));
+      if (p.exiftool != nullptr) {
+        test::RunCommand(std::string("exiftool -q -n -overwrite_original ") + p.exiftool + " " +
+                         test::ShellQuote(path));
+      }
+      files_.push_back(path);
+      times_.push_back(p.time);
+    }
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  // The row the engine gives for file k, with the four columns after it.
+  static std::string Row(size_t k, const RectangleTexts& size) {
+    const PixelRegion region{2, 3, 50, 30};
+    return AnalyseFileRow(files_[k], size, Direction::Right, region) + "\t" + files_[k] +
+           "\tright\t" + times_[k] + "\t50x30+2+3";
+  }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::vector<std::string> files_;
+  static inline std::vector<std::string> times_;
+};
+
+TEST_F(ColumnsAndOrder, EveryRowOfEveryRunCarriesItsColumnsInTheOrderAsked) {
+  const struct {
+    const char* sort;  // nullptr: as given
+    std::vector<size_t> order;
+  } cases[] = {
+      {nullptr, {0, 1, 2, 3}},
+      {"--sort=name", {3, 0, 1, 2}},
+      {"--sort=time", {1, 2, 0, 3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sort != nullptr ? c.sort : "as given");
+    for (const char* jobs : {"-j1", "-j3"}) {
+      std::vector<std::string> arguments = {"--columns=path,direction,time,region",
+                                            "--region=50x30+2+3",
+                                            "--right",
+                                            "--width=4",
+                                            "--height=3",
+                                            "--repeats=1",
+                                            jobs};
+      if (c.sort != nullptr) arguments.push_back(c.sort);
+      arguments.insert(arguments.end(), files_.begin(), files_.end());
+      const CliResult r = RunCli(arguments);
+      EXPECT_EQ(r.exitCode, 0);
+      EXPECT_EQ(r.err, "");
+      std::string expected = std::string(kHeaderLine) + "\tPath\tDirection\tTime\tRegion\n";
+      for (const RectangleTexts& size : {RectangleTexts{"4", "3"}, RectangleTexts{"8", "6"}}) {
+        for (const size_t k : c.order) expected += Row(k, size) + "\n";
+      }
+      EXPECT_EQ(r.out, expected);
+    }
+  }
+}
+
+TEST_F(ColumnsAndOrder, WithoutColumnsTheRowsEndWithPic) {
+  const CliResult r = RunCli({"--sort=time", files_[0], files_[1]});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, std::string(kHeaderLine) + "\n" +
+                       AnalyseFileRow(files_[1], {"15", "12"}, Direction::Below) + "\n" +
+                       AnalyseFileRow(files_[0], {"15", "12"}, Direction::Below) + "\n");
+}
+
+TEST_F(ColumnsAndOrder, BadListsAreUsageErrorsThatNameTheOption) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string message;
+  } cases[] = {
+      {{"--columns=time,size"},
+       "--columns: unknown column 'size' (the columns are time, path, region and direction)"},
+      {{"--columns=Time"},
+       "--columns: unknown column 'Time' (the columns are time, path, region and direction)"},
+      {{"--columns="}, "--columns: an empty column name in ''"},
+      {{"--columns=time,"}, "--columns: an empty column name in 'time,'"},
+      {{"--columns=path,,time"}, "--columns: an empty column name in 'path,,time'"},
+      {{"--columns=path,time,path"}, "--columns: the column 'path' is listed twice"},
+      {{"--sort=size"}, "--sort: unknown order 'size' (the orders are name and time)"},
+      {{"--sort="}, "--sort: unknown order '' (the orders are name and time)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.front());
+    std::vector<std::string> arguments = c.arguments;
+    arguments.push_back(files_[0]);
+    const CliResult r = RunCli(arguments);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "swelox-cli: " + c.message + "\nTry 'swelox-cli --help' for more information.\n");
+  }
+}
+
+// A photo whose data ends early keeps its row, which is the row of the picture libjpeg makes of
+// it, and its one warning, whatever the runs; the exit status stays 0.
+TEST_F(ColumnsAndOrder, ACutPhotoWarnsOnceAndKeepsItsRow) {
+  const test::Bytes whole = test::ReadBytes(files_[0]);
+  const size_t scan = test::ScanDataStart(whole);
+  const std::string cut = dir_->File("cut.jpg");
+  test::WriteBytes(cut, test::Prefix(whole, scan + (whole.size() - scan) / 2));
+  for (const char* repeats : {"--repeats=0", "--repeats=40"}) {
+    SCOPED_TRACE(repeats);
+    // 41 runs take two decodes of each file.
+    const CliResult r = RunCli({repeats, "--width-increment=1", "--height-increment=1", "--width=4",
+                                "--height=3", files_[1], cut, files_[1]});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "swelox-cli: " + cut + ": warning: Premature end of JPEG file.\n");
+    const std::vector<std::string> lines = test::Lines(r.out);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[2], AnalyseFileRow(cut, {"4", "3"}, Direction::Below));
+  }
+}
+
+}  // namespace
+}  // namespace swelox
