@@ -131,6 +131,9 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
       right += 60000;
     }
     xStep = double(TimeStep(qint64(right - left), 8));
+    const double margin = (right - left) * 0.04;  // no point on the frame
+    left -= margin;
+    right += margin;
   } else {
     left = std::min(left, 1.0) - 0.5;
     right += 0.5;

@@ -412,8 +412,10 @@ void TF::ShareRunResults() {
   if (view_) view_->SetRunPhotos(lastRunFiles_);
   ChartBtn->setEnabled(lastRunLines_.size() > 1);
   if (chart_ && !lastRunLines_.isEmpty()) {
-    chart_->chart()->SetResults(
-        swelox::ui::ReadRunRows(lastRunLines_.front(), lastRunLines_.mid(1), lastRunFiles_));
+    std::vector<swelox::ui::PhotoResult> results =
+        swelox::ui::ReadRunRows(lastRunLines_.front(), lastRunLines_.mid(1), lastRunFiles_);
+    swelox::ui::AddCaptureTimes(results);
+    chart_->chart()->SetResults(std::move(results));
   }
 }
 

@@ -1,12 +1,15 @@
 #include "app/RunTable.h"
 
 #include <QFile>
+#include <QHash>
 
 #include "analysis/ImageAnalysis.h"
+#include "core/Errors.h"
+#include "imaging/JpegDecoder.h"
 
 namespace swelox::ui {
 
-std::optional<QDateTime> ReadCaptureTime(const QString& text) {
+std::optional<QDateTime> ParseCaptureTime(const QString& text) {
   const QString t = text.trimmed();
   if (t.isEmpty()) return std::nullopt;
   for (const QString& format :
@@ -21,6 +24,27 @@ std::optional<QDateTime> ReadCaptureTime(const QString& text) {
     }
   }
   return std::nullopt;
+}
+
+void AddCaptureTimes(std::vector<PhotoResult>& results) {
+  QHash<QString, std::optional<QDateTime>> read;
+  for (PhotoResult& r : results) {
+    if (r.time || r.path.isEmpty()) continue;
+    auto known = read.find(r.path);
+    if (known == read.end()) {
+      std::optional<QDateTime> time;
+      try {
+        PictureFile file(QFile::encodeName(r.path).toStdString());
+        if (const std::optional<CaptureTime> t = swelox::ReadCaptureTime(file)) {
+          time = ParseCaptureTime(QString::fromStdString(t->text));
+        }
+      } catch (const Error&) {
+        // A photo that cannot be read now has no time; the chart places it by order.
+      }
+      known = read.insert(r.path, time);
+    }
+    r.time = *known;
+  }
 }
 
 std::vector<PhotoResult> ReadRunRows(const QString& header, const QStringList& rows,
@@ -52,7 +76,7 @@ std::vector<PhotoResult> ReadRunRows(const QString& header, const QStringList& r
     r.nDiffs = cells[n].toLongLong(&ok[4]);
     if (!(ok[0] && ok[1] && ok[2] && ok[3] && ok[4])) continue;
     r.name = cells[pic];
-    if (time >= 0) r.time = ReadCaptureTime(cells[time]);
+    if (time >= 0) r.time = ParseCaptureTime(cells[time]);
     // The files come round again with every run; a skipped file is passed over.
     r.order = -1;
     for (qsizetype k = 0; k < fileNames.size(); ++k) {

@@ -29,8 +29,12 @@ struct PhotoResult {
 std::vector<PhotoResult> ReadRunRows(const QString& header, const QStringList& rows,
                                      const QStringList& files);
 
+// Where the rows carry no capture time (no Time column was asked for), the photos' own EXIF
+// capture times, each file read up to its first scan and once only.
+void AddCaptureTimes(std::vector<PhotoResult>& results);
+
 // A capture time as the Time column writes it ("2026:06:14 09:30:05", "2026-06-14 09:30:05" or
 // ISO 8601 with a "T"); none for an empty or unreadable text.
-std::optional<QDateTime> ReadCaptureTime(const QString& text);
+std::optional<QDateTime> ParseCaptureTime(const QString& text);
 
 }  // namespace swelox::ui

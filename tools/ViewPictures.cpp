@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
   window.WidthIncrementEdit->setText(QStringLiteral("50"));
   window.HeightIncrementEdit->setText(QStringLiteral("50"));
   QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+  while (window.Running()) QTest::qWait(5);
   window.WidthEdit->setText(QString::fromLocal8Bit(argv[3]));
   window.HighEdit->setText(QString::fromLocal8Bit(argv[4]));
   window.Region->setText(QString::fromLocal8Bit(argv[2]));

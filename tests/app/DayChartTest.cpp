@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSvgRenderer>
@@ -98,9 +99,9 @@ class DayChartTest : public QObject {
     QCOMPARE(timed.size(), size_t(1));
     QVERIFY(timed[0].time);
     QCOMPARE(timed[0].time->toString(Qt::ISODate), QStringLiteral("2026-06-14T09:30:05Z"));
-    QVERIFY(!swelox::ui::ReadCaptureTime(QStringLiteral("   ")));
-    QVERIFY(!swelox::ui::ReadCaptureTime(QStringLiteral("yesterday")));
-    QCOMPARE(swelox::ui::ReadCaptureTime(QStringLiteral("2026-06-14 23:59:59"))->time(),
+    QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("   ")));
+    QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("yesterday")));
+    QCOMPARE(swelox::ui::ParseCaptureTime(QStringLiteral("2026-06-14 23:59:59"))->time(),
              QTime(23, 59, 59));
   }
 
@@ -129,6 +130,46 @@ class DayChartTest : public QObject {
     chart.grab();
     QVERIFY(chart.points()[0].at.x() < chart.points()[1].at.x() &&
             chart.points()[1].at.x() < chart.points()[2].at.x());
+  }
+
+  // A run's photos with EXIF capture times (written by exiftool): the chart takes them from the
+  // photos, and stands each point at its time, whatever the photo's place in the run.
+  void captureTimesComeFromThePhotos() {
+    QTemporaryDir dir;
+    const struct {
+      const char* example;
+      const char* time;
+    } photos[] = {{"by-the-water.jpg", "2026:06:14 11:00:00"},
+                  {"evening-glow-lake.jpg", "2026:06:14 07:30:00"},
+                  {"summer-night-lake.jpg", "2026:06:14 09:45:30"}};
+    QStringList paths;
+    for (const auto& p : photos) {
+      const QString path = dir.filePath(QString::fromLatin1(p.example));
+      QVERIFY(QFile::copy(Example(p.example), path));
+      QProcess exiftool;
+      exiftool.start(QStringLiteral("exiftool"),
+                     {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                      QStringLiteral("-DateTimeOriginal=") + QLatin1String(p.time), path});
+      QVERIFY(exiftool.waitForFinished(30000) && exiftool.exitCode() == 0);
+      paths << path;
+    }
+    TF window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    swelox::test::ScriptedFileDialog::Log log;
+    window.OpenDialog1->SetDialog(std::make_unique<swelox::test::ScriptedFileDialog>(
+        log, std::deque<std::optional<QStringList>>{paths}));
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(window.Chart()));
+    DayChart* chart = window.Chart()->chart();
+    chart->repaint();
+    QVERIFY(chart->timeAxis());
+    QCOMPARE(chart->results()[1].time->time(), QTime(7, 30));
+    const auto& p = chart->points();
+    QCOMPARE(p.size(), size_t(3));
+    QVERIFY(p[1].at.x() < p[2].at.x() && p[2].at.x() < p[0].at.x());
   }
 
   // After a run of two sizes over three photos: one point per row, in the rows' order, with the
