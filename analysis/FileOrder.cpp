@@ -62,6 +62,18 @@ FileOrder ParseFileOrder(std::string_view text) {
               ErrorScope::Settings);
 }
 
+const char* FileOrderName(FileOrder order) {
+  switch (order) {
+    case FileOrder::AsGiven:
+      return "given";
+    case FileOrder::Name:
+      return "name";
+    case FileOrder::Time:
+      return "time";
+  }
+  return "given";
+}
+
 void OrderFiles(std::vector<std::string>& files, FileOrder order) {
   if (order == FileOrder::AsGiven) return;
   if (order == FileOrder::Name) {

@@ -15,6 +15,8 @@ bool NaturalLess(std::string_view a, std::string_view b);
 
 // "name" or "time" (and "given"); raises a settings Error for anything else.
 FileOrder ParseFileOrder(std::string_view text);
+// What ParseFileOrder reads back: "given", "name" or "time".
+const char* FileOrderName(FileOrder order);
 
 // Puts `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
 // play no part), earliest first; files without a time (or that cannot be read) follow in name

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -21,6 +23,7 @@
 #include <QShortcut>
 #include <QTextCursor>
 #include <QThread>
+#include <QToolButton>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -28,6 +31,8 @@
 #include <string>
 
 #include "analysis/BatchRun.h"
+#include "analysis/Columns.h"
+#include "analysis/FileOrder.h"
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
@@ -352,14 +357,110 @@ void TF::CreateRegionControls() {
   QWidget::setTabOrder(SkipBox, Region);
   QWidget::setTabOrder(Region, ShowBtn);
   QWidget::setTabOrder(ShowBtn, SaveBtn);
-  // Above "Save results...", once a run has rows.
-  ChartBtn = new QPushButton(QStringLiteral("Chart..."), this);
-  Place(ChartBtn, 390, 51, 75, 23);
+  CreateColumnsControls();
+  // Under the results, once a run has rows.
+  ChartBtn = new QPushButton(QStringLiteral("Chart of the run..."), this);
+  Place(ChartBtn, 8, 484, 140, 23);
   ChartBtn->setEnabled(false);
   QWidget::setTabOrder(SaveBtn, ChartBtn);
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
   connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
   connect(SaveBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { SaveResults(); }));
+}
+
+// Right of the skip box: the columns after Pic and the order of the photos; under the results
+// area, the photos with damaged data.
+void TF::CreateColumnsControls() {
+  ColumnsBtn = new QToolButton(this);
+  ColumnsBtn->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(ColumnsBtn);
+  for (const swelox::Column column : swelox::kAllColumns) {
+    QAction* action = menu->addAction(QString::fromLatin1(swelox::ColumnTitle(column)));
+    action->setCheckable(true);
+    action->setData(static_cast<int>(column));
+    connect(action, &QAction::toggled, this, [this] {
+      // The checked columns, in the menu's order.
+      std::vector<swelox::Column> columns;
+      for (const QAction* a : ColumnsBtn->menu()->actions()) {
+        if (a->isChecked()) columns.push_back(static_cast<swelox::Column>(a->data().toInt()));
+      }
+      Model->setColumns(std::move(columns));
+    });
+  }
+  ColumnsBtn->setMenu(menu);
+  Place(ColumnsBtn, 206, 52, 92, 22);
+
+  OrderBox = new QComboBox(this);
+  OrderBox->addItem(QStringLiteral("Order: as chosen"),
+                    static_cast<int>(swelox::FileOrder::AsGiven));
+  OrderBox->addItem(QStringLiteral("Order: by name"), static_cast<int>(swelox::FileOrder::Name));
+  OrderBox->addItem(QStringLiteral("Order: by capture time"),
+                    static_cast<int>(swelox::FileOrder::Time));
+  Place(OrderBox, 304, 52, 161, 22);
+  connect(OrderBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+    Model->setOrder(static_cast<swelox::FileOrder>(OrderBox->itemData(index).toInt()));
+  });
+  connect(Model, &swelox::ui::SettingsModel::orderChanged, this, [this] {
+    const int index = OrderBox->findData(static_cast<int>(Model->order()));
+    if (index >= 0 && index != OrderBox->currentIndex()) OrderBox->setCurrentIndex(index);
+  });
+  connect(Model, &swelox::ui::SettingsModel::columnsChanged, this, &TF::ShowColumns);
+  ShowColumns();
+
+  WarningsLbl = NewLabel(this, QString());
+  Place(WarningsLbl, 8, 482, 737, 18);
+  WarningsLbl->hide();
+
+  QWidget::setTabOrder(SkipBox, ColumnsBtn);
+  QWidget::setTabOrder(ColumnsBtn, OrderBox);
+  QWidget::setTabOrder(OrderBox, Region);
+}
+
+// The menu's check marks and the button's caption follow the model's columns.
+void TF::ShowColumns() {
+  const std::vector<swelox::Column>& columns = Model->columns();
+  for (QAction* action : ColumnsBtn->menu()->actions()) {
+    const auto column = static_cast<swelox::Column>(action->data().toInt());
+    const bool chosen = std::find(columns.begin(), columns.end(), column) != columns.end();
+    if (action->isChecked() != chosen) {
+      const QSignalBlocker block(action);
+      action->setChecked(chosen);
+    }
+  }
+  ColumnsBtn->setText(columns.empty() ? QStringLiteral("Columns...")
+                                      : QStringLiteral("Columns (%1)...").arg(columns.size()));
+}
+
+// One line under the results: how many photos had damaged data, and their names as far as they
+// fit; the tool tip lists each with libjpeg's warning.
+void TF::ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings) {
+  if (warnings.empty()) {
+    WarningsLbl->hide();
+    WarningsLbl->clear();
+    WarningsLbl->setToolTip(QString());
+    return;
+  }
+  QStringList names, lines;
+  for (const auto& [photo, warning] : warnings) {
+    names << QFileInfo(photo).fileName();
+    lines << photo + QStringLiteral(": ") + warning;
+  }
+  const QString text =
+      (warnings.size() == 1
+           ? QStringLiteral("1 photo had damaged data and was analysed as decoded: ")
+           : QStringLiteral("%1 photos had damaged data and were analysed as decoded: ")
+                 .arg(warnings.size())) +
+      names.join(QStringLiteral(", "));
+  WarningsLbl->setText(
+      WarningsLbl->fontMetrics().elidedText(text, Qt::ElideRight, WarningsLbl->width()));
+  constexpr qsizetype kListed = 30;
+  if (lines.size() > kListed) {
+    const qsizetype more = lines.size() - kListed;
+    lines.resize(kListed);
+    lines << QStringLiteral("... and %1 more").arg(more);
+  }
+  WarningsLbl->setToolTip(lines.join(QLatin1Char('\n')));
+  WarningsLbl->show();
 }
 
 void TF::BindToModel(QLineEdit* edit, int field) {
@@ -474,6 +575,7 @@ void TF::ProcessBtnClick() {
   lastRunLines_.clear();
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
+  ShowWarnings({});
   progressCaption_.clear();
   ShowRunning(true);
   Run->Start(std::move(options));  // its first line is the header
@@ -482,7 +584,8 @@ void TF::ProcessBtnClick() {
 void TF::ShowRunning(bool running) {
   for (QWidget* control : std::initializer_list<QWidget*>{
            WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
-           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ChartBtn}) {
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox,
+           ChartBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.
@@ -512,6 +615,7 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
   }
   // After an error the caption keeps the progress text of the photo at which it arose.
   SetProcessCaption(end.fatal && !progressCaption_.isEmpty() ? progressCaption_ : kProcessCaption);
+  ShowWarnings(end.warnings);
   if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
   // A photo's own error names the photo; one of the settings would fail any photo alike.
   if (end.fatal) {
@@ -572,6 +676,15 @@ void TF::RestoreSettings() {
                            QStringLiteral("right"));
   }
   SkipBox->setChecked(stored->value(QStringLiteral("skipFailing"), false).toBool());
+  // A stored value that is not valid (edited by hand) leaves the default.
+  try {
+    const QString columns = stored->value(QStringLiteral("columns")).toString();
+    Model->setColumns(columns.isEmpty() ? std::vector<swelox::Column>()
+                                        : swelox::ParseColumnList(columns.toStdString()));
+    Model->setOrder(swelox::ParseFileOrder(
+        stored->value(QStringLiteral("order"), QStringLiteral("given")).toString().toStdString()));
+  } catch (const swelox::Error&) {
+  }
   OpenDialog1->SetPrefill(stored->value(QStringLiteral("chooser/lastFolder")).toString());
   const QByteArray geometry = stored->value(QStringLiteral("window/geometry")).toByteArray();
   if (!geometry.isEmpty()) restoreGeometry(geometry);
@@ -585,6 +698,10 @@ void TF::StoreSettings() const {
   stored->setValue(QStringLiteral("direction"),
                    Model->compareRight() ? QStringLiteral("right") : QStringLiteral("below"));
   stored->setValue(QStringLiteral("skipFailing"), SkipBox->isChecked());
+  stored->setValue(QStringLiteral("columns"),
+                   QString::fromStdString(swelox::ColumnListText(Model->columns())));
+  stored->setValue(QStringLiteral("order"),
+                   QString::fromLatin1(swelox::FileOrderName(Model->order())));
   const QString last = OpenDialog1->Prefill();
   if (!last.isEmpty()) {
     const QFileInfo info(last);

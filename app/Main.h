@@ -12,7 +12,9 @@
 #include "imaging/PixelRegion.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QToolButton;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -64,6 +66,11 @@ class TF : public QWidget {
   // Skip a photo that fails and list the failures after the run, as swelox-cli --keep-going.
   QCheckBox* SkipBox;
   QPushButton* SaveBtn;
+  // The columns after Pic (a menu of check boxes) and the order of the photos, as swelox-cli's
+  // --columns and --sort; below the results, the photos whose data was damaged in the last run.
+  QToolButton* ColumnsBtn;
+  QComboBox* OrderBox;
+  QLabel* WarningsLbl;
 
   // The settings the fields show; the picture view and the runs read them here.
   swelox::ui::SettingsModel* Model;
@@ -119,6 +126,9 @@ class TF : public QWidget {
   void StoreSettings() const;
 
   void CreateRegionControls();
+  void CreateColumnsControls();
+  void ShowColumns();
+  void ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings);
   swelox::ui::PictureView* EnsureView();
   void ShareRunResults();
 

@@ -30,6 +30,10 @@ class RunController::Listener : public BatchListener {
     }
     controller_.Push({Step::Kind::Failed, path, WithFullStop(error.what())});
   }
+  void FileWarned(const std::string& path, const std::string& warning) override {
+    std::lock_guard lock(controller_.mutex_);
+    controller_.warnings_.emplace_back(FromLocal(path), QString::fromStdString(warning));
+  }
   void SizesGrown(const RectangleTexts& sizes) override {
     controller_.Push({Step::Kind::Sizes, sizes.width, sizes.height});
   }
@@ -56,6 +60,7 @@ bool RunController::Start(BatchOptions options) {
   options.stop = stop_.get_token();
   steps_.clear();
   failures_.clear();
+  warnings_.clear();
   result_ = {};
   failure_ = nullptr;
   sinceDelivery_.invalidate();
@@ -144,6 +149,8 @@ void RunController::WorkerEnded() {
   if (failure_) end.fatal = ErrorFromException(failure_);
   end.failures = std::move(failures_);
   failures_.clear();
+  end.warnings = std::move(warnings_);
+  warnings_.clear();
   Q_EMIT finished(end);
 }
 

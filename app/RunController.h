@@ -26,6 +26,9 @@ struct RunEnd {
   QString fatalFile;           // the photo that raised it; empty for a settings error
   // With skipping, the photos that failed, each with its error, in the order of the rows.
   std::vector<std::pair<QString, Error>> failures;
+  // The photos whose data libjpeg found corrupt or cut short, each with its first warning, in the
+  // order of their rows.
+  std::vector<std::pair<QString, QString>> warnings;
 };
 
 class RunController : public QObject {
@@ -78,6 +81,7 @@ class RunController : public QObject {
   BatchResult result_;
   std::exception_ptr failure_;
   std::vector<std::pair<QString, Error>> failures_;
+  std::vector<std::pair<QString, QString>> warnings_;
   QTimer frame_;
   QElapsedTimer sinceDelivery_;
 };

@@ -1,5 +1,7 @@
 #include "app/SettingsModel.h"
 
+#include <utility>
+
 namespace swelox::ui {
 
 SettingsModel::SettingsModel(QObject* parent) : QObject(parent) {
@@ -38,6 +40,20 @@ void SettingsModel::setCompareRight(bool compareRight) {
   Q_EMIT changed();
 }
 
+void SettingsModel::setColumns(std::vector<Column> columns) {
+  if (columns_ == columns) return;
+  columns_ = std::move(columns);
+  Q_EMIT columnsChanged();
+  Q_EMIT changed();
+}
+
+void SettingsModel::setOrder(FileOrder order) {
+  if (order_ == order) return;
+  order_ = order;
+  Q_EMIT orderChanged();
+  Q_EMIT changed();
+}
+
 RunSettings SettingsModel::ToRunSettings() const {
   auto std = [this](Field field) { return text(field).toStdString(); };
   RunSettings settings;
@@ -47,6 +63,8 @@ RunSettings SettingsModel::ToRunSettings() const {
   settings.widthIncrement = std(Field::WidthIncrement);
   settings.heightIncrement = std(Field::HeightIncrement);
   settings.direction = direction();
+  settings.columns = columns_;
+  settings.order = order_;
   return settings;
 }
 

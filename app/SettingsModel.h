@@ -1,11 +1,12 @@
 // The settings of the runs as the user gives them: the texts of the size, repeat and increment
-// fields, the region and the direction. The window's fields show them, the picture view follows
-// them, and a run takes a copy when it starts.
+// fields, the region, the direction, the columns after Pic and the order of the photos. The
+// window's fields show them, the picture view follows them, and a run takes a copy when it starts.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <array>
+#include <vector>
 
 #include "analysis/Settings.h"
 
@@ -29,8 +30,15 @@ class SettingsModel : public QObject {
   // Emits directionChanged and changed when the direction differs from the one held.
   void setCompareRight(bool compareRight);
 
-  // The texts and the direction as a run takes them; the region is left to the caller, which
-  // reads it when the run starts.
+  const std::vector<Column>& columns() const { return columns_; }
+  // Emits columnsChanged and changed when the columns differ from those held.
+  void setColumns(std::vector<Column> columns);
+  FileOrder order() const { return order_; }
+  // Emits orderChanged and changed when the order differs from the one held.
+  void setOrder(FileOrder order);
+
+  // The texts, the direction, the columns and the order as a run takes them; the region is left to
+  // the caller, which reads it when the run starts.
   RunSettings ToRunSettings() const;
 
   // The texts that a first start shows.
@@ -39,6 +47,8 @@ class SettingsModel : public QObject {
  Q_SIGNALS:
   void textChanged(swelox::ui::SettingsModel::Field field, const QString& text);
   void directionChanged(bool compareRight);
+  void columnsChanged();
+  void orderChanged();
   // After any of the above.
   void changed();
 
@@ -47,6 +57,8 @@ class SettingsModel : public QObject {
 
   std::array<QString, kFieldCount> texts_;
   bool compareRight_ = false;
+  std::vector<Column> columns_;
+  FileOrder order_ = FileOrder::AsGiven;
 };
 
 }  // namespace swelox::ui

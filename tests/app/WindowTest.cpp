@@ -8,11 +8,13 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -27,6 +29,7 @@
 #include <QTextLayout>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QtTest>
 #include <cfenv>
@@ -474,6 +477,8 @@ class WindowTest : public QObject {
                               w.HeightIncrementEdit,
                               w.HorizontalVerticalLbl,
                               w.SkipBox,
+                              w.ColumnsBtn,
+                              w.OrderBox,
                               w.Region,
                               w.ShowBtn,
                               w.SaveBtn,
@@ -1451,6 +1456,129 @@ class WindowTest : public QObject {
     // A run uses what was restored.
     QCOMPARE(w.Model->ToRunSettings().width, std::string("21"));
     QCOMPARE(w.Model->direction(), swelox::Direction::Right);
+  }
+
+  // A first start adds no column and keeps the chooser's order.
+  void columnsAndOrderStartAsChosen() {
+    TF& w = *window_;
+    QVERIFY(w.Model->columns().empty());
+    for (const QAction* action : w.ColumnsBtn->menu()->actions()) QVERIFY(!action->isChecked());
+    QCOMPARE(w.OrderBox->currentText(), QStringLiteral("Order: as chosen"));
+    QCOMPARE(w.Model->order(), swelox::FileOrder::AsGiven);
+  }
+
+  // Photos with capture times written by exiftool, given in neither name nor time order.
+  QStringList TimedPhotos() {
+    const struct {
+      const char* name;
+      const char* source;
+      QStringList tags;
+    } photos[] = {
+        {"IMG_10.jpg",
+         "by-the-water.jpg",
+         {"-DateTimeOriginal=2026:07:14 09:31:07", "-SubSecTimeOriginal=25",
+          "-OffsetTimeOriginal=+01:00"}},
+        {"IMG_9.jpg", "evening-glow-lake.jpg", {"-CreateDate=2026:07:14 09:31:06"}},
+        {"b.jpg", "summer-night-lake.jpg", {}},
+        {"a.jpg", "darkest-hour-lake.jpg", {"-DateTimeOriginal=2026:07:14 09:31:07"}},
+    };
+    QStringList paths;
+    for (const auto& p : photos) {
+      const QString path = temp_.filePath(QString::fromLatin1(p.name));
+      QFile::remove(path);
+      if (!QFile::copy(Example(p.source), path)) return {};
+      if (!p.tags.isEmpty() && QProcess::execute(QStringLiteral("exiftool"),
+                                                 QStringList{"-q", "-n", "-overwrite_original"} +
+                                                     p.tags + QStringList{path}) != 0) {
+        return {};
+      }
+      paths << path;
+    }
+    return paths;
+  }
+
+  void columnsAndOrderEqualTheBatchTool_data() {
+    QTest::addColumn<QStringList>("columns");  // checked in the Columns menu
+    QTest::addColumn<int>("order");            // the Order box's choice
+    QTest::addColumn<QString>("sort");         // swelox-cli's --sort; empty: none
+    QTest::newRow("no column, as chosen") << QStringList{} << 0 << "";
+    QTest::newRow("every column, as chosen")
+        << QStringList{"Time", "Path", "Region", "Direction"} << 0 << "";
+    QTest::newRow("path, by name") << QStringList{"Path"} << 1 << "name";
+    QTest::newRow("time and direction, by capture time")
+        << QStringList{"Time", "Direction"} << 2 << "time";
+  }
+  void columnsAndOrderEqualTheBatchTool() {
+    QFETCH(QStringList, columns);
+    QFETCH(int, order);
+    QFETCH(QString, sort);
+    const QStringList paths = TimedPhotos();
+    QCOMPARE(paths.size(), 4);
+    SetFields("20", "9", "1", "50", "100");
+    window_->Region->setText(QStringLiteral("1000x100+10+20"));
+    window_->HorizontalVerticalLblClick();
+    QMenu* menu = window_->ColumnsBtn->menu();
+    for (QAction* action : menu->actions()) action->setChecked(columns.contains(action->text()));
+    window_->OrderBox->setCurrentIndex(order);
+    Script({paths});
+    Click();
+    QVERIFY(shown_.empty());
+
+    QStringList arguments = {"--width=20",
+                             "--height=9",
+                             "--repeats=1",
+                             "--width-increment=50",
+                             "--region=1000x100+10+20",
+                             "--right"};
+    if (!columns.isEmpty()) arguments << "--columns=" + columns.join(QLatin1Char(',')).toLower();
+    if (!sort.isEmpty()) arguments << "--sort=" + sort;
+    arguments << "--" << paths;
+    QProcess cli;
+    cli.start(QStringLiteral(SWELOX_CLI), arguments);
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 0);
+    const QString printed = QString::fromUtf8(cli.readAllStandardOutput());
+    QCOMPARE(window_->Memo1->toPlainText(), printed);
+    const QStringList lines = Lines(printed);
+    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines[0], kHeader + (columns.isEmpty() ? "" : "\t" + columns.join(QLatin1Char('\t'))));
+    // The order shows in the Pic column of the first run.
+    const QStringList byOrder[] = {{"IMG_10.jpg", "IMG_9.jpg", "b.jpg", "a.jpg"},
+                                   {"IMG_9.jpg", "IMG_10.jpg", "a.jpg", "b.jpg"},
+                                   {"IMG_9.jpg", "a.jpg", "IMG_10.jpg", "b.jpg"}};
+    for (int k = 0; k < 4; ++k) QCOMPARE(Columns(lines[k + 1])[7], byOrder[order][k]);
+    QVERIFY(window_->WarningsLbl->isHidden());
+
+    // Both choices are remembered with the other settings.
+    window_->close();
+    window_ = std::make_unique<TF>();
+    QCOMPARE(window_->Model->columns().size(), static_cast<size_t>(columns.size()));
+    for (QAction* action : window_->ColumnsBtn->menu()->actions()) {
+      QCOMPARE(action->isChecked(), columns.contains(action->text()));
+    }
+    QCOMPARE(window_->OrderBox->currentIndex(), order);
+    QCOMPARE(window_->Model->ToRunSettings().order, static_cast<swelox::FileOrder>(order));
+  }
+
+  // A photo cut short keeps its rows; after the run the photo is named below the results, with
+  // libjpeg's warning in the tool tip, and the next run clears the line.
+  void damagedPhotosAreListedUnderTheResults() {
+    QFile whole(Example("by-the-water.jpg"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    const QString cut = TempFile("cut short.jpg", bytes.left(bytes.size() / 2));
+    const QString sound = Example("summer-night-lake.jpg");
+    Script({QStringList{sound, cut}, QStringList{sound}});
+    Click();
+    QVERIFY(shown_.empty());
+    QCOMPARE(Rows().size(), 2);
+    QVERIFY(!window_->WarningsLbl->isHidden());
+    QCOMPARE(window_->WarningsLbl->text(),
+             QStringLiteral("1 photo had damaged data and was analysed as decoded: cut short.jpg"));
+    QCOMPARE(window_->WarningsLbl->toolTip(), cut + ": Premature end of JPEG file");
+    QVERIFY(!window_->Memo1->geometry().intersects(window_->WarningsLbl->geometry()));
+    Click();
+    QVERIFY(window_->WarningsLbl->isHidden());
   }
 
   // The direction toggle takes the focus with Tab and turns with Space or Enter, looking the same.
