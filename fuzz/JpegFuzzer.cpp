@@ -25,7 +25,7 @@ extern "C" {
 #include "core/Errors.h"
 #include "analysis/ImageAnalysis.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/ReferenceAnalysis.h"
+#include "toolkit/ReferenceAnalysis.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 # crops, and the generated files of fuzz/MakeSeeds.cpp (every sampling, progressive, greyscale,
 # plain RGB, CMYK, YCCK, restart markers, arithmetic coding, a refused component count).
 # The seeds are rewritten in place; inputs that fuzz/run.sh --merge added (named by their SHA-1)
-# stay. Needs g++, libjpeg62-turbo-dev and jpegtran (libjpeg-turbo-progs).
+# stay. Builds the seed writer in build/ (with the test toolkit's encoder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,9 +12,11 @@ corpus=fuzz/corpus
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-g++ -std=c++20 -O1 -Wall -Wextra -Wpedantic fuzz/MakeSeeds.cpp -ljpeg -o "$scratch/make_seeds"
+source scripts/setup.sh
+swelox_install_missing
+swelox_build build -- --target swelox_make_seeds >/dev/null
 mkdir -p "$corpus"
-"$scratch/make_seeds" "$corpus"
+build/tools/swelox_make_seeds "$corpus"
 
 for photo in examples/*.jpg; do
   name=$(basename "$photo" .jpg)

@@ -12,7 +12,7 @@
 #include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {

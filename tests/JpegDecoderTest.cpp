@@ -30,7 +30,8 @@ extern "C" {
 #include "core/Errors.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/TestImages.h"
+#include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
@@ -181,97 +182,26 @@ Bytes SmoothSamples(int width, int height, int channels, uint32_t seed) {
   return samples;
 }
 
-struct CompressErrors {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  bool failed;
-};
-
-void CompressErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<CompressErrors*>(cinfo->err)->jump, 1);
-}
-
-struct CompressRequest {
-  int width, height, components;
-  J_COLOR_SPACE inColorSpace;
-  const uint8_t* samples;
-  int quality;
-  void (*adjust)(j_compress_ptr);  // after the defaults, before the quality
-};
-
-// All libjpeg calls and the setjmp in one function without destructible objects.
-void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const CompressRequest* r,
-                    unsigned char** buffer, unsigned long* size) {
-  cinfo->err = jpeg_std_error(&errors->pub);
-  errors->pub.error_exit = CompressErrorExit;
-  errors->failed = false;
-  if (setjmp(errors->jump)) {
-    errors->failed = true;
-    jpeg_destroy_compress(cinfo);
-    return;
-  }
-  jpeg_create_compress(cinfo);
-  jpeg_mem_dest(cinfo, buffer, size);
-  cinfo->image_width = JDIMENSION(r->width);
-  cinfo->image_height = JDIMENSION(r->height);
-  cinfo->input_components = r->components;
-  cinfo->in_color_space = r->inColorSpace;
-  jpeg_set_defaults(cinfo);
-  if (r->adjust != nullptr) r->adjust(cinfo);
-  jpeg_set_quality(cinfo, r->quality, TRUE);
-  jpeg_start_compress(cinfo, TRUE);
-  while (cinfo->next_scanline < cinfo->image_height) {
-    JSAMPROW row =
-        const_cast<JSAMPLE*>(r->samples) + size_t(cinfo->next_scanline) * r->width * r->components;
-    jpeg_write_scanlines(cinfo, &row, 1);
-  }
-  jpeg_finish_compress(cinfo);
-  jpeg_destroy_compress(cinfo);
-}
-
-// A JPEG made with libjpeg's compressor from `samples` (`components` per pixel).
+// A JPEG made with the toolkit's libjpeg encoder from `samples` (`components` per pixel).
 Bytes EncodeWithLibjpeg(int width, int height, int components, J_COLOR_SPACE inColorSpace,
                         const Bytes& samples, void (*adjust)(j_compress_ptr) = nullptr,
                         int quality = 90) {
-  const CompressRequest request{width,          height,  components, inColorSpace,
-                                samples.data(), quality, adjust};
-  jpeg_compress_struct cinfo{};
-  CompressErrors errors{};
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  RunCompression(&cinfo, &errors, &request, &buffer, &size);
-  Bytes jpeg(buffer, buffer + (errors.failed ? 0 : size));
-  std::free(buffer);
-  EXPECT_FALSE(errors.failed) << "libjpeg's compressor failed, code " << errors.pub.msg_code;
-  return jpeg;
+  test::JpegSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.components = components;
+  spec.input = inColorSpace;
+  spec.adjust = adjust;
+  spec.quality = quality;
+  return test::Encode(spec, samples);
 }
 
-// The offset of the first marker `code` among the header segments, or 0 when it is not there
-// before the first scan (the scan marker itself can be asked for).
-size_t FindMarker(const Bytes& jpeg, uint8_t code) {
-  size_t pos = 2;
-  while (pos + 3 < jpeg.size() && jpeg[pos] == 0xFF) {
-    if (jpeg[pos + 1] == code) return pos;
-    if (jpeg[pos + 1] == 0xDA) return 0;
-    pos += 2 + (size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3]);
-  }
-  return 0;
-}
-
-// The first byte of the first scan's entropy-coded data.
-size_t ScanDataStart(const Bytes& jpeg) {
-  const size_t sos = FindMarker(jpeg, 0xDA);
-  EXPECT_NE(sos, 0u);
-  return sos + 2 + (size_t(jpeg[sos + 2]) << 8 | jpeg[sos + 3]);
-}
+using test::FindMarker;
+using test::Prefix;
+using test::ScanDataStart;
 
 size_t FrameHeader(const Bytes& jpeg) {
-  for (const uint8_t code :
-       {uint8_t{0xC0}, uint8_t{0xC1}, uint8_t{0xC2}, uint8_t{0xC9}, uint8_t{0xCA}}) {
-    if (const size_t pos = FindMarker(jpeg, code)) return pos;
-  }
-  ADD_FAILURE() << "no frame header";
-  return 0;
+  return test::FrameHeader(test::HeaderSegments(jpeg)).start;
 }
 
 Bytes ComponentIds(const Bytes& jpeg) {
@@ -285,8 +215,6 @@ bool HasAdobeMarker(const Bytes& jpeg) {
   const size_t app14 = FindMarker(jpeg, 0xEE);
   return app14 != 0 && std::memcmp(&jpeg[app14 + 4], "Adobe", 5) == 0;
 }
-
-Bytes Prefix(const Bytes& jpeg, size_t size) { return Bytes(jpeg.begin(), jpeg.begin() + size); }
 
 std::string Written(const TempDir& dir, const std::string& name, const Bytes& bytes) {
   const std::string path = dir.File(name);

@@ -8,8 +8,8 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "analysis/NoiseMap.h"
-#include "tests/ReferenceAnalysis.h"
-#include "tests/TestImages.h"
+#include "toolkit/ReferenceAnalysis.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {

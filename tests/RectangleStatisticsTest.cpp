@@ -5,7 +5,7 @@
 
 #include "analysis/RectangleStatistics.h"
 #include "core/Errors.h"
-#include "tests/ReferenceAnalysis.h"
+#include "toolkit/ReferenceAnalysis.h"
 
 namespace swelox {
 namespace {

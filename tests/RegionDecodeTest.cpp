@@ -11,8 +11,8 @@
 #include "analysis/Region.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/ReferenceAnalysis.h"
-#include "tests/TestImages.h"
+#include "toolkit/ReferenceAnalysis.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {

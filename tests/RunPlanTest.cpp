@@ -18,8 +18,8 @@
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/CliRun.h"
+#include "toolkit/TestImages.h"
+#include "toolkit/CliRun.h"
 
 namespace swelox {
 namespace {

@@ -18,7 +18,7 @@
 #include "app/DayChart.h"
 #include "app/Main.h"
 #include "app/PictureView.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 namespace {
 

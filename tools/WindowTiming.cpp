@@ -13,7 +13,7 @@
 #include "app/Application.h"
 #include "app/Main.h"
 #include "app/RunController.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 int main(int argc, char** argv) {
   swelox::ui::Application application(argc, argv);

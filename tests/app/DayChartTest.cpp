@@ -16,7 +16,7 @@
 #include "app/Main.h"
 #include "app/PictureView.h"
 #include "app/RunTable.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;

@@ -10,7 +10,7 @@
 
 #include "app/Application.h"
 #include "app/Main.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 int main(int argc, char** argv) {
   // Settings the window remembers go to a folder of the test's own.

@@ -23,7 +23,7 @@
 #include "app/Main.h"
 #include "app/PictureCanvas.h"
 #include "app/PictureView.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;

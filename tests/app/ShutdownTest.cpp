@@ -12,7 +12,7 @@
 
 #include "app/Application.h"
 #include "app/Main.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;

@@ -45,7 +45,7 @@
 #include "app/RunController.h"
 #include "app/SettingsModel.h"
 #include "core/Errors.h"
-#include "tests/app/TestSupport.h"
+#include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;

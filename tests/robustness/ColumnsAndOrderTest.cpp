@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "analysis/ImageAnalysis.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/CliRun.h"
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/TestImages.h"
+#include "toolkit/CliRun.h"
+#include "toolkit/JpegCraft.h"
 
 namespace swelox {
 namespace {

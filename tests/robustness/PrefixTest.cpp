@@ -9,8 +9,8 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/TestImages.h"
+#include "toolkit/JpegCraft.h"
 
 namespace swelox {
 namespace {

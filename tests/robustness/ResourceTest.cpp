@@ -15,9 +15,9 @@
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/MemoryBudget.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/CliRun.h"
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/TestImages.h"
+#include "toolkit/CliRun.h"
+#include "toolkit/JpegCraft.h"
 
 namespace swelox {
 namespace {

@@ -22,8 +22,8 @@
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
 #include "imaging/JpegDecoder.h"
-#include "tests/TestImages.h"
-#include "tests/robustness/JpegCraft.h"
+#include "toolkit/TestImages.h"
+#include "toolkit/JpegCraft.h"
 
 namespace swelox {
 namespace {

@@ -1,12 +1,18 @@
-// Byte-level surgery on JPEG files for tests: the marker segments of the header, a new picture
-// size in the frame header, a file cut where its scan data begins, and files that cjpeg cannot
-// make (any component count).
+// JPEG files for tests and the fuzzer's seeds: one libjpeg encoder for files that cjpeg cannot
+// make (any component count, sampling, coding), and byte-level surgery on the marker segments of
+// the header (a new picture size, a file cut where its scan data begins, repeated scans).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
+
+extern "C" {
+#include <jpeglib.h>
+}
 
 namespace swelox::test {
 
@@ -22,6 +28,8 @@ struct Segment {
 
 // The segments from the one after the start-of-image marker up to the first start-of-scan.
 std::vector<Segment> HeaderSegments(const Bytes& jpeg);
+// Where the first segment with `marker` starts among those, or 0 when there is none.
+size_t FindMarker(const Bytes& jpeg, uint8_t marker);
 // Where the first scan's entropy-coded data begins.
 size_t ScanDataStart(const Bytes& jpeg);
 // The first frame header (SOF0 .. SOF15 but DHT, JPG and DAC).
@@ -38,8 +46,32 @@ Bytes Prefix(const Bytes& bytes, size_t length);
 // costs a pass over the whole picture's coefficients.
 Bytes WithRepeatedLastScan(const Bytes& jpeg, size_t copies);
 
-// A small JPEG made directly with libjpeg; `components` samples per pixel of the given colour
-// space (JCS_UNKNOWN allows any count), coded as `coded`.
+// How libjpeg's compressor codes a crafted file.
+struct JpegSpec {
+  int width = 16;
+  int height = 16;
+  int components = 3;                  // samples per pixel of the input
+  J_COLOR_SPACE input = JCS_RGB;       // what the samples are (JCS_UNKNOWN allows any count)
+  std::optional<J_COLOR_SPACE> coded;  // what the file holds; libjpeg's choice when not given
+  // Runs after the defaults and the coded colour space, before everything below.
+  void (*adjust)(j_compress_ptr) = nullptr;
+  int quality = 75;
+  const char* sampling = "";  // "HxV,HxV,..." per component, or "" for libjpeg's default
+  bool progressive = false;
+  bool arithmetic = false;
+  bool optimize = false;
+  int restartBlocks = 0;    // restart interval in MCUs
+  int restartRows = 0;      // restart interval in MCU rows
+  bool adobeMarker = true;  // the Adobe marker that libjpeg writes for RGB, CMYK and YCCK
+};
+
+// A JPEG made with libjpeg from `samples` (width x height x components, row by row); a fixed
+// pattern when `samples` is empty. Raises std::runtime_error with libjpeg's message code when the
+// compressor refuses the spec.
+Bytes Encode(const JpegSpec& spec, const Bytes& samples = {});
+
+// A small JPEG of the fixed pattern; `components` samples per pixel of the given colour space,
+// coded as `coded`.
 Bytes EncodeWithLibjpeg(int width, int height, int components, int inputSpace, int codedSpace,
                         bool progressive = false);
 

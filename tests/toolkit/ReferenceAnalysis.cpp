@@ -1,5 +1,5 @@
 // The literal reference computation.
-#include "tests/ReferenceAnalysis.h"
+#include "toolkit/ReferenceAnalysis.h"
 
 #include <cmath>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/RectangleStatistics.h"
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox::test {
 

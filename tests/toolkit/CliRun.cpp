@@ -1,6 +1,6 @@
 // The child process: fork and exec with its output in files, polled until it ends or its time is
 // up.
-#include "tests/robustness/CliRun.h"
+#include "toolkit/CliRun.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
 extern char** environ;
 

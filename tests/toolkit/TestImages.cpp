@@ -1,7 +1,6 @@
 // Test pictures: in-memory rasters, PNM files, and the cjpeg / djpeg reference tools.
-#include "tests/TestImages.h"
+#include "toolkit/TestImages.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 namespace swelox::test {
 
@@ -65,16 +65,13 @@ std::string ShellQuote(const std::string& text) {
 
 std::string RunCommand(const std::string& command) {
   FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run: " << command;
-    return {};
-  }
+  if (pipe == nullptr) throw std::runtime_error("cannot run: " + command);
   std::string out;
   std::array<char, 4096> buffer;
   size_t n;
   while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
   const int status = ::pclose(pipe);
-  EXPECT_EQ(status, 0) << "command failed: " << command;
+  if (status != 0) throw std::runtime_error("command failed: " + command);
   return out;
 }
 
@@ -114,7 +111,7 @@ Raster ReadPnm(const std::string& path) {
       raster.rgb[i] = raster.rgb[i + 1] = raster.rgb[i + 2] = static_cast<uint8_t>(in.get());
     }
   } else {
-    ADD_FAILURE() << "not a PNM file: " << path;
+    throw std::runtime_error("not a PNM file: " + path);
   }
   return raster;
 }

@@ -36,7 +36,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Runs a shell command; fails the test when it exits non-zero. Returns its standard output.
+// Runs a shell command; raises std::runtime_error when it exits non-zero. Returns its output.
 std::string RunCommand(const std::string& command);
 std::string ShellQuote(const std::string& text);
 
