@@ -15,7 +15,9 @@
 # --region: a centred quarter and a full-width band a quarter high of the 12 megapixel photo) with
 # hyperfine, prints each ratio next to its target, then the peak resident memory of
 # swelox-cli --jobs 1, with and without --repeats 4 (/usr/bin/time -v), next to its bound, and
-# checks that --jobs 1 and --jobs 2 print byte-identical output on every input.
+# checks that --jobs 1 and --jobs 2 print byte-identical output on every input. It also times
+# --sort=time over 1,000 photos with capture times (exiftool writes them), against the same
+# command without the sort.
 #
 #   --quick       small inputs and few runs: a smoke test that finishes in seconds; its timings
 #                 are shown but not judged
@@ -82,13 +84,14 @@ for f in "${sources[@]}"; do
 done
 
 missing=()
-for tool in djpeg cjpeg jpegtran convert identify hyperfine cmake; do
+for tool in djpeg cjpeg jpegtran convert identify hyperfine cmake exiftool perl; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 [ -x /usr/bin/time ] || missing+=("/usr/bin/time")
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bench: missing ${missing[*]}" \
-    "(Debian packages: libjpeg-turbo-progs imagemagick hyperfine time cmake)" >&2
+    "(Debian packages: libjpeg-turbo-progs imagemagick hyperfine time cmake" \
+    "libimage-exiftool-perl)" >&2
   exit 2
 fi
 
@@ -419,6 +422,44 @@ row_cpu="$(awk -v a="$(figure time-many 1 4)" -v b="$(figure time-many 2 4)" -v 
   printf "CPU time (user + system): %.1f ms with --jobs 1, %.1f ms with --jobs 2", a, b
   printf " (%.2f cores busy)", b / w }')"
 
+# Ordering by capture time: a survey's 1,000 photos (a crop of the mixed folder, each with an EXIF block
+# as a camera writes it, a thumbnail included, and a time of its own), listed neither by name nor by
+# time. --repeats=-1 makes no run, so the program reads each photo's header up to its first scan,
+# sorts and ends: the time is the sort's, with the program's start, which the same command without
+# --sort measures alone. djpeg on one of the photos gives the cost of a decode beside it.
+sorted_dir="$work/sort"
+mkdir -p "$sorted_dir"
+if [ ! -f "$sorted_dir/list.txt" ]; then
+  djpeg -ppm "$photo_single" | convert ppm:- -resize 160x120 ppm:- | cjpeg >"$sorted_dir/thumb.jpg"
+  cp "${photos_mixed[1]}" "$sorted_dir/template.jpg"
+  exiftool -q -n -overwrite_original -DateTimeOriginal='2026:07:14 00:00:00' \
+    -SubSecTimeOriginal=000 -OffsetTimeOriginal=+01:00 -Make=Swelox -Model=Bench \
+    "-ThumbnailImage<=$sorted_dir/thumb.jpg" "$sorted_dir/template.jpg"
+  (cd "$sorted_dir" && perl -e '
+    open my $in, "<:raw", "template.jpg" or die; local $/; my $jpeg = <$in>;
+    srand(7);
+    for my $i (0 .. 999) {
+      my $s = int(rand(86400));
+      my $time = sprintf("2026:07:14 %02d:%02d:%02d", $s / 3600, ($s / 60) % 60, $s % 60);
+      (my $out = $jpeg) =~ s/2026:07:14 00:00:00/$time/ or die "no date";
+      my $name = sprintf("IMG_%d.jpg", ($i * 7919) % 1000);
+      open my $f, ">:raw", $name or die; print $f $out; close $f; print "$name\n";
+    }' >list.txt.part && mv list.txt.part list.txt)
+fi
+time_commands sort "$(quote "${decode[@]}" "$sorted_dir/IMG_0.jpg")" \
+  "$(quote "$cli" --repeats=-1 --sort=time --files-from "$sorted_dir/list.txt")" \
+  "$(quote "$cli" --repeats=-1 --files-from "$sorted_dir/list.txt")"
+read -r sort_m sort_s <<<"$(awk -v a="$(figure sort 2 1)" -v sa="$(figure sort 2 2)" \
+  -v b="$(figure sort 3 1)" -v sb="$(figure sort 3 2)" \
+  'BEGIN { printf "%.3f %.3f", a - b, sqrt(sa * sa + sb * sb) }')"
+judge "$sort_m" "<=" 500
+row_sort="$(printf '%-34s %s  %s  %s  <= 500 ms  %s' "sort 1000 photos by time, ms" \
+  "$(ms "$(figure sort 2 1)" "$(figure sort 2 2)")" "$(ms "$(figure sort 3 1)" "$(figure sort 3 2)")" \
+  "$(ms "$sort_m" "$sort_s")" "$verdict")"
+row_sort_ratio="$(awk -v s="$sort_m" -v d="$(figure sort 1 1)" 'BEGIN {
+  printf "(a header read costs %.3f of a djpeg decode of the same photo: %.3f ms against %.2f ms)",
+    s / 1000 / d, s / 1000, d }')"
+
 others_percent "$busy0" "$total0" "$children0"
 during="$others"
 
@@ -487,6 +528,10 @@ echo "$row_many"
 echo "$row_mixed"
 echo "$row_cpu"
 echo "(ratio: of the means, ± from both spreads; median: the ratio of the medians)"
+echo
+printf '%-34s %15s  %15s  %15s  %s\n' "" "--sort=time" "no sort" "sort alone" "target"
+echo "$row_sort"
+echo "$row_sort_ratio"
 echo
 printf '%-30s %-11s %8s %8s %8s %8s %8s\n' "peak RSS, --jobs 1 (MiB)" "" "file" "coeffs" \
   "plain" "rep. 4" "bound"

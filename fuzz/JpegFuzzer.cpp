@@ -1,10 +1,13 @@
-// libFuzzer target: arbitrary bytes through the JPEG decoder and the per-picture analysis.
+// libFuzzer target: arbitrary bytes through the JPEG decoder and the per-picture analysis, and
+// through the EXIF reader of the capture time.
 //
 // For every input the decoder must either deliver a whole picture (Begin once, then exactly
 // `height` rows) or raise one of its own errors; the analysis of the same bytes from a file must
 // agree with it, in both directions and for several rectangle sizes, and every row it gives
-// must equal the literal computation (tests/ReferenceAnalysis) on the decoded pixels. Anything
-// else aborts, which libFuzzer reports as a crash together with the input.
+// must equal the literal computation (tests/ReferenceAnalysis) on the decoded pixels. The bytes
+// are also read as an EXIF segment, and the file's capture time, read from its header alone and
+// from the decode, must agree and be a well-formed ISO 8601 time. Anything else aborts, which
+// libFuzzer reports as a crash together with the input.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,8 +25,10 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "core/Errors.h"
 #include "analysis/ImageAnalysis.h"
+#include "core/Errors.h"
+#include "imaging/CaptureTime.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "toolkit/ReferenceAnalysis.h"
 
@@ -146,6 +151,19 @@ std::string ReferenceRow(const swelox::test::Grid& grid, const swelox::test::Ras
   }
 }
 
+// A capture time as the reader may give it: date and time, then sub-second digits, then an
+// offset, with a sort key of the date's 14 digits and the sub-seconds without trailing zeros.
+void RequireWellFormed(const std::optional<swelox::CaptureTime>& time) {
+  if (!time) return;
+  static const std::regex iso(
+      "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\\.[0-9]+)?([+-][0-9]{2}:[0-9]{2})?");
+  Require(std::regex_match(time->text, iso), "malformed capture time: " + time->text);
+  const std::string& key = time->sortKey;
+  Require(key.size() >= 14 && key.find_first_not_of("0123456789") == std::string::npos &&
+              (key.size() == 14 || key.back() != '0'),
+          "malformed sort key: " + key);
+}
+
 std::string g_inputPath;
 
 void WriteInput(const uint8_t* data, size_t size) {
@@ -187,6 +205,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       failure ? swelox::test::Grid() : swelox::test::ReferenceGrid(packed.raster());
   WriteInput(data, size);
   const std::string name = std::filesystem::path(g_inputPath).filename().string();
+  // The bytes as an EXIF segment's payload, and as one after the "Exif" header.
+  RequireWellFormed(swelox::CaptureTimeFromExif({data, size}));
+  std::vector<uint8_t> segment = {'E', 'x', 'i', 'f', 0, 0};
+  segment.insert(segment.end(), data, data + std::min<size_t>(size, 65533 - 6));
+  RequireWellFormed(swelox::CaptureTimeFromExif(segment));
+
+  // The time column: the header alone and the decode read the same time, and the row is the
+  // plain row with the time after it.
+  std::optional<swelox::CaptureTime> headTime;
+  try {
+    swelox::PictureFile file(g_inputPath);
+    headTime = swelox::ReadCaptureTime(file);
+  } catch (const swelox::Error& e) {
+    Fail(std::string("reading the capture time raised ") + e.what());
+  }
+  RequireWellFormed(headTime);
+  static const swelox::Column kTime[] = {swelox::Column::Time};
+  const std::vector<swelox::RowOutcome> timed = swelox::AnalyseFile(
+      g_inputPath, {kSizes.data(), 1}, swelox::Direction::Below, std::nullopt, kTime);
+  const std::vector<swelox::RowOutcome> plain =
+      swelox::AnalyseFile(g_inputPath, {kSizes.data(), 1}, swelox::Direction::Below);
+  Require(timed.front().error.has_value() == plain.front().error.has_value(),
+          "the time column changes whether the analysis fails");
+  if (!plain.front().error) {
+    Require(timed.front().row == plain.front().row + "\t" + (headTime ? headTime->text : ""),
+            "the row with its time is\n  " + timed.front().row + "\nnot the row\n  " +
+                plain.front().row + "\nwith the header's time");
+  }
+
   for (swelox::Direction direction : {swelox::Direction::Below, swelox::Direction::Right}) {
     const std::vector<swelox::RowOutcome> outcomes =
         swelox::AnalyseFile(g_inputPath, kSizes, direction);

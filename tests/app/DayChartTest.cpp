@@ -23,13 +23,10 @@ using swelox::test::Lines;
 using swelox::ui::DayChart;
 using swelox::ui::PhotoResult;
 
-class DayChartTest : public QObject {
+class DayChartTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-  QTemporaryDir config_;
-  std::vector<swelox::test::RecordingErrorBox::Shown> shown_;
-  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
 
   static std::vector<PhotoResult> Results(const QStringList& times) {
     QStringList rows;
@@ -48,14 +45,8 @@ class DayChartTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    // The window's remembered settings go to a folder of the test's own.
-    QVERIFY(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-    programBox_ =
-        swelox::ui::InstallErrorBox(std::make_unique<swelox::test::RecordingErrorBox>(shown_));
-  }
-  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
+  void init() { QVERIFY(OpenWindow()); }
+  void cleanup() { window_.reset(); }
 
   // Rows find their files by name in the run's order, also when a name comes twice or a file
   // was skipped; lines that are no rows of the header are passed over; columns go by name.
@@ -153,12 +144,8 @@ class DayChartTest : public QObject {
       QVERIFY(exiftool.waitForFinished(30000) && exiftool.exitCode() == 0);
       paths << path;
     }
-    TF window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    swelox::test::ScriptedFileDialog::Log log;
-    window.OpenDialog1->SetDialog(std::make_unique<swelox::test::ScriptedFileDialog>(
-        log, std::deque<std::optional<QStringList>>{paths}));
+    TF& window = *window_;
+    Script({paths});
     QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
     QTRY_VERIFY(!window.Running());
     QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
@@ -176,14 +163,10 @@ class DayChartTest : public QObject {
   // row's meanDiff (or RMS); a series per size; a click opens the picture view on the row's photo
   // at the row's size, whose figures are then the row's.
   void pointsAreTheRowsAndAClickOpensTheirPhoto() {
-    TF window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    TF& window = *window_;
     const QStringList photos = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
                                 Example("summer-night-lake.jpg")};
-    swelox::test::ScriptedFileDialog::Log log;
-    window.OpenDialog1->SetDialog(std::make_unique<swelox::test::ScriptedFileDialog>(
-        log, std::deque<std::optional<QStringList>>{photos}));
+    Script({photos});
     QVERIFY(!window.ChartBtn->isEnabled());
     window.LoopsEdit->setText(QStringLiteral("1"));
     QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);

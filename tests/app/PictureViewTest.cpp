@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -31,51 +30,10 @@ using swelox::test::RecordingErrorBox;
 using swelox::test::ScriptedFileDialog;
 using swelox::ui::PictureView;
 
-namespace {
-
-// A grey JPEG cut after its scan header (no scan data), claiming `width` x `height` pixels: a few
-// hundred bytes that would decode to gigabytes.
-QByteArray GreyClaim(quint16 width, quint16 height) {
-  QImage grey(16, 16, QImage::Format_Grayscale8);
-  grey.fill(128);
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  if (!grey.save(&buffer, "JPEG")) return {};
-  QByteArray jpeg = buffer.data();
-  auto put = [&](qsizetype at, quint16 value) {
-    jpeg[at] = char(value >> 8);
-    jpeg[at + 1] = char(value & 0xFF);
-  };
-  for (qsizetype at = 2; at + 4 < jpeg.size();) {
-    const auto marker = quint8(jpeg[at + 1]);
-    const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
-    if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
-      put(at + 5, height);
-      put(at + 7, width);
-    }
-    if (marker == 0xDA) return jpeg.left(at + 2 + length);
-    at += 2 + length;
-  }
-  return {};
-}
-
-}  // namespace
-
-class PictureViewTest : public QObject {
+class PictureViewTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TF> window_;
-  std::vector<RecordingErrorBox::Shown> shown_;
-  ScriptedFileDialog::Log chooser_;
-  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
-  QTemporaryDir config_;
-
-  void Script(std::deque<std::optional<QStringList>> answers) {
-    window_->OpenDialog1->SetDialog(
-        std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers)));
-  }
-
   static std::string Row(const QString& path, const char* w, const char* h,
                          std::optional<swelox::PixelRegion> region,
                          swelox::Direction d = swelox::Direction::Below) {
@@ -125,20 +83,7 @@ class PictureViewTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    // The window's remembered settings go to a folder of the test's own.
-    QVERIFY(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-    programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
-  }
-  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
-  void init() {
-    shown_.clear();
-    chooser_ = {};
-    window_ = std::make_unique<TF>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
+  void init() { QVERIFY(OpenWindow()); }
   void cleanup() { window_.reset(); }
 
   void regionFieldSitsBesideTheFrameAndOverlapsNothing() {
@@ -534,15 +479,8 @@ class PictureViewTest : public QObject {
   // limited to a little more than the program already has, any allocation of the picture's size
   // would fail with another message.
   void aPhotoTooLargeIsRefusedBeforeAnyDecode() {
-    QTemporaryDir dir;
-    const QString bomb = dir.filePath(QStringLiteral("claim.jpg"));
-    {
-      const QByteArray bytes = GreyClaim(65500, 65500);
-      QVERIFY(!bytes.isEmpty() && bytes.size() < 1024);
-      QFile file(bomb);
-      QVERIFY(file.open(QIODevice::WriteOnly));
-      file.write(bytes);
-    }
+    const QString bomb = swelox::test::SlowPhoto(temp_.path());
+    QVERIFY(QFileInfo(bomb).size() < 1024);
     PictureView* view = OpenView(Example("by-the-water.jpg"));
     QVERIFY(view != nullptr);
 

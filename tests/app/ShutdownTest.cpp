@@ -34,13 +34,10 @@ class PaintCounter : public QObject {
 
 }  // namespace
 
-class ShutdownTest : public QObject {
+class ShutdownTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-  std::vector<RecordingErrorBox::Shown> shown_;
-  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
-
   // Runs the event loop as the program does; 1 if it had to be stopped from outside.
   static int RunEventLoop() {
     QTimer watchdog;
@@ -51,11 +48,6 @@ class ShutdownTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
-  }
-  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
-
   void closingWhenIdleEndsTheProgram() {
     TF window;
     window.show();

@@ -96,22 +96,10 @@ void WhenModal(std::function<void(T*)> act) {
 
 }  // namespace
 
-class WindowTest : public QObject {
+class WindowTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TF> window_;
-  std::vector<RecordingErrorBox::Shown> shown_;
-  ScriptedFileDialog::Log chooser_;
-  std::unique_ptr<swelox::ui::ErrorBox> programBox_;
-  QTemporaryDir temp_;
-
-  void Script(std::deque<std::optional<QStringList>> answers,
-              std::function<void()> whileOpen = nullptr) {
-    window_->OpenDialog1->SetDialog(
-        std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers), std::move(whileOpen)));
-  }
-
   // A click on the start button, and the run it starts, to its end.
   void Click() {
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
@@ -165,19 +153,11 @@ class WindowTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    QVERIFY(temp_.isValid());
-    programBox_ = swelox::ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_));
-  }
-  void cleanupTestCase() { swelox::ui::InstallErrorBox(std::move(programBox_)); }
+  void initTestCase() { QVERIFY(temp_.isValid()); }
 
   void init() {
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "swelox", "swelox").clear();
-    shown_.clear();
-    chooser_ = {};
-    window_ = std::make_unique<TF>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(OpenWindow());
   }
   void cleanup() { window_.reset(); }
 

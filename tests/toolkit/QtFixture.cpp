@@ -2,10 +2,35 @@
 
 #include <QDir>
 #include <QFile>
+#include <QtTest>
 
 #include "toolkit/JpegCraft.h"
 
 namespace swelox::test {
+
+WindowFixture::WindowFixture()
+    : programBox_(ui::InstallErrorBox(std::make_unique<RecordingErrorBox>(shown_))) {
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+}
+
+WindowFixture::~WindowFixture() {
+  window_.reset();
+  ui::InstallErrorBox(std::move(programBox_));
+}
+
+bool WindowFixture::OpenWindow() {
+  shown_.clear();
+  chooser_ = {};
+  window_ = std::make_unique<TF>();
+  window_->show();
+  return QTest::qWaitForWindowExposed(window_.get());
+}
+
+void WindowFixture::Script(std::deque<std::optional<QStringList>> answers,
+                           std::function<void()> whileOpen) {
+  window_->OpenDialog1->SetDialog(
+      std::make_unique<ScriptedFileDialog>(chooser_, std::move(answers), std::move(whileOpen)));
+}
 
 QString Example(const char* name) {
   return QDir(QStringLiteral(SWELOX_EXAMPLES)).absoluteFilePath(QString::fromUtf8(name));

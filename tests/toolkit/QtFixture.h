@@ -1,15 +1,20 @@
-// Scripted stand-ins for the file chooser's dialog and the error box, and the sample photos.
+// The window's tests' fixture: scripted stand-ins for the file chooser's dialog and the error
+// box, a main window made afresh for each test, and the sample photos.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
+#include "app/Main.h"
 
 namespace swelox::test {
 
@@ -60,6 +65,30 @@ class RecordingErrorBox : public ui::ErrorBox {
 
  private:
   std::vector<Shown>& shown_;
+};
+
+// The base of a window test: while it exists, error boxes are recorded in `shown_` and the
+// window's settings live in a folder of its own; `OpenWindow` makes and shows a fresh main window
+// whose chooser answers what `Script` says.
+class WindowFixture : public QObject {
+ public:
+  WindowFixture();
+  ~WindowFixture() override;
+
+ protected:
+  // Forgets the boxes and the chooser's log of the last test and shows a new main window.
+  bool OpenWindow();
+  void Script(std::deque<std::optional<QStringList>> answers,
+              std::function<void()> whileOpen = nullptr);
+
+  std::unique_ptr<TF> window_;
+  std::vector<RecordingErrorBox::Shown> shown_;
+  ScriptedFileDialog::Log chooser_;
+  QTemporaryDir temp_;  // for the test's own files
+
+ private:
+  QTemporaryDir config_;
+  std::unique_ptr<ui::ErrorBox> programBox_;
 };
 
 // The full path of a photo in examples/.
