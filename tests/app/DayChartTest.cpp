@@ -27,7 +27,6 @@ class DayChartTest : public swelox::test::WindowFixture {
   Q_OBJECT
 
  private:
-
   static std::vector<PhotoResult> Results(const QStringList& times) {
     QStringList rows;
     QStringList files;
