@@ -272,7 +272,14 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   if (options.settings.order != FileOrder::AsGiven) {
     BatchOptions ordered = options;
     ordered.settings.order = FileOrder::AsGiven;
-    OrderFiles(ordered.files, options.settings.order);
+    try {
+      OrderFiles(ordered.files, options.settings.order, options.stop);
+    } catch (...) {
+      listener.Line(HeaderLine(options.settings.columns));
+      BatchResult failed;
+      failed.fatal = ErrorFromException(std::current_exception());
+      return failed;
+    }
     return RunBatch(ordered, listener);
   }
   BatchResult result;

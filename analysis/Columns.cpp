@@ -6,33 +6,32 @@
 
 namespace swelox {
 
-const char* ColumnName(Column column) {
-  switch (column) {
-    case Column::Time:
-      return "time";
-    case Column::Path:
-      return "path";
-    case Column::Region:
-      return "region";
-    case Column::Direction:
-      return "direction";
+namespace {
+
+struct ColumnNames {
+  Column column;
+  const char* name;   // on the command line
+  const char* title;  // in the header line
+};
+constexpr ColumnNames kColumnNames[] = {
+    {Column::Time, "time", "Time"},
+    {Column::Path, "path", "Path"},
+    {Column::Region, "region", "Region"},
+    {Column::Direction, "direction", "Direction"},
+};
+
+const ColumnNames& NamesOf(Column column) {
+  for (const ColumnNames& names : kColumnNames) {
+    if (names.column == column) return names;
   }
-  return "";
+  return kColumnNames[0];
 }
 
-const char* ColumnTitle(Column column) {
-  switch (column) {
-    case Column::Time:
-      return "Time";
-    case Column::Path:
-      return "Path";
-    case Column::Region:
-      return "Region";
-    case Column::Direction:
-      return "Direction";
-  }
-  return "";
-}
+}  // namespace
+
+const char* ColumnName(Column column) { return NamesOf(column).name; }
+
+const char* ColumnTitle(Column column) { return NamesOf(column).title; }
 
 std::string HeaderLine(std::span<const Column> columns) {
   std::string line = kHeaderLine;

@@ -54,27 +54,28 @@ bool NaturalLess(std::string_view a, std::string_view b) {
   return a.size() - i < b.size() - j;
 }
 
+constexpr struct {
+  FileOrder order;
+  const char* name;
+} kOrderNames[] = {
+    {FileOrder::AsGiven, "given"}, {FileOrder::Name, "name"}, {FileOrder::Time, "time"}};
+
 FileOrder ParseFileOrder(std::string_view text) {
-  if (text == "given") return FileOrder::AsGiven;
-  if (text == "name") return FileOrder::Name;
-  if (text == "time") return FileOrder::Time;
+  for (const auto& entry : kOrderNames) {
+    if (text == entry.name) return entry.order;
+  }
   throw Error("unknown order '" + std::string(text) + "' (the orders are name and time)",
               ErrorScope::Settings);
 }
 
 const char* FileOrderName(FileOrder order) {
-  switch (order) {
-    case FileOrder::AsGiven:
-      return "given";
-    case FileOrder::Name:
-      return "name";
-    case FileOrder::Time:
-      return "time";
+  for (const auto& entry : kOrderNames) {
+    if (entry.order == order) return entry.name;
   }
   return "given";
 }
 
-void OrderFiles(std::vector<std::string>& files, FileOrder order) {
+void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop) {
   if (order == FileOrder::AsGiven) return;
   if (order == FileOrder::Name) {
     std::stable_sort(files.begin(), files.end(), NaturalLess);
@@ -85,7 +86,10 @@ void OrderFiles(std::vector<std::string>& files, FileOrder order) {
     size_t index;
   };
   std::vector<Entry> entries(files.size());
-  for (size_t k = 0; k < files.size(); ++k) entries[k] = {TimeKey(files[k]), k};
+  for (size_t k = 0; k < files.size(); ++k) {
+    if (stop.stop_requested()) return;
+    entries[k] = {TimeKey(files[k]), k};
+  }
   std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (a.key && b.key) return *a.key < *b.key;
     if (a.key || b.key) return a.key.has_value();

@@ -1,6 +1,7 @@
 // The order in which a run takes its files: as given, by name, or by capture time.
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,7 @@ const char* FileOrderName(FileOrder order);
 // Puts `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
 // play no part), earliest first; files without a time (or that cannot be read) follow in name
 // order. Only each file's header is read, nothing decoded; equal files keep their given order.
-void OrderFiles(std::vector<std::string>& files, FileOrder order);
+// Once `stop` is requested no further header is read and the order is left unfinished.
+void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop = {});
 
 }  // namespace swelox

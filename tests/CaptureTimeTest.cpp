@@ -429,6 +429,12 @@ TEST_F(CaptureTimeColumn, OrderByTimeThenNamesOfTheUntimed) {
   std::vector<std::string> given = files;
   OrderFiles(given, FileOrder::AsGiven);
   EXPECT_EQ(given, files);
+  // A stop leaves the headers unread and the order as it was.
+  std::stop_source stop;
+  stop.request_stop();
+  std::vector<std::string> stopped = {untimed10, late, early};
+  OrderFiles(stopped, FileOrder::Time, stop.get_token());
+  EXPECT_EQ(stopped, (std::vector<std::string>{untimed10, late, early}));
 }
 
 }  // namespace
