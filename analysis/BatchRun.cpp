@@ -17,7 +17,9 @@
 
 #include "analysis/FileOrder.h"
 #include "analysis/ImageAnalysis.h"
+#include "analysis/LaterRows.h"
 #include "core/IntegerText.h"
+#include "imaging/FileReading.h"
 
 namespace swelox {
 namespace {
@@ -97,36 +99,36 @@ class WorkerThread {
   pthread_t thread_{};
 };
 
-// Whether a file's outcomes may owe something to the memory that other files took at the same
-// time: such a file is analysed again, alone.
-bool RanOutOfMemory(const std::vector<RowOutcome>& outcomes) {
+// Whether a file's outcomes may owe something to the memory or the file descriptors that other
+// files took at the same time: such a file is analysed again, alone.
+bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
   return std::any_of(outcomes.begin(), outcomes.end(), [](const RowOutcome& outcome) {
-    return outcome.error && std::string_view(outcome.error->what()) == kOutOfMemory;
+    return outcome.error && (std::string_view(outcome.error->what()) == kOutOfMemory ||
+                             LackedDescriptor(outcome.error->what()));
   });
 }
 
 // Analyses the files of one group on worker threads, as many as could be started. A file's
 // outcomes become available as soon as it is done; anything thrown while analysing it becomes
-// its error. A file that ran out of memory on a worker (or could not even record its error) is
-// analysed again by the consumer once every worker has ended, and the consumer goes on alone, so
-// that no row or error depends on the number of workers or their timing. With no worker at all
-// the consumer analyses every file.
+// its error. A file that ran out of memory or descriptors on a worker (or could not even record its
+// error) is analysed again by the consumer once every worker has ended, and the consumer goes on
+// alone, so that no row or error depends on the number of workers or their timing. With no worker
+// at all the consumer analyses every file.
 //
 // The consumer waits for the files in order, and never past a file whose first outcome ends the
 // run (it stops there). The workers take files in order and start none past such a file (limit_),
-// none once stopped or retired, and, with a single run, none while the outcomes waiting to be
-// shown take kLookaheadBytes or more, except the very file the consumer needs next. So the file
-// the consumer waits for is always done, in progress, left to the consumer itself, or free to
-// start: Wait cannot block for ever. With several runs every file's rows must wait for the first
-// run over all files, so the workers are not held back.
+// none once stopped or retired, and none while the outcomes waiting to be shown take
+// kLookaheadBytes or more, except the very file the consumer needs next. So the file the consumer
+// waits for is always done, in progress, left to the consumer itself, or free to start: Wait
+// cannot block for ever. The consumer releases a file once the group's first run has shown it
+// (the later runs' outcomes wait in LaterRows), so the bound holds for any number of runs.
 class GroupAnalysis {
  public:
   GroupAnalysis(const BatchOptions& options, const RunGroup& group)
       : options_(options),
         group_(group),
         results_(options.files.size()),
-        retry_(options.files.size(), false),
-        boundedLookahead_(group.sizes.size() == 1) {
+        retry_(options.files.size(), false) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
     // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
     const int workers = static_cast<int>(
@@ -226,9 +228,7 @@ class GroupAnalysis {
           return next_ >= results_.size() || static_cast<int64_t>(next_) > limit_ || retired_ ||
                  Stopped();
         };
-        auto mayStart = [&] {
-          return !boundedLookahead_ || next_ <= released_ || held_ < kLookaheadBytes;
-        };
+        auto mayStart = [&] { return next_ <= released_ || held_ < kLookaheadBytes; };
         ready_.wait(lock, options_.stop, [&] { return finished() || mayStart(); });
         if (finished()) return;
         file = next_++;
@@ -241,7 +241,7 @@ class GroupAnalysis {
       }
       {
         std::lock_guard lock(mutex_);
-        if (outcomes && !RanOutOfMemory(*outcomes)) {
+        if (outcomes && !ShortOfResources(*outcomes)) {
           Store(file, std::move(*outcomes));
         } else {
           retry_[file] = true;
@@ -262,7 +262,6 @@ class GroupAnalysis {
   size_t released_ = 0;
   size_t held_ = 0;       // bytes of the outcomes not yet released
   bool retired_ = false;  // the workers end: memory is short
-  const bool boundedLookahead_;
   std::vector<std::unique_ptr<WorkerThread>> threads_;
 };
 
@@ -273,7 +272,9 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
     BatchOptions ordered = options;
     ordered.settings.order = FileOrder::AsGiven;
     try {
-      OrderFiles(ordered.files, options.settings.order, options.stop);
+      std::vector<std::string> names(options.files.begin(), options.files.end());
+      OrderFiles(names, options.settings.order, options.stop);
+      ordered.files = PathList(names);
     } catch (...) {
       listener.Line(HeaderLine(options.settings.columns));
       BatchResult failed;
@@ -311,6 +312,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
       }
 
       GroupAnalysis analysis(options, group);
+      LaterRows later(group.sizes.size());
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
           if (options.stop.stop_requested()) {
@@ -318,12 +320,21 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
             return result;
           }
           listener.Progress(ProgressCaption(file, fileCount, showRun, group.firstRun + k));
-          const std::vector<RowOutcome>* outcomes = analysis.Wait(file);
-          if (outcomes == nullptr) {
-            result.stopped = true;
-            return result;
+          RowOutcome outcome;
+          if (k == 0) {
+            const std::vector<RowOutcome>* outcomes = analysis.Wait(file);
+            if (outcomes == nullptr) {
+              result.stopped = true;
+              return result;
+            }
+            outcome = outcomes->front();
+            if (!EndsRun(outcome, options)) {
+              for (size_t j = 1; j < outcomes->size(); ++j) later.Put(j, (*outcomes)[j]);
+            }
+            analysis.Release(file);
+          } else {
+            outcome = later.Take(k);
           }
-          const RowOutcome& outcome = (*outcomes)[k];
           if (EndsRun(outcome, options)) {
             result.fatal = outcome.error;
             if (outcome.error->scope() == ErrorScope::File) result.fatalFile = options.files[file];
@@ -339,7 +350,6 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
             }
             listener.Line(outcome.row);
           }
-          if (k + 1 == group.sizes.size()) analysis.Release(file);
         }
         listener.SizesGrown(group.grownSizes[k]);
       }

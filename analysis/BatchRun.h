@@ -10,6 +10,7 @@
 
 #include "analysis/RunPlan.h"
 #include "core/Errors.h"
+#include "core/PathList.h"
 
 namespace swelox {
 
@@ -33,7 +34,7 @@ class BatchListener {
 
 struct BatchOptions {
   RunSettings settings;
-  std::vector<std::string> files;
+  PathList files;
   bool keepGoing = false;
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.

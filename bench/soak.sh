@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Soak test of swelox-cli: thousands of small JPEG files mixed with broken ones, analysed with
-# --keep-going --jobs 2, twice: with COUNT files and with 4 x COUNT.
+# --keep-going --jobs 2, with COUNT files and with 4 x COUNT, each with 0, 8 and 31 repeats.
 #
-#   bench/soak.sh [COUNT]      (default 1500, so 1500 and 6000 files; about a minute here)
+#   bench/soak.sh [COUNT]      (default 1500, so 1500 and 6000 files; a few minutes here)
 #
-# Every good file must have its row, in order and equal to the row it gives alone; every bad one
-# its message, in order; the exit status must be 1 (some files failed); and the peak resident
-# memory of the 4 x COUNT run may exceed that of the COUNT run by at most 10 % + 2 MB: memory
-# must not grow with the number of files. The files are made from the sample photos in
-# examples/ (crops, progressive, greyscale, arithmetic coding, restart markers, truncated ones)
-# and broken files of several kinds (not a JPEG, empty, cut inside the header, missing, a folder).
+# Every good file must have its row in every run, in order and equal to the row it gives alone;
+# every bad one its message in every run, in order; the exit status must be 1 (some files failed);
+# and for each number of repeats the peak resident memory of the 4 x COUNT run may exceed that of
+# the COUNT run by at most 10 % + 2 MB: memory must not grow with the number of files, however
+# many runs share each decode (the rows of the later runs wait in a temporary file). A table of
+# peak RSS against file count and repeats ends the output. The files are made from the sample
+# photos in examples/ (crops, progressive, greyscale, arithmetic coding, restart markers,
+# truncated ones) and broken files of several kinds (not a JPEG, empty, cut inside the header,
+# missing, a folder). The runs with repeats grow the rectangle by 10 % a run, so that no size
+# overflows.
 #
 # swelox-cli is $SWELOX_CLI when set, otherwise it is built into build-soak/.
-# Needs cmake and g++ (for the build), jpegtran, djpeg and cjpeg, and /usr/bin/time.
+# Needs cmake and g++ (for the build), jpegtran, djpeg and cjpeg, awk, and /usr/bin/time.
 # Exit status: 0 when every check passed, 1 otherwise, 2 for a usage error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,96 +73,160 @@ variants=("$v"/*.jpg)
 kinds=${#variants[@]}
 slots=$((kinds + 2))
 
-# What each variant gives alone: its row without the name, or its message.
-declare -A expected
-for f in "${variants[@]}"; do
-  name=$(basename "$f")
-  if out=$("$cli" -k "$f" 2>"$work/err"); then
-    expected[$name]=row:$(printf '%s\n' "$out" | sed -n 2p | cut -f1-7)
-  else
-    expected[$name]=error:$(sed "s|^swelox-cli: $f: ||" "$work/err")
-  fi
-  case "$name:${expected[$name]}" in
-    good-*:row:* | bad-*:error:*) ;;
-    *)
-      echo "bench/soak.sh: $name gives '${expected[$name]}' on its own" >&2
+repeat_counts=(0 8 31)
+growth=(--width-increment 10 --height-increment 10)
+
+# What each variant gives alone in every run: its rows without the name (one a line), or its
+# message, in $work/expected/REPEATS/NAME.
+for repeats in "${repeat_counts[@]}"; do
+  mkdir -p "$work/expected/$repeats"
+  for f in "${variants[@]}"; do
+    name=$(basename "$f")
+    out=$work/expected/$repeats/$name
+    if "$cli" -k --repeats "$repeats" "${growth[@]}" "$f" >"$out.rows" 2>"$work/err"; then
+      sed 1d "$out.rows" | cut -f1-7 >"$out"
+      kind=good
+    else
+      sed "s|^swelox-cli: $f: ||" "$work/err" >"$out"
+      kind=bad
+    fi
+    lines=$(wc -l <"$out")
+    case "$name:$kind" in
+      good-*:good | bad-*:bad) ;;
+      *)
+        echo "bench/soak.sh: $name gives '$(head -n 1 "$out")' on its own" >&2
+        exit 1
+        ;;
+    esac
+    if [ "$kind" = good ] && [ "$lines" -ne $((repeats + 1)) ]; then
+      echo "bench/soak.sh: $name gives $lines rows with $repeats repeats" >&2
       exit 1
-      ;;
-  esac
+    fi
+  done
 done
 
-# Lays out n files (names and kinds in turn), the list, the expected output and messages.
-make_run() {
+# Lays out n files (names and kinds in turn) and their list; the manifest says, a line each,
+# which variant (or "missing", "folder") each path is.
+make_files() {
   local n=$1 dir=$work/files/$1
   mkdir -p "$dir"
   : >"$dir.list"
-  printf 'Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic\n' >"$dir.out"
-  : >"$dir.err"
+  : >"$dir.manifest"
   local i slot path name
   for ((i = 0; i < n; i++)); do
     slot=$((i % slots))
     if [ "$slot" -lt "$kinds" ]; then
       name=$(basename "${variants[$slot]}")
       path=$dir/$(printf '%06d' "$i")-$name
-      cp "${variants[$slot]}" "$path"
-      case "${expected[$name]}" in
-        row:*) printf '%s\t%s\n' "${expected[$name]#row:}" "$(basename "$path")" >>"$dir.out" ;;
-        error:*) printf 'swelox-cli: %s: %s\n' "$path" "${expected[$name]#error:}" >>"$dir.err" ;;
-      esac
+      # Hard links: thousands of copies cost no disk and no copying time.
+      ln "${variants[$slot]}" "$path"
     elif [ "$slot" -eq "$kinds" ]; then
+      name=missing
       path=$dir/$(printf '%06d' "$i")-missing.jpg
-      printf 'swelox-cli: %s: Cannot open file "%s". No such file or directory.\n' "$path" \
-        "$path" >>"$dir.err"
     else
+      name=folder
       path=$dir/$(printf '%06d' "$i")-folder.jpg
       mkdir "$path"
-      printf 'swelox-cli: %s: Cannot open file "%s". Is a directory.\n' "$path" "$path" \
-        >>"$dir.err"
     fi
     printf '%s\n' "$path" >>"$dir.list"
+    printf '%s\t%s\n' "$name" "$path" >>"$dir.manifest"
   done
 }
 
+# The expected output and messages of the files of $1 with $2 repeats: run after run, file after
+# file.
+expect() {
+  local dir=$work/files/$1 repeats=$2
+  awk -F '\t' -v runs=$((repeats + 1)) -v expected="$work/expected/$repeats" \
+    -v out="$dir.out" -v err="$dir.err" '
+    { name[NR] = $1; path[NR] = $2 }
+    END {
+      printf "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic\n" > out
+      printf "" > err
+      for (i = 1; i <= NR; i++) {
+        n = name[i]
+        if (n == "missing" || n == "folder" || n in lines) continue
+        file = expected "/" n
+        k = 0
+        while ((getline line < file) > 0) lines[n, k++] = line
+        close(file)
+        lines[n] = k
+      }
+      for (run = 0; run < runs; run++) {
+        for (i = 1; i <= NR; i++) {
+          n = name[i]; p = path[i]
+          base = p; sub(/.*\//, "", base)
+          if (n == "missing") {
+            printf "swelox-cli: %s: Cannot open file \"%s\". No such file or directory.\n", p, p > err
+          } else if (n == "folder") {
+            printf "swelox-cli: %s: Cannot open file \"%s\". Is a directory.\n", p, p > err
+          } else if (n ~ /^good-/) {
+            printf "%s\t%s\n", lines[n, run], base > out
+          } else {
+            printf "swelox-cli: %s: %s\n", p, lines[n, 0] > err
+          }
+        }
+      }
+    }' "$dir.manifest"
+}
+
 failed=0
-declare -A peak
+declare -A peak seconds_taken
 for n in "$count" $((count * 4)); do
-  make_run "$n"
+  make_files "$n"
   dir=$work/files/$n
-  status=0
-  /usr/bin/time -f '%M %e' -o "$dir.time" "$cli" --keep-going --jobs 2 --files-from "$dir.list" \
-    >"$dir.got" 2>"$dir.goterr" || status=$?
-  read -r rss seconds < <(tail -n 1 "$dir.time")
-  peak[$n]=$rss
-  rows=$(($(wc -l <"$dir.out") - 1))
-  messages=$(wc -l <"$dir.err")
-  echo "$n files ($rows good, $messages bad): $seconds s, peak RSS $((rss / 1024)) MB"
-  if [ "$status" -ne 1 ]; then
-    echo "  FAIL: exit status $status, expected 1" >&2
-    failed=1
-  fi
-  if ! cmp -s "$dir.out" "$dir.got"; then
-    echo "  FAIL: the rows differ from those of the files alone:" >&2
-    diff "$dir.out" "$dir.got" | head -n 10 >&2 || true
-    failed=1
-  fi
-  if ! cmp -s "$dir.err" "$dir.goterr"; then
-    echo "  FAIL: the messages differ:" >&2
-    diff "$dir.err" "$dir.goterr" | head -n 10 >&2 || true
-    failed=1
-  fi
-  rm -rf "$dir"
+  rows=0
+  for repeats in "${repeat_counts[@]}"; do
+    expect "$n" "$repeats"
+    status=0
+    /usr/bin/time -f '%M %e' -o "$dir.time" "$cli" --keep-going --jobs 2 --repeats "$repeats" \
+      "${growth[@]}" --files-from "$dir.list" >"$dir.got" 2>"$dir.goterr" || status=$?
+    read -r rss seconds < <(tail -n 1 "$dir.time")
+    peak[$n,$repeats]=$rss
+    seconds_taken[$n,$repeats]=$seconds
+    rows=$(($(wc -l <"$dir.out") - 1))
+    messages=$(wc -l <"$dir.err")
+    echo "$n files, $repeats repeats ($rows rows, $messages messages): $seconds s," \
+      "peak RSS $((rss / 1024)) MB"
+    if [ "$status" -ne 1 ]; then
+      echo "  FAIL: exit status $status, expected 1" >&2
+      failed=1
+    fi
+    if ! cmp -s "$dir.out" "$dir.got"; then
+      echo "  FAIL: the rows differ from those of the files alone:" >&2
+      diff "$dir.out" "$dir.got" | head -n 10 >&2 || true
+      failed=1
+    fi
+    if ! cmp -s "$dir.err" "$dir.goterr"; then
+      echo "  FAIL: the messages differ:" >&2
+      diff "$dir.err" "$dir.goterr" | head -n 10 >&2 || true
+      failed=1
+    fi
+  done
+  rm -rf "$dir" "$dir".*
 done
 
-small=${peak[$count]} large=${peak[$((count * 4))]}
-limit=$((small + small / 10 + 2048))
-if [ "$large" -gt "$limit" ]; then
-  echo "FAIL: peak RSS grows with the file count: $small kB for $count files," \
-    "$large kB for $((count * 4)) (limit $limit kB)" >&2
-  failed=1
-else
-  echo "Peak RSS: $small kB for $count files, $large kB for $((count * 4)) (limit $limit kB)"
-fi
-echo "Growth: $(((large - small) * 1024 / (count * 3))) bytes of peak RSS per extra file" \
-  "(its path alone takes about 100)"
+echo
+printf '%8s  %s\n' "files" "peak RSS in kB (seconds) with repeats: ${repeat_counts[*]}"
+for n in "$count" $((count * 4)); do
+  line=$(printf '%8s ' "$n")
+  for repeats in "${repeat_counts[@]}"; do
+    line+=$(printf ' %8s (%5s)' "${peak[$n,$repeats]}" "${seconds_taken[$n,$repeats]}")
+  done
+  echo "$line"
+done
+for repeats in "${repeat_counts[@]}"; do
+  small=${peak[$count,$repeats]} large=${peak[$((count * 4)),$repeats]}
+  limit=$((small + small / 10 + 2048))
+  growth_per_file=$(((large - small) * 1024 / (count * 3)))
+  if [ "$large" -gt "$limit" ]; then
+    echo "FAIL: with $repeats repeats peak RSS grows with the file count: $small kB for $count" \
+      "files, $large kB for $((count * 4)) (limit $limit kB)" >&2
+    failed=1
+  else
+    echo "$repeats repeats: $growth_per_file bytes of peak RSS per extra file (limit $limit kB;" \
+      "a path alone takes about 100)"
+  fi
+done
 [ "$failed" -eq 0 ] && echo "Soak test passed"
 exit "$failed"

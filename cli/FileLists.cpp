@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "cli/UsageError.h"
 
@@ -36,6 +37,7 @@ class InputFile {
   }
 
   [[noreturn]] static void Fail(const std::string& source, int error) {
+    // Also when the names read so far fill the memory: ENOMEM reads "Cannot allocate memory".
     throw UsageError{"cannot read the file list '" + source + "': " + std::strerror(error)};
   }
 
@@ -46,8 +48,7 @@ class InputFile {
 
 class NameCollector {
  public:
-  NameCollector(const FileList& list, std::vector<std::string>& files)
-      : list_(list), files_(files) {}
+  NameCollector(const FileList& list, PathList& files) : list_(list), files_(files) {}
 
   void Add(char byte) {
     if (byte == Separator()) return EndName();
@@ -91,21 +92,25 @@ class NameCollector {
   }
 
   const FileList& list_;
-  std::vector<std::string>& files_;
+  PathList& files_;
   std::string name_;
   size_t number_ = 1;
 };
 
 }  // namespace
 
-void ReadFileList(const FileList& list, std::vector<std::string>& files) {
+void ReadFileList(const FileList& list, PathList& files) {
   InputFile input(list.source);
   NameCollector names(list, files);
   char buffer[65536];
-  while (const size_t n = input.Read(list.source, buffer, sizeof buffer)) {
-    for (size_t i = 0; i < n; ++i) names.Add(buffer[i]);
+  try {
+    while (const size_t n = input.Read(list.source, buffer, sizeof buffer)) {
+      for (size_t i = 0; i < n; ++i) names.Add(buffer[i]);
+    }
+    names.Finish();
+  } catch (const std::bad_alloc&) {
+    InputFile::Fail(list.source, ENOMEM);
   }
-  names.Finish();
 }
 
 }  // namespace swelox::cli

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "core/PathList.h"
 
 namespace swelox::cli {
 
@@ -20,7 +21,8 @@ constexpr size_t kMaxPathBytes = 4095;
 
 // Appends the names in `list` to `files`. A list that cannot be read, a name longer than any path,
 // a NUL byte in a line-separated list and an empty name in a NUL-separated one raise UsageError
-// as soon as they are met, so an endless source (/dev/zero) ends at once in little memory.
-void ReadFileList(const FileList& list, std::vector<std::string>& files);
+// as soon as they are met, so an endless source (/dev/zero) ends at once in little memory; so does
+// a list whose names no longer fit in memory (an endless `yes photo.jpg`).
+void ReadFileList(const FileList& list, PathList& files);
 
 }  // namespace swelox::cli

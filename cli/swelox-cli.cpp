@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <stop_token>
 #include <string>
 
@@ -42,9 +43,7 @@ int Print(const std::string& text) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CommandLine line;
   try {
     line = ParseCommandLine(argc, argv);
@@ -76,4 +75,29 @@ int main(int argc, char** argv) {
     return 1;
   }
   return result.anyFileFailed ? 1 : 0;
+}
+
+// Whatever reached main, as one message; noexcept, since even the message may not fit in memory.
+int ReportUnexpected(std::exception_ptr failure) noexcept {
+  try {
+    const std::string message = swelox::ErrorFromException(failure).what();
+    std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(message)).c_str());
+  } catch (...) {
+    std::fputs("swelox-cli: Out of memory.\n", stderr);
+  }
+  return 1;
+}
+
+}  // namespace
+
+// No exception ends the tool with an abort: a file list's is a usage error (status 2), any other
+// one message and status 1.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const UsageError& error) {
+    return ReportUsageError(error);
+  } catch (...) {
+    return ReportUnexpected(std::current_exception());
+  }
 }

@@ -12,7 +12,9 @@ namespace swelox {
 enum class Backslash { Doubled, AsItIs };
 
 // Tab, carriage return and line feed become \t, \r and \n; every other byte below 0x20, and 0x7F,
-// becomes \xHH with two upper-case hex digits. Other bytes stay as they are.
+// becomes \xHH with two upper-case hex digits, and so do both bytes of a C1 control in UTF-8
+// (C2 80 to C2 9F, U+0080 to U+009F, which a terminal obeys like the C0 ones). Other bytes stay
+// as they are.
 std::string EscapeControlBytes(std::string_view text, Backslash backslash);
 
 }  // namespace swelox

@@ -17,6 +17,8 @@
 namespace swelox {
 namespace {
 
+const std::string kCannotOpen = "Cannot open file \"";
+
 // The path as the message shows it: absolute, with "." and ".." steps and doubled separators
 // taken out (by the text alone; symbolic links are not followed).
 std::string AbsolutePath(const std::string& path) {
@@ -26,7 +28,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 [[noreturn]] void CannotOpen(const std::string& path, const std::string& reason) {
-  throw Error("Cannot open file \"" + AbsolutePath(path) + "\". " + reason);
+  throw Error(kCannotOpen + AbsolutePath(path) + "\". " + reason);
 }
 
 }  // namespace
@@ -64,6 +66,14 @@ ssize_t PictureFile::ReadNext(uint8_t* buffer, size_t capacity) noexcept {
   }
   offset_ += done;
   return static_cast<ssize_t>(done);
+}
+
+bool LackedDescriptor(const std::string& message) {
+  if (!message.starts_with(kCannotOpen)) return false;
+  for (const int error : {EMFILE, ENFILE}) {
+    if (message.ends_with(std::string("\". ") + std::strerror(error))) return true;
+  }
+  return false;
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {

@@ -35,6 +35,11 @@ class PictureFile {
   uint64_t offset_ = 0;
 };
 
+// Whether an error is PictureFile's refusal for want of a file descriptor (EMFILE, ENFILE):
+// the process's or the system's lack, not the file's, which other files open at the same time may
+// have caused.
+bool LackedDescriptor(const std::string& message);
+
 // The whole file; raises PictureFile's errors and kStreamReadError.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 

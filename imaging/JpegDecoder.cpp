@@ -57,6 +57,7 @@ enum class Outcome {
   ReadError,
   Unsupported,
   TooManyScans,
+  TooMuchScanWork,
   StopRequested,
   Stopped,
   RegionOutside
@@ -86,6 +87,9 @@ struct Decompression {
   bool padded;  // colour output as RGBX
   jpeg_progress_mgr progress;
   bool tooManyScans;
+  bool tooMuchScanWork;
+  int countedScans;             // the scans whose blocks scanBlocks holds
+  uint64_t scanBlocks;          // the blocks that the scans so far pass over
   const std::stop_token* stop;  // null: never asked to stop
   bool stopRequested;
   // Takes the picture's share of the memory budget; false to stop decoding.
@@ -107,6 +111,29 @@ void LimitScans(j_common_ptr common) {
   std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
+// The same for the work of the scans: as each scan begins (libjpeg calls the monitor before it
+// reads any of its data), the blocks it covers are added up; decoding ends before a scan that
+// would take them past ScanBlockLimit. A scan with almost no data costs little per block, but
+// many of them over a large picture cost many times its decode.
+void LimitScanWork(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  auto* d = static_cast<Decompression*>(cinfo->client_data);
+  if (cinfo->input_scan_number == d->countedScans) return;
+  d->countedScans = cinfo->input_scan_number;
+  uint64_t pictureBlocks = 0;
+  for (int k = 0; k < cinfo->num_components; ++k) {
+    pictureBlocks +=
+        uint64_t{cinfo->comp_info[k].width_in_blocks} * cinfo->comp_info[k].height_in_blocks;
+  }
+  for (int k = 0; k < cinfo->comps_in_scan; ++k) {
+    d->scanBlocks += uint64_t{cinfo->cur_comp_info[k]->width_in_blocks} *
+                     cinfo->cur_comp_info[k]->height_in_blocks;
+  }
+  if (d->scanBlocks <= ScanBlockLimit(pictureBlocks)) return;
+  d->tooMuchScanWork = true;
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
 // Ends decoding as soon as the caller asks for it. libjpeg calls the monitor for every row group
 // it reads and for every band of rows a scan takes in, so a stop takes effect well within a
 // tenth of a second even in a picture of gigapixels.
@@ -120,6 +147,7 @@ void StopIfRequested(j_common_ptr common) {
 void MonitorProgress(j_common_ptr common) {
   StopIfRequested(common);
   LimitScans(common);
+  LimitScanWork(common);
 }
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -291,7 +319,8 @@ Outcome RunDecompression(Decompression* d) {
   if (setjmp(d->errors.jump)) {
     if (d->stopRequested) return Outcome::StopRequested;
     if (d->source.readFailed) return Outcome::ReadError;
-    return d->tooManyScans ? Outcome::TooManyScans : Outcome::LibjpegError;
+    if (d->tooManyScans) return Outcome::TooManyScans;
+    return d->tooMuchScanWork ? Outcome::TooMuchScanWork : Outcome::LibjpegError;
   }
 
   jpeg_create_decompress(cinfo);
@@ -524,6 +553,9 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
     case Outcome::TooManyScans:
       throw Error("JPEG files with more than " + std::to_string(kMaxJpegScans) +
                   " scans are not supported");
+    case Outcome::TooMuchScanWork:
+      throw Error("JPEG files whose scans pass over the picture more than " +
+                  std::to_string(kMaxScanPasses) + " times are not supported");
     case Outcome::RegionOutside:
       throw Error(region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:

@@ -70,4 +70,18 @@ std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
 // pass over the whole picture, so without a limit a small crafted file could decode for hours.
 inline constexpr int kMaxJpegScans = 256;
 
+// The work of a file's scans is bounded too: the blocks that its scans cover together may come to
+// kMaxScanPasses times the picture's blocks (cjpeg's progressive scripts take 5 to 6, the other
+// encoders' about as many), or kFreeScanBlocks when that is more, so that a small picture may
+// have as many scans as it likes. A file whose scans would pass over its picture more often is
+// refused with "JPEG files whose scans pass over the picture more than %d times are not
+// supported", before those scans are decoded: 256 scans with no data over a large picture would
+// otherwise cost many times its decode.
+inline constexpr int kMaxScanPasses = 16;
+inline constexpr uint64_t kFreeScanBlocks = uint64_t{1} << 20;
+constexpr uint64_t ScanBlockLimit(uint64_t pictureBlocks) {
+  return pictureBlocks * kMaxScanPasses > kFreeScanBlocks ? pictureBlocks * kMaxScanPasses
+                                                          : kFreeScanBlocks;
+}
+
 }  // namespace swelox

@@ -211,6 +211,35 @@ TEST(EscapeControlBytes, EscapesExactlyTheControlBytes) {
   EXPECT_EQ(EscapeControlBytes("C:\\x", Backslash::Doubled), "C:\\\\x");
 }
 
+// The C1 controls (U+0080 to U+009F) written in UTF-8 are two bytes, C2 80 to C2 9F; a terminal
+// acts on them as on their C0 counterparts (C2 9B opens a control sequence), so both bytes are
+// escaped. Other characters, and the same bytes as parts of other characters, stay as they are.
+TEST(EscapeControlBytes, EscapesTheC1ControlsOfUtf8) {
+  const struct {
+    std::string text;
+    std::string escaped;
+  } cases[] = {
+      {"a\xC2\x9B"
+       "31mb",
+       "a\\xC2\\x9B31mb"},                           // CSI
+      {"\xC2\x80\xC2\x9F", "\\xC2\\x80\\xC2\\x9F"},  // the first and the last
+      {"\xC2\x9D"
+       "0;title\xC2\x9C",
+       "\\xC2\\x9D"
+       "0;title\\xC2\\x9C"},                                      // OSC ... ST
+      {"\xC2\xA0\xC2\xA9\xC2\x7F", "\xC2\xA0\xC2\xA9\xC2\\x7F"},  // NBSP, (c), C2 then DEL
+      {"\xE2\x80\x99\xC3\xA9", "\xE2\x80\x99\xC3\xA9"},           // continuation bytes 80 and A9
+      {"\x9B\xC2", "\x9B\xC2"},                                   // no C2 before 9B; C2 at the end
+      {"\xC2\xC2\x85", "\xC2\\xC2\\x85"},                         // NEL after a lone C2
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EscapeControlBytes(c.text, Backslash::AsItIs), c.escaped) << c.escaped;
+  }
+  EXPECT_EQ(PictureName("d/\xC2\x9B"
+                        "2J\\.jpg"),
+            "\\xC2\\x9B2J\\\\.jpg");
+}
+
 TEST(ErrorFromException, KeepsErrorsAndNamesEverythingElse) {
   auto from = [](auto thrown) {
     try {

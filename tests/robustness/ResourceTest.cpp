@@ -260,16 +260,22 @@ TEST(Threads, ThoseThatCannotStartAreDoneWithout) {
 
 TEST(ControlBytes, InNamesAreEscapedInRowsAndMessages) {
   TempDir dir;
-  const std::string shown = dir.File("esc\x1b[31mred\x7f.jpg");
+  const std::string shown = dir.File(
+      "esc\x1b[31mred\x7f\xC2\x9B"
+      "2J.jpg");
   std::filesystem::copy_file(Sample("infinite-sea.jpg"), shown);
-  const std::string missing = dir.File("gone\x1b]0;title\x07\x01.jpg");
+  const std::string missing = dir.File(
+      "gone\x1b]0;title\x07\x01\xC2\x9D"
+      "0;t\xC2\x9C.jpg");
   const CliResult plain = RunCli({Sample("infinite-sea.jpg")});
   const CliResult r = RunCli({"-k", shown, missing});
   ExpectFinished(r);
   EXPECT_EQ(r.exitCode, 1);
   const std::string row = test::Lines(plain.out).at(1);
-  EXPECT_EQ(r.out, kHeader + row.substr(0, row.rfind('\t') + 1) + "esc\\x1B[31mred\\x7F.jpg\n");
-  const std::string escapedPath = dir.File("gone\\x1B]0;title\\x07\\x01.jpg");
+  EXPECT_EQ(r.out, kHeader + row.substr(0, row.rfind('\t') + 1) +
+                       "esc\\x1B[31mred\\x7F\\xC2\\x9B2J.jpg\n");
+  const std::string escapedPath =
+      dir.File("gone\\x1B]0;title\\x07\\x01\\xC2\\x9D0;t\\xC2\\x9C.jpg");
   EXPECT_EQ(r.err, "swelox-cli: " + escapedPath + ": Cannot open file \"" + escapedPath +
                        "\". No such file or directory.\n");
 }

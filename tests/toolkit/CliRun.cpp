@@ -24,10 +24,13 @@ namespace {
 // The child: only calls that are safe between fork and exec in a process with threads.
 [[noreturn]] void StartChild(const char* in, const char* out, const char* err, char** argv,
                              const std::vector<ResourceLimit>& limits) {
-  const int files[3] = {::open(in, O_RDONLY), ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0600),
-                        ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+  // Only the copies reach the tool: a test of descriptor limits counts on it.
+  const int files[3] = {::open(in, O_RDONLY | O_CLOEXEC),
+                        ::open(out, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
+                        ::open(err, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
   for (int k = 0; k < 3; ++k) {
-    if (files[k] < 0 || ::dup2(files[k], k) < 0) ::_exit(127);
+    if (files[k] < 0) ::_exit(127);
+    if (files[k] == k ? ::fcntl(k, F_SETFD, 0) < 0 : ::dup2(files[k], k) < 0) ::_exit(127);
   }
   for (const ResourceLimit& limit : limits) {
     const struct rlimit value = {limit.value, limit.value};
