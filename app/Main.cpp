@@ -608,9 +608,14 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
   ShareRunResults();
-  // A stopped run shows nothing more: not even an error that ended it just before the stop.
+  // A stopped run shows no error, not even one that ended it just before the stop; the photos
+  // it skipped until then are still listed, unless the window is closing.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
+    if (isVisible()) {
+      ShowWarnings(end.warnings);
+      if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
+    }
     return;
   }
   // After an error the caption keeps the progress text of the photo at which it arose.

@@ -5,7 +5,8 @@
 #   bench/soak.sh [COUNT]      (default 1500, so 1500 and 6000 files; a few minutes here)
 #
 # Every good file must have its row in every run, in order and equal to the row it gives alone;
-# every bad one its message in every run, in order; the exit status must be 1 (some files failed);
+# every bad one its message in every run, in order (and a truncated one its warning, once); the
+# exit status must be 1 (some files failed);
 # and for each number of repeats the peak resident memory of the 4 x COUNT run may exceed that of
 # the COUNT run by at most 10 % + 2 MB: memory must not grow with the number of files, however
 # many runs share each decode (the rows of the later runs wait in a temporary file). A table of
@@ -77,7 +78,8 @@ repeat_counts=(0 8 31)
 growth=(--width-increment 10 --height-increment 10)
 
 # What each variant gives alone in every run: its rows without the name (one a line), or its
-# message, in $work/expected/REPEATS/NAME.
+# message, in $work/expected/REPEATS/NAME; and the warning a good one gives once (a truncated
+# file's), in NAME.warning.
 for repeats in "${repeat_counts[@]}"; do
   mkdir -p "$work/expected/$repeats"
   for f in "${variants[@]}"; do
@@ -85,6 +87,7 @@ for repeats in "${repeat_counts[@]}"; do
     out=$work/expected/$repeats/$name
     if "$cli" -k --repeats "$repeats" "${growth[@]}" "$f" >"$out.rows" 2>"$work/err"; then
       sed 1d "$out.rows" | cut -f1-7 >"$out"
+      sed "s|^swelox-cli: $f: ||" "$work/err" >"$out.warning"
       kind=good
     else
       sed "s|^swelox-cli: $f: ||" "$work/err" >"$out"
@@ -151,6 +154,9 @@ expect() {
         while ((getline line < file) > 0) lines[n, k++] = line
         close(file)
         lines[n] = k
+        warning[n] = ""
+        if ((getline line < (file ".warning")) > 0) warning[n] = line
+        close(file ".warning")
       }
       for (run = 0; run < runs; run++) {
         for (i = 1; i <= NR; i++) {
@@ -161,6 +167,7 @@ expect() {
           } else if (n == "folder") {
             printf "swelox-cli: %s: Cannot open file \"%s\". Is a directory.\n", p, p > err
           } else if (n ~ /^good-/) {
+            if (run == 0 && warning[n] != "") printf "swelox-cli: %s: %s\n", p, warning[n] > err
             printf "%s\t%s\n", lines[n, run], base > out
           } else {
             printf "swelox-cli: %s: %s\n", p, lines[n, 0] > err

@@ -71,9 +71,9 @@ std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
 inline constexpr int kMaxJpegScans = 256;
 
 // The work of a file's scans is bounded too: the blocks that its scans cover together may come to
-// kMaxScanPasses times the picture's blocks (cjpeg's progressive scripts take 5 to 6, the other
-// encoders' about as many), or kFreeScanBlocks when that is more, so that a small picture may
-// have as many scans as it likes. A file whose scans would pass over its picture more often is
+// kMaxScanPasses times the picture's blocks (cjpeg's progressive scripts take 5 to 6, and 16
+// leaves room for encoders with longer ones), or kFreeScanBlocks when that is more, so that a
+// small picture may have up to kMaxJpegScans scans. A file whose scans would pass over its picture more often is
 // refused with "JPEG files whose scans pass over the picture more than %d times are not
 // supported", before those scans are decoded: 256 scans with no data over a large picture would
 // otherwise cost many times its decode.
