@@ -37,12 +37,14 @@
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
 #include "app/Controls.h"
+#include "app/DayChart.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
 #include "app/PictureView.h"
 #include "app/Placement.h"
 #include "app/ResultsFile.h"
 #include "app/RunController.h"
+#include "app/RunTable.h"
 #include "app/SettingsModel.h"
 #include "core/IntegerText.h"
 
@@ -168,11 +170,6 @@ const QString kStopCaption = QStringLiteral("Stop");
 
 // Where the window keeps what it remembers between starts: ~/.config/swelox/swelox.conf (or
 // under $XDG_CONFIG_HOME).
-std::unique_ptr<QSettings> StoredSettings() {
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                     QStringLiteral("swelox"), QStringLiteral("swelox"));
-}
-
 struct StoredField {
   Field field;
   const char* key;
@@ -211,6 +208,8 @@ TF::TF(QWidget* parent)
 
   using swelox::ui::RunController;
   connect(Run, &RunController::rowsReady, this, &TF::AppendLines);
+  connect(Run, &RunController::rowsReady, this,
+          [this](const QStringList& lines) { lastRunLines_ += lines; });
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
     SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
@@ -359,7 +358,13 @@ void TF::CreateRegionControls() {
   QWidget::setTabOrder(Region, ShowBtn);
   QWidget::setTabOrder(ShowBtn, SaveBtn);
   CreateColumnsControls();
+  // Under the results, once a run has rows.
+  ChartBtn = new QPushButton(QStringLiteral("Chart of the run..."), this);
+  Place(ChartBtn, 8, 484, 140, 23);
+  ChartBtn->setEnabled(false);
+  QWidget::setTabOrder(SaveBtn, ChartBtn);
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
+  connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
   connect(SaveBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { SaveResults(); }));
 }
 
@@ -474,20 +479,45 @@ void TF::ShowBtnClick() {
     if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
     path = OpenDialog1->ChosenFiles().front();
   }
-  if (!view_) {
-    view_ = new swelox::ui::PictureView(*Model, this);
-    const QByteArray geometry =
-        StoredSettings()->value(QStringLiteral("view/geometry")).toByteArray();
-    if (!geometry.isEmpty()) view_->restoreGeometry(geometry);
-  }
-  try {
-    view_->Open(path);
-  } catch (const swelox::Error& e) {
-    swelox::ui::ShowErrorText(swelox::ui::PhotoErrorText(e, path));
-    return;
-  }
+  EnsureView()->Open(path);  // what goes wrong shows in the view's status line
   view_->show();
   view_->raise();
+}
+
+swelox::ui::PictureView* TF::EnsureView() {
+  if (!view_) {
+    view_ = new swelox::ui::PictureView(*Model, this);
+    view_->SetRunPhotos(lastRunFiles_);
+  }
+  return view_;
+}
+
+void TF::ChartBtnClick() {
+  if (!chart_) {
+    chart_ = new swelox::ui::DayChartWindow(this);
+    connect(chart_->chart(), &swelox::ui::DayChart::pointOpened, this,
+            [this](const QString& path, int width, int height) {
+              swelox::ui::PictureView* view = EnsureView();
+              view->OpenAt(path, width, height);
+              view->show();
+              view->raise();
+            });
+    ShareRunResults();
+  }
+  chart_->show();
+  chart_->raise();
+}
+
+// The photos and rows of the last run, for stepping through them and for the chart.
+void TF::ShareRunResults() {
+  if (view_) view_->SetRunPhotos(lastRunFiles_);
+  ChartBtn->setEnabled(lastRunLines_.size() > 1);
+  if (chart_ && !lastRunLines_.isEmpty()) {
+    std::vector<swelox::ui::PhotoResult> results =
+        swelox::ui::ReadRunRows(lastRunLines_.front(), lastRunLines_.mid(1), lastRunFiles_);
+    swelox::ui::AddCaptureTimes(results);
+    chart_->chart()->SetResults(std::move(results));
+  }
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -541,6 +571,8 @@ void TF::ProcessBtnClick() {
   for (const QString& file : OpenDialog1->ChosenFiles()) {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }
+  lastRunFiles_ = OpenDialog1->ChosenFiles();
+  lastRunLines_.clear();
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
   ShowWarnings({});
@@ -552,7 +584,8 @@ void TF::ProcessBtnClick() {
 void TF::ShowRunning(bool running) {
   for (QWidget* control : std::initializer_list<QWidget*>{
            WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
-           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox}) {
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox,
+           ChartBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.
@@ -574,9 +607,15 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
-  // A stopped run shows nothing more: not even an error that ended it just before the stop.
+  ShareRunResults();
+  // A stopped run shows no error, not even one that ended it just before the stop; the photos
+  // it skipped until then are still listed, unless the window is closing.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
+    if (isVisible()) {
+      ShowWarnings(end.warnings);
+      if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
+    }
     return;
   }
   // After an error the caption keeps the progress text of the photo at which it arose.
@@ -632,7 +671,7 @@ void TF::SaveResultsTo(const QString& path) {
 }
 
 void TF::RestoreSettings() {
-  const std::unique_ptr<QSettings> stored = StoredSettings();
+  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
   for (const StoredField& f : kStoredFields) {
     const QString key = QString::fromLatin1(f.key);
     if (stored->contains(key)) Model->setText(f.field, stored->value(key).toString());
@@ -657,7 +696,7 @@ void TF::RestoreSettings() {
 }
 
 void TF::StoreSettings() const {
-  const std::unique_ptr<QSettings> stored = StoredSettings();
+  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
   for (const StoredField& f : kStoredFields) {
     stored->setValue(QString::fromLatin1(f.key), Model->text(f.field));
   }
@@ -675,7 +714,6 @@ void TF::StoreSettings() const {
                      info.isDir() ? info.absoluteFilePath() : info.absolutePath());
   }
   stored->setValue(QStringLiteral("window/geometry"), saveGeometry());
-  if (view_) stored->setValue(QStringLiteral("view/geometry"), view_->saveGeometry());
   stored->sync();
 }
 

@@ -21,6 +21,7 @@ class QPushButton;
 
 namespace swelox::ui {
 class ClickLabel;
+class DayChartWindow;
 class FileChooser;
 class FrameShape;
 class PictureView;
@@ -60,6 +61,8 @@ class TF : public QWidget {
   QLabel* RegionLbl;
   QLineEdit* Region;
   QPushButton* ShowBtn;
+  // The chart of the last run's rows.
+  QPushButton* ChartBtn;
   // Skip a photo that fails and list the failures after the run, as swelox-cli --keep-going.
   QCheckBox* SkipBox;
   QPushButton* SaveBtn;
@@ -96,6 +99,8 @@ class TF : public QWidget {
   // Opens the picture view on the first picture of the last run, or on one the user picks.
   void ShowBtnClick();
   swelox::ui::PictureView* View() const { return view_; }
+  void ChartBtnClick();
+  swelox::ui::DayChartWindow* Chart() const { return chart_; }
 
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
   // font's text height, or more where the captions need it.
@@ -124,10 +129,15 @@ class TF : public QWidget {
   void CreateColumnsControls();
   void ShowColumns();
   void ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings);
+  swelox::ui::PictureView* EnsureView();
+  void ShareRunResults();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
-  swelox::ui::PictureView* view_ = nullptr;  // a child window, made on first use
+  QStringList lastRunFiles_;
+  QStringList lastRunLines_;  // the header line and the rows
+  swelox::ui::PictureView* view_ = nullptr;       // a child window, made on first use
+  swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
   std::function<QString(QWidget*)> saveDialog_;
   QString lastSaved_;

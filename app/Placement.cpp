@@ -15,3 +15,46 @@ QPoint ChooserOrigin(const QRect& screen, const QSize& dialog) {
 }
 
 }  // namespace swelox::ui
+
+#include <QScreen>
+#include <QSettings>
+#include <QWidget>
+
+namespace swelox::ui {
+
+std::unique_ptr<QSettings> StoredSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("swelox"), QStringLiteral("swelox"));
+}
+
+QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop) {
+  const QSize room(std::max(1, available.width() - 2 * frameSides),
+                   std::max(1, available.height() - frameTop - frameSides));
+  QRect fitted(client.topLeft(), client.size().boundedTo(room));
+  const int left = available.left() + frameSides, top = available.top() + frameTop;
+  fitted.moveLeft(std::clamp(fitted.left(), left, left + room.width() - fitted.width()));
+  fitted.moveTop(std::clamp(fitted.top(), top, top + room.height() - fitted.height()));
+  return fitted;
+}
+
+void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) {
+  const QWidget* parent = window->parentWidget();
+  const QScreen* screen = parent != nullptr ? parent->screen() : window->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  // The frame is not known before the first showing: a title bar of about two lines of text.
+  const int sides = 4, top = window->fontMetrics().height() * 2 + 8;
+  if (!window->restoreGeometry(StoredSettings()->value(key).toByteArray())) {
+    const QSize size = preferred.boundedTo(available.size() * 9 / 10);
+    window->setGeometry(QRect(available.center() - QPoint(size.width(), size.height()) / 2, size));
+  }
+  QRect client = window->geometry();
+  client.setSize(client.size().expandedTo(window->minimumSizeHint()));
+  window->setGeometry(FitWithin(client, available, sides, top));
+}
+
+void RememberPlace(const QWidget* window, const QString& key) {
+  StoredSettings()->setValue(key, window->saveGeometry());
+}
+
+}  // namespace swelox::ui

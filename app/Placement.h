@@ -14,3 +14,26 @@ QPoint CentredOrigin(const QRect& screen, const QSize& window);
 QPoint ChooserOrigin(const QRect& screen, const QSize& dialog);
 
 }  // namespace swelox::ui
+
+#include <memory>
+
+class QSettings;
+class QWidget;
+class QString;
+
+namespace swelox::ui {
+
+// What the program keeps between starts (in the user's configuration folder).
+std::unique_ptr<QSettings> StoredSettings();
+
+// A window's client area moved and shrunk as little as possible so that, with a frame of the
+// given margins around it, it lies wholly within `available`.
+QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop);
+
+// A secondary window before its first showing: where it was last (kept under `key` when it
+// hides), or `preferred` centred, on its parent's screen; either way wholly on the screen's
+// available area, room for the window manager's frame included.
+void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key);
+void RememberPlace(const QWidget* window, const QString& key);
+
+}  // namespace swelox::ui

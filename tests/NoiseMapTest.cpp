@@ -2,7 +2,9 @@
 // difference that the literal computation gives there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <stop_token>
 
 #include "analysis/ImageAnalysis.h"
 #include "analysis/NoiseMap.h"
@@ -54,21 +56,65 @@ TEST(NoiseMap, AgreesWithTheRowAndTheLiteralComputation) {
                     AnalyseFileRow(path, {std::to_string(w), std::to_string(h)}, d, region))
               << context;
 
-          ASSERT_EQ(int64_t(map.comparisons.size()), map.figures.nDiffs) << context;
-          ASSERT_GT(map.comparisons.size(), 0u);
-          int64_t sumAbs = 0;
-          for (const ComparedRectangle& c : map.comparisons) {
-            sumAbs += std::llabs(c.difference);
-            const int64_t previous = d == Direction::Below ? BlockSum(grid, r, c.x, c.y - h, w, h)
-                                                           : BlockSum(grid, r, c.x - w, c.y, w, h);
-            ASSERT_EQ(c.difference, ScaledDifference(int32_t(BlockSum(grid, r, c.x, c.y, w, h)),
-                                                     int32_t(previous), w * h))
-                << context << " at " << c.x << "," << c.y;
+          ASSERT_EQ(map.differences.size(), size_t(map.columns) * size_t(map.rows)) << context;
+          int64_t compared = 0, sumAbs = 0;
+          int32_t largest = 0;
+          for (int32_t row = 0; row < map.rows; ++row) {
+            for (int32_t column = 0; column < map.columns; ++column) {
+              // The first row (below) or column (to the right) has nothing before it.
+              const bool first = d == Direction::Below ? row == 0 : column == 0;
+              const std::optional<int32_t> difference = map.DifferenceAt(column, row);
+              ASSERT_EQ(difference.has_value(), !first) << context << " " << column << "," << row;
+              if (first) continue;
+              const int32_t x = 1 + column * w, y = 1 + row * h;
+              const int64_t previous = d == Direction::Below ? BlockSum(grid, r, x, y - h, w, h)
+                                                             : BlockSum(grid, r, x - w, y, w, h);
+              ASSERT_EQ(*difference, ScaledDifference(int32_t(BlockSum(grid, r, x, y, w, h)),
+                                                      int32_t(previous), w * h))
+                  << context << " at " << x << "," << y;
+              ++compared;
+              sumAbs += std::llabs(*difference);
+              largest = std::max(largest, std::abs(*difference));
+            }
           }
-          EXPECT_EQ(sumAbs / int64_t(map.comparisons.size()), map.figures.meanDiff) << context;
+          ASSERT_EQ(compared, map.figures.nDiffs) << context;
+          ASSERT_GT(compared, 0);
+          EXPECT_EQ(largest, map.largest) << context;
+          EXPECT_EQ(sumAbs / compared, map.figures.meanDiff) << context;
         }
       }
     }
+  }
+}
+
+// A stopped laying says so; a map larger than its limit is refused before it takes the memory.
+TEST(NoiseMap, StopsWhenAskedAndRefusesAMapOverItsLimit) {
+  BrightnessPicture picture{300, 200, std::vector<uint8_t>(300 * 200)};
+  for (size_t k = 0; k < picture.values.size(); ++k) picture.values[k] = uint8_t(k * 7 % 251);
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_FALSE(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
+                        stop.get_token())
+                   .complete);
+  const NoiseMap whole =
+      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below);
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.columns, 298);
+  EXPECT_EQ(whole.rows, 198);
+  // 298 x 198 positions of 4 bytes: one byte short of it is refused, the exact amount is not.
+  const uint64_t bytes = 298 * 198 * 4;
+  EXPECT_NO_THROW(
+      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {}, bytes));
+  EXPECT_THROW(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {},
+                        bytes - 1),
+               Error);
+  try {
+    MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {}, bytes / 2);
+    ADD_FAILURE() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "The map of 1 x 1 rectangles over 300 x 200 pixels would need 0.2 MiB, more "
+                 "than the 0.1 MiB it may have");
   }
 }
 

@@ -1,8 +1,14 @@
 // The Region field and the picture view, driven as a user would: runs on a region, the field's
-// errors, the view's figures against the row, and the mouse on the outline and the map.
+// errors, the view's figures against the row, the mouse on the outline and the map, zoom and pan,
+// stepping through a run, and the worker that decodes without holding up the window.
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -11,8 +17,11 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
+#include "app/ColourScale.h"
 #include "app/Controls.h"
+#include "app/ElidedLabel.h"
 #include "app/Main.h"
+#include "app/PictureCanvas.h"
 #include "app/PictureView.h"
 #include "toolkit/QtFixture.h"
 
@@ -32,6 +41,13 @@ class PictureViewTest : public swelox::test::WindowFixture {
     return swelox::AnalyseFileRow(QFile::encodeName(path).toStdString(), {w, h}, d, region);
   }
 
+  // Lets the event loop turn until the view has shown what it was last asked for.
+  static bool Settled(PictureView* view) {
+    QDeadlineTimer deadline(20000);
+    while (view->busy() && !deadline.hasExpired()) QTest::qWait(1);
+    return !view->busy();
+  }
+
   // The view on the example photo, opened through "Show..." with the chooser.
   PictureView* OpenView(const QString& photo) {
     Script({QStringList{photo}});
@@ -40,8 +56,20 @@ class PictureViewTest : public swelox::test::WindowFixture {
     if (view == nullptr) return nullptr;
     view->resize(900, 500);
     view->show();
-    if (!QTest::qWaitForWindowExposed(view)) return nullptr;
+    if (!QTest::qWaitForWindowExposed(view) || !Settled(view)) return nullptr;
     return view;
+  }
+
+  static void Wheel(QWidget* widget, QPointF at, int notches) {
+    QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+  }
+
+  static void Point(QWidget* widget, QPointF at) {
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
   }
 
   // A mouse drag on the canvas between two picture points.
@@ -142,6 +170,7 @@ class PictureViewTest : public swelox::test::WindowFixture {
     QCOMPARE(chooser_.calls, asked);  // no question: the run's first picture
     QVERIFY(window_->View() != nullptr);
     QVERIFY(window_->View()->isVisible());
+    QVERIFY(Settled(window_->View()));
     QCOMPARE(window_->View()->map()->width, 2560);
   }
 
@@ -164,6 +193,7 @@ class PictureViewTest : public swelox::test::WindowFixture {
       if (s.right != CompareRight)
         QTest::mouseClick(window_->HorizontalVerticalLbl, Qt::LeftButton);
       QCOMPARE(CompareRight, s.right);
+      QVERIFY(Settled(view));
 
       const auto region = swelox::ParseRegion(s.region);
       const QStringList row =
@@ -171,12 +201,11 @@ class PictureViewTest : public swelox::test::WindowFixture {
                                      s.right ? swelox::Direction::Right : swelox::Direction::Below))
               .split(QLatin1Char('\t'));
       const auto& map = view->map();
-      QVERIFY(map.has_value());
-      // The figures shown are the row's; the map holds exactly the row's comparisons.
+      QVERIFY(map != nullptr);
+      // The figures shown are the row's.
       QCOMPARE(QString::number(map->figures.meanDiff), row[4]);
       QCOMPARE(QString::number(map->figures.rms), row[5]);
       QCOMPARE(QString::number(map->figures.nDiffs), row[6]);
-      QCOMPARE(qsizetype(map->comparisons.size()), row[6].toLongLong());
       QVERIFY(view->figures()->text().startsWith(
           QStringLiteral("meanDiff %1   RMS %2   nDiffs %3").arg(row[4], row[5], row[6])));
       QVERIFY(view->figures()->text().contains(s.right ? QStringLiteral("to the right")
@@ -189,46 +218,62 @@ class PictureViewTest : public swelox::test::WindowFixture {
     PictureView* view = OpenView(Example("by-the-water.jpg"));
     QVERIFY(view != nullptr);
     window_->Region->setText(QStringLiteral("12x"));
-    QVERIFY(!view->map().has_value());
+    QVERIFY(Settled(view));
+    QVERIFY(view->map() == nullptr);
     QCOMPARE(view->status()->text(), QStringLiteral("'12x' is not a valid region (WxH+X+Y)"));
     window_->Region->setText(QStringLiteral("10x10+1495+0"));
+    QVERIFY(Settled(view));
     QCOMPARE(view->status()->text(),
              QStringLiteral("The region 10x10+1495+0 does not lie inside the picture of 1500 x "
                             "230 pixels."));
     window_->Region->clear();
     window_->WidthEdit->setText(QStringLiteral("x"));
+    QVERIFY(Settled(view));
     QCOMPARE(view->status()->text(), QStringLiteral("'x' is not a valid integer value."));
     window_->WidthEdit->setText(QStringLiteral("15"));
-    QVERIFY(view->map().has_value());
+    QVERIFY(Settled(view));
+    QVERIFY(view->map() != nullptr);
     QVERIFY(shown_.empty());
   }
 
+  void mouseMovesResizesAndDrawsTheRegion_data() {
+    QTest::addColumn<int>("notches");
+    QTest::newRow("whole photo") << 0;
+    QTest::newRow("zoomed in") << 5;
+  }
   void mouseMovesResizesAndDrawsTheRegion() {
+    QFETCH(int, notches);
     PictureView* view = OpenView(Example("by-the-water.jpg"));
     QVERIFY(view != nullptr);
     window_->Region->setText(QStringLiteral("400x100+300+60"));
-    // The canvas shows 1500 pixels in fewer points: a drag moves by whole pixels, near the
+    QVERIFY(Settled(view));
+    swelox::ui::PictureCanvas* canvas = view->canvas();
+    Wheel(canvas, canvas->ToView(QPointF(500, 110)), notches);
+    // The canvas shows the photo's pixels at its zoom: a drag moves by whole pixels, near the
     // distance dragged.
-    const double pixel =
-        1 / (view->canvas()->ToView(QPointF(1, 0)).x() - view->canvas()->ToView(QPointF(0, 0)).x());
+    const double pixel = 1 / canvas->zoom();
     auto near = [pixel](int got, int wanted) { return std::abs(got - wanted) <= pixel + 1; };
 
-    Drag(view, QPointF(500, 110), QPointF(700, 140));  // inside: moves
+    Drag(view, QPointF(500, 110), QPointF(530, 125));  // inside: moves
+    QVERIFY(Settled(view));
     swelox::PixelRegion r = *swelox::ParseRegion(window_->Region->text().toStdString());
     QCOMPARE(r.width, 400);
     QCOMPARE(r.height, 100);
-    QVERIFY2(near(r.x, 500) && near(r.y, 90), qPrintable(window_->Region->text()));
-    QCOMPARE(view->canvas()->region(), r);
+    QVERIFY2(near(r.x, 330) && near(r.y, 75), qPrintable(window_->Region->text()));
+    QCOMPARE(canvas->region(), r);
     QCOMPARE(view->map()->width, 400);
 
-    Drag(view, QPointF(r.x + 400, r.y + 100), QPointF(r.x + 600, r.y + 120));  // corner: resizes
+    Drag(view, QPointF(r.x + 400, r.y + 100), QPointF(r.x + 420, r.y + 110));  // corner: resizes
+    QVERIFY(Settled(view));
     const swelox::PixelRegion resized = *swelox::ParseRegion(window_->Region->text().toStdString());
     QCOMPARE(resized.x, r.x);
     QCOMPARE(resized.y, r.y);
-    QVERIFY2(near(resized.width, 600) && near(resized.height, 120),
+    QVERIFY2(near(resized.width, 420) && near(resized.height, 110),
              qPrintable(window_->Region->text()));
 
+    canvas->Fit();
     Drag(view, QPointF(1200, 200), QPointF(5000, 5000));  // outside: a new one, kept inside
+    QVERIFY(Settled(view));
     r = *swelox::ParseRegion(window_->Region->text().toStdString());
     QVERIFY2(near(r.x, 1200) && near(r.y, 200), qPrintable(window_->Region->text()));
     QCOMPARE(r.x + r.width, 1500);
@@ -236,22 +281,319 @@ class PictureViewTest : public swelox::test::WindowFixture {
     QCOMPARE(view->map()->width, r.width);
   }
 
-  void pointingAtARectangleShowsItsDifference() {
+  // Pointing at a rectangle tells where it is, its difference and the one it was compared with,
+  // at any zoom.
+  void pointingAtARectangleTellsItsDifferenceAndNeighbour_data() {
+    QTest::addColumn<bool>("right");
+    QTest::addColumn<int>("notches");
+    QTest::newRow("below, whole photo") << false << 0;
+    QTest::newRow("right, zoomed in") << true << 7;
+  }
+  void pointingAtARectangleTellsItsDifferenceAndNeighbour() {
+    QFETCH(bool, right);
+    QFETCH(int, notches);
     PictureView* view = OpenView(Example("by-the-water.jpg"));
     QVERIFY(view != nullptr);
+    window_->Region->setText(QStringLiteral("900x200+100+10"));
     window_->WidthEdit->setText(QStringLiteral("60"));
     window_->HighEdit->setText(QStringLiteral("40"));
-    const auto& map = view->map();
-    QVERIFY(map && map->comparisons.size() > 3);
+    if (right) QTest::mouseClick(window_->HorizontalVerticalLbl, Qt::LeftButton);
+    QVERIFY(Settled(view));
+    const std::shared_ptr<const swelox::NoiseMap> map = view->map();
+    QVERIFY(map && map->columns == 14 && map->rows == 4);
     swelox::ui::PictureCanvas* canvas = view->canvas();
-    for (size_t k : {size_t(0), map->comparisons.size() / 2, map->comparisons.size() - 1}) {
-      const swelox::ComparedRectangle& c = map->comparisons[k];
-      const QPoint at = canvas->ToView(QPointF(c.x + 30.5, c.y + 20.5)).toPoint();
-      QMouseEvent move(QEvent::MouseMove, at, canvas->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                       Qt::NoModifier);
-      QApplication::sendEvent(canvas, &move);
-      QCOMPARE(view->status()->text(), QStringLiteral("difference %1").arg(c.difference));
+    struct Cell {
+      int column, row;
+    };
+    for (const Cell& c : {Cell{3, 2}, Cell{0, 3}, Cell{13, 1}}) {
+      // The middle of the rectangle: 1 + column x W past the region's corner.
+      const QPointF middle(100 + 1 + c.column * 60 + 30.5, 10 + 1 + c.row * 40 + 20.5);
+      if (notches > 0) {
+        canvas->Fit();
+        Wheel(canvas, canvas->ToView(middle), notches);
+      }
+      Point(canvas, canvas->ToView(middle));
+      const int x = 101 + c.column * 60, y = 11 + c.row * 40;
+      const QString where = QStringLiteral("Rectangle 60 x 40 at %1,%2 (column %3, row %4)")
+                                .arg(x)
+                                .arg(y)
+                                .arg(c.column + 1)
+                                .arg(c.row + 1);
+      const std::optional<int32_t> d = map->DifferenceAt(c.column, c.row);
+      if (right && c.column == 0) {
+        QVERIFY(!d);
+        QCOMPARE(view->status()->text(),
+                 where + QStringLiteral(": the first of its row, compared with none before"));
+      } else {
+        QVERIFY(d);
+        QCOMPARE(view->status()->text(),
+                 where + QStringLiteral(": difference %1 from the rectangle %2 at %3,%4")
+                             .arg(*d)
+                             .arg(right ? QStringLiteral("left of it") : QStringLiteral("above it"))
+                             .arg(right ? x - 60 : x)
+                             .arg(right ? y : y - 40));
+      }
     }
+  }
+
+  // The wheel zooms about the pointer: the photo pixel under it stays under it, from the whole
+  // photo up to 8 screen pixels per photo pixel, and back.
+  void wheelZoomKeepsThePixelUnderThePointer() {
+    PictureView* view = OpenView(Example("infinite-sea.jpg"));
+    QVERIFY(view != nullptr);
+    swelox::ui::PictureCanvas* canvas = view->canvas();
+    const double fit = canvas->zoom();
+    QCOMPARE(fit, canvas->fitZoom());
+    for (const QPointF picture :
+         {QPointF(2048.5, 575.5), QPointF(300.25, 1100.75), QPointF(4000.5, 20.5)}) {
+      canvas->Fit();
+      const QPointF pointer = canvas->ToView(picture);
+      double previous = canvas->zoom();
+      for (int notches : {1, 3, 5, 8, -2, 10, -30}) {
+        Wheel(canvas, pointer, notches);
+        const double zoom = canvas->zoom();
+        QVERIFY(zoom <= swelox::ui::PictureCanvas::kMostZoom + 1e-9 && zoom >= fit - 1e-9);
+        QVERIFY(notches > 0 ? zoom >= previous : zoom <= previous);
+        if (zoom > fit) {
+          const QPointF under = canvas->ToPicture(pointer);
+          QVERIFY2(
+              std::abs(under.x() - picture.x()) < 1e-6 && std::abs(under.y() - picture.y()) < 1e-6,
+              qPrintable(
+                  QStringLiteral("%1,%2 at zoom %3").arg(under.x()).arg(under.y()).arg(zoom)));
+        }
+        previous = zoom;
+      }
+      QCOMPARE(canvas->zoom(), fit);  // zoomed out as far as it goes: the whole photo
+    }
+    // The most zoom is 8 screen pixels per photo pixel.
+    Wheel(canvas, canvas->ToView(QPointF(100, 100)), 60);
+    QCOMPARE(canvas->zoom(), swelox::ui::PictureCanvas::kMostZoom);
+  }
+
+  // Keys: + and - zoom, 0 fits the whole photo, 1 shows one photo pixel per screen pixel; the
+  // middle button and Space with the left button pan, and leave the region alone.
+  void keysZoomAndTheMouseOrSpacePans() {
+    PictureView* view = OpenView(Example("infinite-sea.jpg"));
+    QVERIFY(view != nullptr);
+    swelox::ui::PictureCanvas* canvas = view->canvas();
+    const double fit = canvas->zoom();
+    QTest::keyClick(canvas, Qt::Key_Plus);
+    QVERIFY(canvas->zoom() > fit);
+    const double once = canvas->zoom();
+    QTest::keyClick(canvas, Qt::Key_Minus);
+    QVERIFY(canvas->zoom() < once);
+    QTest::keyClick(canvas, Qt::Key_1);
+    QCOMPARE(canvas->zoom(), 1.0);
+    QTest::keyClick(canvas, Qt::Key_0);
+    QCOMPARE(canvas->zoom(), fit);
+    QCOMPARE(canvas->ToView(QPointF(0, 0)).x(), (canvas->width() - 4096 * fit) / 2);
+
+    QTest::keyClick(canvas, Qt::Key_1);
+    const QString region = window_->Region->text();
+    const QPoint from(400, 200), to(300, 150);
+    const QPointF before = canvas->ToPicture(from);
+    QTest::mousePress(canvas, Qt::MiddleButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, to, canvas->mapToGlobal(to), Qt::NoButton, Qt::MiddleButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(canvas, &move);
+    QTest::mouseRelease(canvas, Qt::MiddleButton, Qt::NoModifier, to);
+    // The photo followed the pointer: what was under `from` is under `to` now.
+    QCOMPARE(canvas->ToPicture(to), before);
+
+    QTest::keyPress(canvas, Qt::Key_Space);
+    const QPointF again = canvas->ToPicture(to);
+    QTest::mousePress(canvas, Qt::LeftButton, Qt::NoModifier, to);
+    QMouseEvent back(QEvent::MouseMove, from, canvas->mapToGlobal(from), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(canvas, &back);
+    QTest::mouseRelease(canvas, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::keyRelease(canvas, Qt::Key_Space);
+    QCOMPARE(canvas->ToPicture(from), again);
+    QCOMPARE(window_->Region->text(), region);  // panning is no region drag
+  }
+
+  // Page Down and Page Up (and the buttons) walk the run's photos in order; the figures follow.
+  void steppingWalksTheRunInOrder() {
+    const QStringList photos = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
+                                Example("summer-night-lake.jpg")};
+    Script({photos});
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window_->Running());
+    const QStringList rows = Lines(window_->Memo1->toPlainText()).mid(1);
+    QCOMPARE(rows.size(), 3);
+    QTest::mouseClick(window_->ShowBtn, Qt::LeftButton);
+    PictureView* view = window_->View();
+    QVERIFY(view != nullptr && QTest::qWaitForWindowExposed(view) && Settled(view));
+    QCOMPARE(view->runPhotos(), photos);
+    QVERIFY(!view->previousButton()->isEnabled());
+
+    // The view follows the size fields, which the run left grown for a next run.
+    const std::string width = window_->WidthEdit->text().toStdString(),
+                      height = window_->HighEdit->text().toStdString();
+    QCOMPARE(width, "30");
+    auto expect = [&](int k) {
+      QCOMPARE(view->path(), photos[k]);
+      const QStringList row =
+          QString::fromStdString(Row(photos[k], width.c_str(), height.c_str(), std::nullopt))
+              .split(QLatin1Char('\t'));
+      QCOMPARE(row[7], rows[k].split(QLatin1Char('\t'))[7]);
+      QVERIFY(view->map() != nullptr);
+      QVERIFY(view->figures()->text().startsWith(
+          QStringLiteral("meanDiff %1   RMS %2   nDiffs %3").arg(row[4], row[5], row[6])));
+    };
+    expect(0);
+    if (QTest::currentTestFailed()) return;
+    QTest::keyClick(view->canvas(), Qt::Key_PageDown);
+    QVERIFY(Settled(view));
+    expect(1);
+    QTest::mouseClick(view->nextButton(), Qt::LeftButton);
+    QVERIFY(Settled(view));
+    expect(2);
+    QVERIFY(!view->nextButton()->isEnabled());
+    QTest::keyClick(view->canvas(), Qt::Key_PageDown);  // the last: stays
+    QVERIFY(Settled(view));
+    expect(2);
+    QTest::keyClick(view->canvas(), Qt::Key_PageUp);
+    QVERIFY(Settled(view));
+    expect(1);
+    QTest::mouseClick(view->previousButton(), Qt::LeftButton);
+    QVERIFY(Settled(view));
+    expect(0);
+  }
+
+  // Viridis: lightness rises at every step, so that more difference always reads lighter, and the
+  // ends are far apart.
+  void colourScaleLightnessRises() {
+    const auto& scale = swelox::ui::ViridisScale();
+    for (size_t k = 1; k < scale.size(); ++k) {
+      QVERIFY2(swelox::ui::Lightness(scale[k]) > swelox::ui::Lightness(scale[k - 1]),
+               qPrintable(QStringLiteral("step %1").arg(k)));
+    }
+    QVERIFY(swelox::ui::Lightness(scale.back()) - swelox::ui::Lightness(scale.front()) > 70);
+    QCOMPARE(swelox::ui::ScaleStep(0, 100), 0);
+    QCOMPARE(swelox::ui::ScaleStep(100, 100), 255);
+    QCOMPARE(swelox::ui::ScaleStep(50, 100), 127);
+    QCOMPARE(swelox::ui::ScaleStep(7, 0), 0);
+  }
+
+  // A header claiming 65500 x 65500 pixels is refused from its header: with the address space
+  // limited to a little more than the program already has, any allocation of the picture's size
+  // would fail with another message.
+  void aPhotoTooLargeIsRefusedBeforeAnyDecode() {
+    const QString bomb = swelox::test::SlowPhoto(temp_.path());
+    QVERIFY(QFileInfo(bomb).size() < 1024);
+    PictureView* view = OpenView(Example("by-the-water.jpg"));
+    QVERIFY(view != nullptr);
+
+    rlimit old{};
+    QVERIFY(::getrlimit(RLIMIT_AS, &old) == 0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    QVERIFY(statm.open(QIODevice::ReadOnly));
+    const rlim_t pages = statm.readAll().split(' ').front().toULongLong();
+    rlimit limited = old;
+    limited.rlim_cur = pages * rlim_t(::sysconf(_SC_PAGESIZE)) + (256u << 20);
+    QVERIFY(::setrlimit(RLIMIT_AS, &limited) == 0);
+    view->Open(bomb);
+    const bool settled = Settled(view);
+    ::setrlimit(RLIMIT_AS, &old);
+    QVERIFY(settled);
+    QCOMPARE(view->status()->text(),
+             QStringLiteral("The photo is 65500 x 65500 pixels: the view would need 20457.5 MiB "
+                            "for it, more than the 2048.0 MiB that a decode may take. It is not "
+                            "decoded."));
+    QVERIFY(view->map() == nullptr);
+    // The fields change, the refusal stays; another photo opens as before.
+    window_->WidthEdit->setText(QStringLiteral("1"));
+    QVERIFY(Settled(view));
+    QVERIFY(view->status()->text().startsWith(QStringLiteral("The photo is 65500 x 65500")));
+    view->Open(Example("by-the-water.jpg"));
+    QVERIFY(Settled(view));
+    QVERIFY(view->map() != nullptr);
+  }
+
+  // While a 12-megapixel photo decodes and its lattice is laid, the window's thread keeps
+  // turning: between two ticks of a 5 ms timer it never works more than 50 ms. (Its own CPU time
+  // is what counts: on a machine loaded by other builds the wall-clock gaps also hold the time
+  // the scheduler gave to other processes; they are printed.) A progress bar shows for the long
+  // work.
+  void decodingNeverHoldsUpTheWindow() {
+    QTemporaryDir dir;
+    const QString big = dir.filePath(QStringLiteral("big.jpg"));
+    {
+      QImage image(4000, 3000, QImage::Format_RGB32);
+      for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+          const int v = (x * 7 + y * 13 + (x * y) % 97) & 255;
+          line[x] = qRgb(v, (v * 3) & 255, 255 - v);
+        }
+      }
+      QVERIFY(image.save(big, "JPEG", 95));
+    }
+    PictureView* view = OpenView(Example("by-the-water.jpg"));
+    QVERIFY(view != nullptr);
+    window_->WidthEdit->setText(QStringLiteral("2"));
+    window_->HighEdit->setText(QStringLiteral("2"));
+    QVERIFY(Settled(view));
+
+    // The window thread's own CPU time, in milliseconds.
+    auto working = [] {
+      timespec t{};
+      ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+      return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    };
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    double lastWork = working(), longestWork = 0;
+    bool progressShown = false;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] {
+      const qint64 now = clock.elapsed();
+      longest = std::max(longest, now - last);
+      last = now;
+      const double work = working();
+      longestWork = std::max(longestWork, work - lastWork);
+      lastWork = work;
+      progressShown = progressShown || view->progress()->isVisible();
+    });
+    clock.start();
+    ticker.start();
+    view->Open(big);
+    // Changes while it decodes: the newest wins.
+    QTest::qWait(30);
+    window_->WidthEdit->setText(QStringLiteral("3"));
+    window_->WidthEdit->setText(QStringLiteral("4"));
+    QVERIFY(Settled(view));
+    const qint64 settledAfter = clock.elapsed();
+    Wheel(view->canvas(), QPointF(200, 150), 6);
+    QTest::qWait(20);
+    ticker.stop();
+    qInfo(
+        "between ticks in %lld ms: the window's thread worked at most %.1f ms, waited at most "
+        "%lld ms",
+        clock.elapsed(), longestWork, longest);
+    QVERIFY2(longestWork <= 50, qPrintable(QStringLiteral("%1 ms").arg(longestWork)));
+    QVERIFY(view->map() != nullptr);
+    QCOMPARE(view->map()->columns, (4000 - 2) / 4);
+    const QStringList row =
+        QString::fromStdString(Row(big, "4", "2", std::nullopt)).split(QLatin1Char('\t'));
+    QCOMPARE(QString::number(view->map()->figures.meanDiff), row[4]);
+    QCOMPARE(QString::number(view->map()->figures.nDiffs), row[6]);
+    // The bar shows 200 ms after the request; the ticker looks every 5 ms.
+    if (settledAfter > 300) QVERIFY(progressShown);
+  }
+
+  // Whatever the text, the view's lines do not widen it.
+  void longTextsAreElided() {
+    PictureView* view = OpenView(Example("by-the-water.jpg"));
+    QVERIFY(view != nullptr);
+    const int width = view->width();
+    view->status()->setText(QString(400, QLatin1Char('x')));
+    view->adjustSize();
+    QVERIFY(view->width() <= width);
+    QVERIFY(view->status()->shownText().size() < 400);
+    QVERIFY(view->status()->shownText().contains(QChar(0x2026)));
   }
 };
 

@@ -1145,17 +1145,22 @@ class WindowTest : public swelox::test::WindowFixture {
     QStringList paths;
     QString good;
   };
-  std::unique_ptr<SlowRun> StartSlowRun() {
+  // `before` go between the first photo and the slow ones.
+  std::unique_ptr<SlowRun> PrepareSlowRun(const QStringList& before = {}) {
     auto run = std::make_unique<SlowRun>();
     run->good = run->dir.filePath("good.jpg");
     QFile::copy(Example("by-the-water.jpg"), run->good);
-    run->paths << run->good;
+    run->paths << run->good << before;
     for (int k = 0; k < std::max(1, QThread::idealThreadCount()); ++k) {
       run->paths << swelox::test::SlowPhoto(run->dir.path(), QStringLiteral("slow%1.jpg").arg(k));
     }
     run->paths << run->dir.filePath("next.jpg");
     QFile::copy(Example("by-the-water.jpg"), run->paths.back());
     Script({run->paths});
+    return run;
+  }
+  std::unique_ptr<SlowRun> StartSlowRun(const QStringList& before = {}) {
+    auto run = PrepareSlowRun(before);
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     return run;
   }
@@ -1172,12 +1177,12 @@ class WindowTest : public swelox::test::WindowFixture {
     QFETCH(QString, gesture);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    QTemporaryDir watched;
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QVERIFY(watch >= 0);
-    auto run = StartSlowRun();
+    auto run = PrepareSlowRun();
     QVERIFY(::inotify_add_watch(watch, QFile::encodeName(run->dir.path()).constData(), IN_OPEN) >=
             0);
+    QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     QTRY_COMPARE(Lines(window_->Memo1->toPlainText()).size(), 2);
     QTest::qWait(300);  // well inside the slow decodes
     QVERIFY(window_->Running());
@@ -1309,6 +1314,21 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(cli.waitForFinished(30000));
     QCOMPARE(cli.exitCode(), 1);
     QCOMPARE(window_->Memo1->toPlainText(), QString::fromUtf8(cli.readAllStandardOutput()));
+  }
+
+  // Stopped with skipping on: the photos skipped until then are listed, and nothing else shows.
+  void stoppedRunListsTheFailuresSoFar() {
+    window_->SkipBox->setChecked(true);
+    const QString bad = TempFile("not-a-photo.jpg", "These are words, not a JPEG picture.\n");
+    auto run = StartSlowRun({bad});
+    QTRY_VERIFY(window_->ProcessBtn->text().startsWith("Stop   3 of "));
+    QTest::qWait(200);
+    window_->StopRun();
+    QTRY_VERIFY(!window_->Running());
+    QCOMPARE(Rows().size(), 1);
+    QCOMPARE(int(shown_.size()), 1);
+    QCOMPARE(shown_[0].text, "1 photo failed and was skipped:\n" + bad +
+                                 ": JPEG error #53. (Not a JPEG file: starts with 0x54 0x68)");
   }
 
   void longFailureListsShowTheRestUnderDetails() {

@@ -1,0 +1,90 @@
+// The picture view's worker thread: it decodes a photo (first a quick overview from libjpeg's
+// scaled decode, then every pixel for the analysis), lays the lattice over it, and hands each
+// result to the GUI thread. A newer request stops the older one; the GUI thread never waits.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+
+#include "analysis/NoiseMap.h"
+
+namespace swelox::ui {
+
+// A decoded photo: the brightness the analysis reads and the colours shown when zoomed in.
+struct DecodedPhoto {
+  QString path;
+  BrightnessPicture brightness;
+  QImage colour;  // every pixel, RGB32
+};
+
+// What the view wants to see: the photo and the lattice over it.
+struct MapRequest {
+  uint64_t generation = 0;  // the asker's count, to know the newest result
+  QString path;
+  std::optional<PixelRegion> region;
+  std::optional<RectangleSize> size;  // none: the photo only, the lattice cannot be laid
+  QString problem;                    // why there is no size
+  Direction direction = Direction::Below;
+  QSize overviewLimit{1600, 1200};  // in pixels; about the screen's size
+};
+
+struct LaidMap {
+  MapRequest request;
+  std::shared_ptr<const NoiseMap> map;  // null when `problem` says why there is none
+  QString problem;
+};
+
+// The memory that the view needs for a photo of `width` x `height` pixels before any lattice:
+// its brightness and its colours.
+uint64_t PhotoMemoryNeed(int64_t width, int64_t height);
+
+class PictureWork : public QObject {
+  Q_OBJECT
+
+ public:
+  // `budget` bounds what one photo and its map may take, in bytes.
+  explicit PictureWork(uint64_t budget, QObject* parent = nullptr);
+  ~PictureWork() override;
+
+  // Replaces whatever was asked before. A request for the photo being decoded lets the decode
+  // go on and lays only the newest lattice after it; any other request stops the older work.
+  void Request(MapRequest request);
+  uint64_t budget() const { return budget_; }
+
+ Q_SIGNALS:
+  // In this order for a photo: its overview as soon as the header and a scaled decode allow,
+  // the decode's progress, the whole photo, then each lattice laid over it.
+  void overviewReady(const QString& path, const QImage& overview, QSize full);
+  void progressed(const QString& path, double share);
+  void photoReady(std::shared_ptr<const swelox::ui::DecodedPhoto> photo);
+  void mapReady(const swelox::ui::LaidMap& laid);
+  // The photo was refused or could not be decoded; nothing more comes for it.
+  void photoFailed(const QString& path, const QString& message);
+
+ private:
+  void Run(std::stop_token quit);
+  std::shared_ptr<const DecodedPhoto> Decode(const MapRequest& request, std::stop_token stop);
+  void Lay(const MapRequest& request, std::stop_token stop);
+  // Runs `deliver` on the GUI thread.
+  template <typename Deliver>
+  void Post(Deliver deliver);
+
+  const uint64_t budget_;
+  std::mutex mutex_;
+  std::condition_variable_any wake_;
+  std::optional<MapRequest> pending_;
+  std::stop_source current_;                   // of the work in hand
+  QString decoding_;                           // the path being decoded, else empty
+  std::shared_ptr<const DecodedPhoto> photo_;  // the worker's own: the last photo decoded
+  std::jthread thread_;
+};
+
+}  // namespace swelox::ui

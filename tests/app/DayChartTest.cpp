@@ -1,0 +1,243 @@
+// The day chart: the rows read back, their points in value and order, the axis of capture times or
+// of the run's order, a click that opens the picture view on the photo and size of its row, and
+// the chart saved as PNG and SVG.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/DayChart.h"
+#include "app/ElidedLabel.h"
+#include "app/Main.h"
+#include "app/PictureView.h"
+#include "app/RunTable.h"
+#include "toolkit/QtFixture.h"
+
+using swelox::test::Example;
+using swelox::test::Lines;
+using swelox::ui::DayChart;
+using swelox::ui::PhotoResult;
+
+class DayChartTest : public swelox::test::WindowFixture {
+  Q_OBJECT
+
+ private:
+  static std::vector<PhotoResult> Results(const QStringList& times) {
+    QStringList rows;
+    QStringList files;
+    for (int k = 0; k < times.size(); ++k) {
+      const QString name = QStringLiteral("p%1.jpg").arg(k);
+      files << QStringLiteral("/photos/") + name;
+      rows << QStringLiteral("100\t80\t15\t12\t%1\t%2\t40\t%3\t%4")
+                  .arg(10 + k * 7 % 5)
+                  .arg(20 + k)
+                  .arg(name, times[k]);
+    }
+    return swelox::ui::ReadRunRows(QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\t"
+                                                  "nDiffs\tPic\tTime"),
+                                   rows, files);
+  }
+
+ private Q_SLOTS:
+  void init() { QVERIFY(OpenWindow()); }
+  void cleanup() { window_.reset(); }
+
+  // Rows find their files by name in the run's order, also when a name comes twice or a file
+  // was skipped; lines that are no rows of the header are passed over; columns go by name.
+  void rowsAreReadBackWithTheirFiles() {
+    const QStringList files = {QStringLiteral("/a/x.jpg"), QStringLiteral("/b/x.jpg"),
+                               QStringLiteral("/a/y.jpg")};
+    const QString header =
+        QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic");
+    const QStringList rows = {
+        QStringLiteral("10\t10\t2\t2\t5\t6\t7\tx.jpg"),
+        QStringLiteral("10\t10\t2\t2\t8\t9\t10\tx.jpg"),
+        QStringLiteral("not a row"),
+        // The second run: y.jpg before it failed and was skipped, so x.jpg comes round again.
+        QStringLiteral("10\t10\t3\t3\t1\t2\t3\tx.jpg"),
+        QStringLiteral("10\t10\t3\t3\t4\t5\t6\ty.jpg"),
+        QStringLiteral("10\t10\t3\tthree\t4\t5\t6\ty.jpg"),
+    };
+    const std::vector<PhotoResult> read = swelox::ui::ReadRunRows(header, rows, files);
+    QCOMPARE(read.size(), size_t(4));
+    const struct {
+      const char* path;
+      int order, width;
+      long long meanDiff, rms, nDiffs;
+    } expected[] = {{"/a/x.jpg", 0, 2, 5, 6, 7},
+                    {"/b/x.jpg", 1, 2, 8, 9, 10},
+                    {"/a/x.jpg", 0, 3, 1, 2, 3},
+                    {"/a/y.jpg", 2, 3, 4, 5, 6}};
+    for (size_t k = 0; k < read.size(); ++k) {
+      QCOMPARE(read[k].path, QString::fromLatin1(expected[k].path));
+      QCOMPARE(read[k].order, expected[k].order);
+      QCOMPARE(read[k].rectangleWidth, expected[k].width);
+      QCOMPARE(read[k].meanDiff, expected[k].meanDiff);
+      QCOMPARE(read[k].rms, expected[k].rms);
+      QCOMPARE(read[k].nDiffs, expected[k].nDiffs);
+      QVERIFY(!read[k].time);
+    }
+    // A Time column anywhere among the others.
+    const std::vector<PhotoResult> timed =
+        swelox::ui::ReadRunRows(QStringLiteral("Time\t") + header,
+                                {QStringLiteral("2026:06:14 09:30:05\t") + rows[0]}, files);
+    QCOMPARE(timed.size(), size_t(1));
+    QVERIFY(timed[0].time);
+    QCOMPARE(timed[0].time->toString(Qt::ISODate), QStringLiteral("2026-06-14T09:30:05Z"));
+    QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("   ")));
+    QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("yesterday")));
+    QCOMPARE(swelox::ui::ParseCaptureTime(QStringLiteral("2026-06-14 23:59:59"))->time(),
+             QTime(23, 59, 59));
+  }
+
+  // With every capture time the x axis is time: a photo taken earlier stands further left
+  // whatever its place in the run. One photo without a time puts them all in the run's order,
+  // and the axis says so.
+  void theAxisIsTimeOnlyWhenEveryPhotoHasOne() {
+    DayChart chart;
+    chart.resize(800, 400);
+    chart.SetResults(
+        Results({QStringLiteral("2026:06:14 10:00:00"), QStringLiteral("2026:06:14 08:00:00"),
+                 QStringLiteral("2026:06:14 12:30:00")}));
+    QVERIFY(chart.timeAxis());
+    QCOMPARE(chart.xAxisTitle(), QStringLiteral("Capture time"));
+    QVERIFY(chart.grab().width() > 0);  // paints, and places the points
+    const auto& p = chart.points();
+    QCOMPARE(p.size(), size_t(3));
+    QVERIFY(p[1].at.x() < p[0].at.x() && p[0].at.x() < p[2].at.x());
+    // Two hours and two and a half hours apart: the distances keep the proportion.
+    QVERIFY(std::abs((p[0].at.x() - p[1].at.x()) / (p[2].at.x() - p[0].at.x()) - 2 / 2.5) < 0.01);
+
+    chart.SetResults(Results(
+        {QStringLiteral("2026:06:14 10:00:00"), QString(), QStringLiteral("2026:06:14 08:00:00")}));
+    QVERIFY(!chart.timeAxis());
+    QVERIFY(chart.xAxisTitle().contains(QStringLiteral("order")));
+    chart.grab();
+    QVERIFY(chart.points()[0].at.x() < chart.points()[1].at.x() &&
+            chart.points()[1].at.x() < chart.points()[2].at.x());
+  }
+
+  // A run's photos with EXIF capture times (written by exiftool): the chart takes them from the
+  // photos, and stands each point at its time, whatever the photo's place in the run.
+  void captureTimesComeFromThePhotos() {
+    QTemporaryDir dir;
+    const struct {
+      const char* example;
+      const char* time;
+    } photos[] = {{"by-the-water.jpg", "2026:06:14 11:00:00"},
+                  {"evening-glow-lake.jpg", "2026:06:14 07:30:00"},
+                  {"summer-night-lake.jpg", "2026:06:14 09:45:30"}};
+    QStringList paths;
+    for (const auto& p : photos) {
+      const QString path = dir.filePath(QString::fromLatin1(p.example));
+      QVERIFY(QFile::copy(Example(p.example), path));
+      QProcess exiftool;
+      exiftool.start(QStringLiteral("exiftool"),
+                     {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                      QStringLiteral("-DateTimeOriginal=") + QLatin1String(p.time), path});
+      QVERIFY(exiftool.waitForFinished(30000) && exiftool.exitCode() == 0);
+      paths << path;
+    }
+    TF& window = *window_;
+    Script({paths});
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(window.Chart()));
+    DayChart* chart = window.Chart()->chart();
+    chart->repaint();
+    QVERIFY(chart->timeAxis());
+    QCOMPARE(chart->results()[1].time->time(), QTime(7, 30));
+    const auto& p = chart->points();
+    QCOMPARE(p.size(), size_t(3));
+    QVERIFY(p[1].at.x() < p[2].at.x() && p[2].at.x() < p[0].at.x());
+  }
+
+  // After a run of two sizes over three photos: one point per row, in the rows' order, with the
+  // row's meanDiff (or RMS); a series per size; a click opens the picture view on the row's photo
+  // at the row's size, whose figures are then the row's.
+  void pointsAreTheRowsAndAClickOpensTheirPhoto() {
+    TF& window = *window_;
+    const QStringList photos = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
+                                Example("summer-night-lake.jpg")};
+    Script({photos});
+    QVERIFY(!window.ChartBtn->isEnabled());
+    window.LoopsEdit->setText(QStringLiteral("1"));
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
+    QVERIFY(shown_.empty());
+    const QStringList rows = Lines(window.Memo1->toPlainText()).mid(1);
+    QCOMPARE(rows.size(), 6);
+    QVERIFY(window.ChartBtn->isEnabled());
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    swelox::ui::DayChartWindow* chartWindow = window.Chart();
+    QVERIFY(chartWindow != nullptr && QTest::qWaitForWindowExposed(chartWindow));
+    DayChart* chart = chartWindow->chart();
+    chart->repaint();
+
+    QCOMPARE(chart->series().size(), size_t(2));
+    QCOMPARE(chart->series()[0], QSize(15, 12));
+    QCOMPARE(chart->series()[1], QSize(30, 24));
+    QVERIFY(!chart->timeAxis());
+    for (int measure : {0, 1}) {
+      chartWindow->measureChoice()->setCurrentIndex(measure);
+      chart->repaint();
+      QCOMPARE(chart->points().size(), size_t(rows.size()));
+      for (int k = 0; k < rows.size(); ++k) {
+        const QStringList cells = rows[k].split(QLatin1Char('\t'));
+        const DayChart::Point& p = chart->points()[size_t(k)];
+        QCOMPARE(QString::number(p.value), cells[measure == 0 ? 4 : 5]);
+        QCOMPARE(p.series, k < 3 ? 0 : 1);
+        QCOMPARE(chart->results()[size_t(k)].path, photos[k % 3]);
+        // The same photo in both runs stands at the same place across; higher is more.
+        QCOMPARE(p.at.x(), chart->points()[size_t(k % 3)].at.x());
+      }
+    }
+    const auto& p = chart->points();
+    QVERIFY(p[0].at.x() < p[1].at.x() && p[1].at.x() < p[2].at.x());
+    for (size_t a = 0; a < p.size(); ++a) {
+      for (size_t b = 0; b < p.size(); ++b) {
+        if (p[a].value > p[b].value) QVERIFY(p[a].at.y() < p[b].at.y());
+      }
+    }
+
+    // Pointing tells the row; a click opens its photo at its size.
+    const int row = 4;  // evening-glow-lake.jpg at 30 x 24
+    QTest::mouseMove(chart, p[row].at.toPoint());
+    QMouseEvent over(QEvent::MouseMove, p[row].at, chart->mapToGlobal(p[row].at), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(chart, &over);
+    QVERIFY(chartWindow->status()->text().startsWith(QStringLiteral("evening-glow-lake.jpg")));
+    QVERIFY(chartWindow->status()->text().contains(QStringLiteral("rectangle 30 x 24")));
+    window.WidthEdit->setText(QStringLiteral("7"));
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::NoModifier, p[row].at.toPoint());
+    swelox::ui::PictureView* view = window.View();
+    QVERIFY(view != nullptr);
+    QCOMPARE(view->path(), photos[1]);
+    QCOMPARE(window.WidthEdit->text(), QStringLiteral("30"));
+    QCOMPARE(window.HighEdit->text(), QStringLiteral("24"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view->busy(), 20000);
+    const QStringList cells = rows[row].split(QLatin1Char('\t'));
+    QVERIFY(view->figures()->text().startsWith(
+        QStringLiteral("meanDiff %1   RMS %2   nDiffs %3").arg(cells[4], cells[5], cells[6])));
+
+    // Saved as PNG and as SVG; a folder that does not exist is told, not hidden.
+    QTemporaryDir dir;
+    QVERIFY(chartWindow->SaveImage(dir.filePath(QStringLiteral("day.png")), QSize(640, 360)));
+    QCOMPARE(QImage(dir.filePath(QStringLiteral("day.png"))).size(), QSize(640, 360));
+    QVERIFY(chartWindow->SaveImage(dir.filePath(QStringLiteral("day.svg")), QSize(640, 360)));
+    QSvgRenderer svg(dir.filePath(QStringLiteral("day.svg")));
+    QVERIFY(svg.isValid());
+    const QString nowhere = dir.filePath(QStringLiteral("missing/day.png"));
+    QVERIFY(!chartWindow->SaveImage(nowhere));
+    QCOMPARE(chartWindow->status()->text(), QStringLiteral("Could not write %1.").arg(nowhere));
+  }
+};
+
+QTEST_MAIN(DayChartTest)
+#include "DayChartTest.moc"
