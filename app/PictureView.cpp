@@ -107,6 +107,7 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
     if (!text.isEmpty()) status_->setText(text);
   });
   connect(canvas_, &PictureCanvas::zoomChanged, this, [this](double scale) {
+    if (canvas_->pictureSize().isEmpty()) return zoom_->clear();  // no photo: no zoom to tell
     zoom_->setText(scale >= 1 ? QStringLiteral("%1:1").arg(scale, 0, 'f', scale < 2 ? 2 : 1)
                               : QStringLiteral("1:%1").arg(1 / scale, 0, 'f', 1));
   });
