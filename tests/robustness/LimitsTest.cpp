@@ -137,6 +137,9 @@ rlim_t LimitLeaving(int free) {
 // once: more workers open more, and a photo that found no descriptor is analysed again alone, so
 // the rows are those of one job.
 TEST(Descriptors, APhotoThatFoundNoneIsAnalysedAgainAlone) {
+  // UndefinedBehaviorSanitizer's type checks read memory through a pipe: with no descriptor left
+  // they take sound objects for bad ones.
+  if (kSanitized) GTEST_SKIP() << "the sanitizers need descriptors of their own";
   const rlim_t limit = LimitLeaving(2);
   std::vector<std::string> arguments = {"-k"};
   for (int k = 0; k < 2; ++k) {
