@@ -203,6 +203,7 @@ TF::TF(QWidget* parent)
 
   resize(Scaled(767), Scaled(520));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    FitHeightTo(screen->availableGeometry());
     move(swelox::ui::CentredOrigin(screen->geometry(), size()));
   }
 
@@ -234,6 +235,21 @@ TF::TF(QWidget* parent)
 
 TF::~TF() {
   if (F == this) F = nullptr;
+}
+
+// On a screen too low for the window at its scale (144 DPI on 800 lines), the results area gives
+// up the lines that are missing, so that the controls under it stay on the screen.
+void TF::FitHeightTo(const QRect& available) {
+  const int titleBar = fontMetrics().height() * 2 + 8;  // the frame is not known before showing
+  const int missing = height() + titleBar - available.height();
+  const int spare = std::max(0, Memo1->height() - Scaled(120));
+  const int shrink = std::clamp(missing, 0, spare);
+  if (shrink == 0) return;
+  Memo1->resize(Memo1->width(), Memo1->height() - shrink);
+  for (QWidget* below : {static_cast<QWidget*>(ChartBtn), static_cast<QWidget*>(WarningsLbl)}) {
+    below->move(below->x(), below->y() - shrink);
+  }
+  resize(width(), height() - shrink);
 }
 
 int TF::Scaled(int length) const { return static_cast<int>(std::lround(length * scale_)); }
@@ -408,7 +424,7 @@ void TF::CreateColumnsControls() {
   ShowColumns();
 
   WarningsLbl = NewLabel(this, QString());
-  Place(WarningsLbl, 8, 482, 737, 18);
+  Place(WarningsLbl, 156, 486, 589, 18);  // beside the chart button
   WarningsLbl->hide();
 
   QWidget::setTabOrder(SkipBox, ColumnsBtn);
@@ -582,10 +598,10 @@ void TF::ProcessBtnClick() {
 }
 
 void TF::ShowRunning(bool running) {
-  for (QWidget* control : std::initializer_list<QWidget*>{
-           WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
-           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox,
-           ChartBtn}) {
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit,
+                                       HeightIncrementEdit, HorizontalVerticalLbl, Region, ShowBtn,
+                                       SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.

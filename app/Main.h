@@ -100,6 +100,7 @@ class TF : public QWidget {
   void ShowBtnClick();
   swelox::ui::PictureView* View() const { return view_; }
   void ChartBtnClick();
+  void FitHeightTo(const QRect& available);
   swelox::ui::DayChartWindow* Chart() const { return chart_; }
 
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
@@ -135,8 +136,8 @@ class TF : public QWidget {
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
   QStringList lastRunFiles_;
-  QStringList lastRunLines_;  // the header line and the rows
-  swelox::ui::PictureView* view_ = nullptr;       // a child window, made on first use
+  QStringList lastRunLines_;                     // the header line and the rows
+  swelox::ui::PictureView* view_ = nullptr;      // a child window, made on first use
   swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
   std::function<QString(QWidget*)> saveDialog_;

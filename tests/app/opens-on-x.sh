@@ -1,6 +1,7 @@
 #!/bin/sh
 # Starts the program on a virtual X server of the given size, waits for its window, checks where
-# it opened and that the program is still running, and saves a picture of the window.
+# it opened, that it is no taller than the screen and that the program is still running, and
+# saves a picture of the window.
 # Usage: opens-on-x.sh PROGRAM PICTURE SCREEN_WIDTH SCREEN_HEIGHT
 set -eu
 [ $# -eq 4 ] || { echo "usage: $0 PROGRAM PICTURE SCREEN_WIDTH SCREEN_HEIGHT" >&2; exit 2; }
@@ -30,6 +31,11 @@ exec xvfb-run -a -s "-screen 0 ${3}x${4}x24 -nolisten tcp" sh -eu -c '
   expect_y=$(( (screen_height - height) / 2 )); [ $expect_y -ge 0 ] || expect_y=0
   if [ "$x" -ne $expect_x ] || [ "$y" -ne $expect_y ]; then
     echo "expected the window at ${expect_x},${expect_y}" >&2
+    exit 1
+  fi
+  # A low screen takes lines from the results area, so that the buttons under it stay in reach.
+  if [ $((y + height)) -gt "$screen_height" ]; then
+    echo "the window reaches below the screen" >&2
     exit 1
   fi
   import -window "$(echo "$info" | sed -n "s/.*Window id: \(0x[0-9a-f]*\).*/\1/p")" "$picture"
