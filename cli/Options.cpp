@@ -54,7 +54,7 @@ auto Checked(const char* option, Read read) {
 
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   char shortName;         // '\0' when there is none
   const char* valueName;  // nullptr when the option takes no value
@@ -63,9 +63,9 @@ struct OptionSpec {
 };
 
 // Every option, in the order of the help text. The defaults shown are the ones the run uses.
-const std::vector<OptionSpec>& Options() {
+const std::vector<OptionEntry>& Options() {
   static const RunSettings defaults;
-  static const std::vector<OptionSpec> options = {
+  static const std::vector<OptionEntry> options = {
       {"width", 0, "N", "rectangle width" + Default(defaults.width),
        [](CommandLine& c, const std::string& v) { c.batch.settings.width = v; }},
       {"height", 0, "N", "rectangle height" + Default(defaults.height),
@@ -114,7 +114,7 @@ const std::vector<OptionSpec>& Options() {
 constexpr int kLongOnlyCode = 256;
 
 int CodeOf(size_t index) {
-  const OptionSpec& entry = Options()[index];
+  const OptionEntry& entry = Options()[index];
   return entry.shortName != 0 ? entry.shortName : kLongOnlyCode + static_cast<int>(index);
 }
 
@@ -124,7 +124,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   std::vector<option> longOptions;
   std::string shortOptions;
   for (size_t i = 0; i < Options().size(); ++i) {
-    const OptionSpec& entry = Options()[i];
+    const OptionEntry& entry = Options()[i];
     const int argument = entry.valueName != nullptr ? required_argument : no_argument;
     longOptions.push_back({entry.name, argument, nullptr, CodeOf(i)});
     if (entry.shortName != 0) {
@@ -165,7 +165,7 @@ Prints a tab-separated header line and one row per file and run.
 
 )";
   constexpr size_t kHelpColumn = 30;
-  for (const OptionSpec& entry : Options()) {
+  for (const OptionEntry& entry : Options()) {
     std::string left =
         entry.shortName != 0 ? std::string("  -") + entry.shortName + ", " : "      ";
     left += std::string("--") + entry.name;

@@ -15,11 +15,11 @@
 namespace {
 
 using swelox::test::Bytes;
-using swelox::test::JpegSpec;
+using swelox::test::JpegRecipe;
 
 struct Seed {
   const char* name;
-  JpegSpec spec;
+  JpegRecipe recipe;
 };
 
 // Gentle waves with a little noise: compresses like a photograph of water.
@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
   // clang-format on
   bool ok = true;
   for (size_t k = 0; k < seeds.size(); ++k) {
-    const JpegSpec& spec = seeds[k].spec;
+    const JpegRecipe& recipe = seeds[k].recipe;
     const std::string path = std::string(argv[1]) + "/" + seeds[k].name;
     try {
       swelox::test::WriteBytes(
-          path, swelox::test::Encode(spec, Samples(spec.width, spec.height, spec.components,
-                                                   static_cast<uint32_t>(k + 1))));
+          path, swelox::test::Encode(recipe, Samples(recipe.width, recipe.height, recipe.components,
+                                                     static_cast<uint32_t>(k + 1))));
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
       ok = false;

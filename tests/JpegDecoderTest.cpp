@@ -186,14 +186,14 @@ Bytes SmoothSamples(int width, int height, int channels, uint32_t seed) {
 Bytes EncodeWithLibjpeg(int width, int height, int components, J_COLOR_SPACE inColorSpace,
                         const Bytes& samples, void (*adjust)(j_compress_ptr) = nullptr,
                         int quality = 90) {
-  test::JpegSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.components = components;
-  spec.input = inColorSpace;
-  spec.adjust = adjust;
-  spec.quality = quality;
-  return test::Encode(spec, samples);
+  test::JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.components = components;
+  recipe.input = inColorSpace;
+  recipe.adjust = adjust;
+  recipe.quality = quality;
+  return test::Encode(recipe, samples);
 }
 
 using test::FindMarker;

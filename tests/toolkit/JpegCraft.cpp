@@ -118,7 +118,7 @@ void SetSampling(j_compress_ptr cinfo, const char* sampling) {
 }
 
 // All libjpeg calls and the setjmp in one function without destructible objects.
-void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const JpegSpec* spec,
+void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const JpegRecipe* recipe,
                     const uint8_t* samples, unsigned char** buffer, unsigned long* size) {
   cinfo->err = jpeg_std_error(&errors->pub);
   errors->pub.error_exit = CompressErrorExit;
@@ -130,23 +130,25 @@ void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const J
   }
   jpeg_create_compress(cinfo);
   jpeg_mem_dest(cinfo, buffer, size);
-  cinfo->image_width = static_cast<JDIMENSION>(spec->width);
-  cinfo->image_height = static_cast<JDIMENSION>(spec->height);
-  cinfo->input_components = spec->components;
-  cinfo->in_color_space = spec->input;
+  cinfo->image_width = static_cast<JDIMENSION>(recipe->width);
+  cinfo->image_height = static_cast<JDIMENSION>(recipe->height);
+  cinfo->input_components = recipe->components;
+  cinfo->in_color_space = recipe->input;
   jpeg_set_defaults(cinfo);
-  if (spec->coded) jpeg_set_colorspace(cinfo, *spec->coded);
-  if (spec->adjust != nullptr) spec->adjust(cinfo);
-  jpeg_set_quality(cinfo, spec->quality, TRUE);
-  if (!spec->adobeMarker) cinfo->write_Adobe_marker = FALSE;
-  SetSampling(cinfo, spec->sampling);
-  if (spec->arithmetic) cinfo->arith_code = TRUE;
-  if (spec->optimize) cinfo->optimize_coding = TRUE;
-  if (spec->restartBlocks > 0) cinfo->restart_interval = static_cast<unsigned>(spec->restartBlocks);
-  if (spec->restartRows > 0) cinfo->restart_in_rows = spec->restartRows;
-  if (spec->progressive) jpeg_simple_progression(cinfo);
+  if (recipe->coded) jpeg_set_colorspace(cinfo, *recipe->coded);
+  if (recipe->adjust != nullptr) recipe->adjust(cinfo);
+  jpeg_set_quality(cinfo, recipe->quality, TRUE);
+  if (!recipe->adobeMarker) cinfo->write_Adobe_marker = FALSE;
+  SetSampling(cinfo, recipe->sampling);
+  if (recipe->arithmetic) cinfo->arith_code = TRUE;
+  if (recipe->optimize) cinfo->optimize_coding = TRUE;
+  if (recipe->restartBlocks > 0)
+    cinfo->restart_interval = static_cast<unsigned>(recipe->restartBlocks);
+  if (recipe->restartRows > 0) cinfo->restart_in_rows = recipe->restartRows;
+  if (recipe->progressive) jpeg_simple_progression(cinfo);
   jpeg_start_compress(cinfo, TRUE);
-  const size_t stride = static_cast<size_t>(spec->width) * static_cast<size_t>(spec->components);
+  const size_t stride =
+      static_cast<size_t>(recipe->width) * static_cast<size_t>(recipe->components);
   while (cinfo->next_scanline < cinfo->image_height) {
     JSAMPROW row = const_cast<JSAMPLE*>(samples) + cinfo->next_scanline * stride;
     jpeg_write_scanlines(cinfo, &row, 1);
@@ -157,25 +159,25 @@ void RunCompression(jpeg_compress_struct* cinfo, CompressErrors* errors, const J
 
 }  // namespace
 
-Bytes Encode(const JpegSpec& spec, const Bytes& samples) {
-  const size_t stride = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.components);
+Bytes Encode(const JpegRecipe& recipe, const Bytes& samples) {
+  const size_t stride = static_cast<size_t>(recipe.width) * static_cast<size_t>(recipe.components);
   Bytes pattern;
   if (samples.empty()) {
-    pattern.resize(stride * static_cast<size_t>(spec.height));
-    for (size_t y = 0; y < static_cast<size_t>(spec.height); ++y) {
+    pattern.resize(stride * static_cast<size_t>(recipe.height));
+    for (size_t y = 0; y < static_cast<size_t>(recipe.height); ++y) {
       for (size_t i = 0; i < stride; ++i) {
         pattern[y * stride + i] = static_cast<uint8_t>((i * 37 + y * 11) % 251);
       }
     }
-  } else if (samples.size() != stride * static_cast<size_t>(spec.height)) {
+  } else if (samples.size() != stride * static_cast<size_t>(recipe.height)) {
     throw std::invalid_argument("the samples do not fill the picture");
   }
   jpeg_compress_struct cinfo{};
   CompressErrors errors{};
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  RunCompression(&cinfo, &errors, &spec, samples.empty() ? pattern.data() : samples.data(), &buffer,
-                 &size);
+  RunCompression(&cinfo, &errors, &recipe, samples.empty() ? pattern.data() : samples.data(),
+                 &buffer, &size);
   Bytes jpeg(buffer, buffer + (errors.failed ? 0 : size));
   std::free(buffer);
   if (errors.failed) {
@@ -187,14 +189,14 @@ Bytes Encode(const JpegSpec& spec, const Bytes& samples) {
 
 Bytes EncodeWithLibjpeg(int width, int height, int components, int inputSpace, int codedSpace,
                         bool progressive) {
-  JpegSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.components = components;
-  spec.input = static_cast<J_COLOR_SPACE>(inputSpace);
-  spec.coded = static_cast<J_COLOR_SPACE>(codedSpace);
-  spec.progressive = progressive;
-  return Encode(spec);
+  JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.components = components;
+  recipe.input = static_cast<J_COLOR_SPACE>(inputSpace);
+  recipe.coded = static_cast<J_COLOR_SPACE>(codedSpace);
+  recipe.progressive = progressive;
+  return Encode(recipe);
 }
 
 Bytes GreyClaim(uint16_t width, uint16_t height, const std::string& cjpegOptions) {

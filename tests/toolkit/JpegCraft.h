@@ -47,7 +47,7 @@ Bytes Prefix(const Bytes& bytes, size_t length);
 Bytes WithRepeatedLastScan(const Bytes& jpeg, size_t copies);
 
 // How libjpeg's compressor codes a crafted file.
-struct JpegSpec {
+struct JpegRecipe {
   int width = 16;
   int height = 16;
   int components = 3;                  // samples per pixel of the input
@@ -67,8 +67,8 @@ struct JpegSpec {
 
 // A JPEG made with libjpeg from `samples` (width x height x components, row by row); a fixed
 // pattern when `samples` is empty. Raises std::runtime_error with libjpeg's message code when the
-// compressor refuses the spec.
-Bytes Encode(const JpegSpec& spec, const Bytes& samples = {});
+// compressor refuses the recipe.
+Bytes Encode(const JpegRecipe& recipe, const Bytes& samples = {});
 
 // A small JPEG of the fixed pattern; `components` samples per pixel of the given colour space,
 // coded as `coded`.
