@@ -1,7 +1,6 @@
 // Runs over file lists: the growth rule, the captions, and the batch runner (decode once, files
 // in parallel) against a plain run-by-run, file-by-file loop; and swelox-cli as a user calls it.
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -18,8 +17,9 @@
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/CliRun.h"
+#include "toolkit/OpenWatch.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
@@ -256,23 +256,9 @@ TEST_F(BatchRunTest, GrownSizesFollowTheLastRowOfTheirRun) {
 
 // The paths of the files opened in a folder while `work` runs.
 std::vector<std::string> FilesOpened(const std::string& folder, const std::function<void()>& work) {
-  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_OPEN) < 0) {
-    ADD_FAILURE() << "inotify: " << std::strerror(errno);
-    return {};
-  }
+  test::OpenWatch watch(folder);
   work();
-  std::vector<std::string> opened;
-  alignas(inotify_event) char buffer[64 * 1024];
-  for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (event->len > 0) opened.push_back(event->name);
-      at += sizeof(inotify_event) + event->len;
-    }
-  }
-  ::close(watch);
-  return opened;
+  return watch.Take();
 }
 
 // A stop request ends the run without starting another file; nothing reaches the listener after

@@ -2,7 +2,6 @@
 // chooser, the runs with their captions, rows and growing sizes, the error box, and rows equal to
 // those of swelox-cli for the same settings and files.
 #include <fpu_control.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <QAbstractTextDocumentLayout>
@@ -45,6 +44,7 @@
 #include "app/RunController.h"
 #include "app/SettingsModel.h"
 #include "core/Errors.h"
+#include "toolkit/OpenWatch.h"
 #include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
@@ -1192,11 +1192,8 @@ class WindowTest : public swelox::test::WindowFixture {
     QFETCH(QString, gesture);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    QVERIFY(watch >= 0);
     auto run = PrepareSlowRun();
-    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(run->dir.path()).constData(), IN_OPEN) >=
-            0);
+    swelox::test::OpenWatch watch(QFile::encodeName(run->dir.path()).toStdString());
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     QTRY_COMPARE(Lines(window_->Memo1->toPlainText()).size(), 2);
     QTest::qWait(300);  // well inside the slow decodes
@@ -1225,15 +1222,7 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(!window_->Memo1->isReadOnly());
     // Which photos were opened: never the one after the slow ones.
     QStringList opened;
-    alignas(inotify_event) char buffer[16 * 1024];
-    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
-      for (ssize_t at = 0; at < n;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-        if (event->len > 0) opened << QString::fromLocal8Bit(event->name);
-        at += ssize_t(sizeof(inotify_event) + event->len);
-      }
-    }
-    ::close(watch);
+    for (const std::string& name : watch.Take()) opened << QString::fromLocal8Bit(name);
     QVERIFY2(opened.contains("slow0.jpg"), qPrintable(opened.join(' ')));
     QVERIFY2(!opened.contains("next.jpg"), qPrintable(opened.join(' ')));
   }

@@ -9,19 +9,18 @@
 #include <iostream>
 
 #include "analysis/ImageAnalysis.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
 
 using test::Bytes;
 using test::CliResult;
+using test::kHeader;
 using test::RunCli;
 using test::TempDir;
-
-const std::string kHeader = std::string(kHeaderLine) + "\n";
 
 std::string Sample(const char* name) { return std::string(SWELOX_EXAMPLES) + "/" + name; }
 

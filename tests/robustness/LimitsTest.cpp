@@ -28,12 +28,11 @@ namespace {
 
 using test::Bytes;
 using test::CliResult;
+using test::kHeader;
 using test::kSanitized;
+using test::kTryHelp;
 using test::RunCli;
 using test::TempDir;
-
-const std::string kHeader = std::string(kHeaderLine) + "\n";
-const std::string kTryHelp = "Try 'swelox-cli --help' for more information.\n";
 
 void ExpectFinished(const CliResult& r) {
   EXPECT_FALSE(r.timedOut) << "swelox-cli did not finish in time";

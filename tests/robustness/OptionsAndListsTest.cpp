@@ -6,19 +6,18 @@
 #include <filesystem>
 
 #include "analysis/ImageAnalysis.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
 
 using test::CliResult;
+using test::kHeader;
+using test::kTryHelp;
 using test::RunCli;
 using test::TempDir;
-
-const std::string kHeader = std::string(kHeaderLine) + "\n";
-const std::string kTryHelp = "Try 'swelox-cli --help' for more information.\n";
 
 class OptionsAndLists : public testing::Test {
  protected:

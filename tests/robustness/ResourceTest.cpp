@@ -15,20 +15,20 @@
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/MemoryBudget.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
 
 using test::Bytes;
 using test::CliResult;
+using test::kHeader;
 using test::kSanitized;
 using test::RunCli;
 using test::TempDir;
 
-const std::string kHeader = std::string(kHeaderLine) + "\n";
 constexpr long kSmallRssKb = 64 * 1024;
 
 std::string Sample(const char* name) { return std::string(SWELOX_EXAMPLES) + "/" + name; }

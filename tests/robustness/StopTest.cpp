@@ -2,7 +2,6 @@
 // opening another file, and SIGINT or SIGTERM end swelox-cli with the rows written so far whole.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +21,9 @@
 #include "analysis/BatchRun.h"
 #include "analysis/ImageAnalysis.h"
 #include "imaging/JpegDecoder.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/OpenWatch.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
@@ -86,33 +86,6 @@ class Recorder : public BatchListener {
   std::vector<std::string> lines, captions, failed;
 };
 
-// The names of the files opened in a folder from now until Take().
-class OpenWatch {
- public:
-  explicit OpenWatch(const std::string& folder)
-      : watch_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    if (watch_ < 0 || ::inotify_add_watch(watch_, folder.c_str(), IN_OPEN) < 0) {
-      ADD_FAILURE() << "inotify: " << std::strerror(errno);
-    }
-  }
-  ~OpenWatch() { ::close(watch_); }
-  std::vector<std::string> Take() {
-    std::vector<std::string> opened;
-    alignas(inotify_event) char buffer[64 * 1024];
-    for (ssize_t n; (n = ::read(watch_, buffer, sizeof buffer)) > 0;) {
-      for (ssize_t at = 0; at < n;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-        if (event->len > 0) opened.push_back(event->name);
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-    }
-    return opened;
-  }
-
- private:
-  int watch_;
-};
-
 // Stopped while every job is inside a slow decode: the first file's row stays, the file after
 // the slow ones is never opened, and the run ends at once, with one job or several.
 TEST(Stop, EndsABatchInsideADecode) {
@@ -132,7 +105,7 @@ TEST(Stop, EndsABatchInsideADecode) {
     std::stop_source stop;
     options.stop = stop.get_token();
     Recorder recorder;
-    OpenWatch watch(dir.path().string());
+    test::OpenWatch watch(dir.path().string());
     auto run = std::async(std::launch::async, [&] { return RunBatch(options, recorder); });
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     ASSERT_EQ(run.wait_for(std::chrono::seconds(0)), std::future_status::timeout);

@@ -8,7 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ImageAnalysis.h"
+
 namespace swelox::test {
+
+// What swelox-cli prints first on standard output, and the hint after a usage error.
+inline const std::string kHeader = std::string(kHeaderLine) + "\n";
+inline const std::string kTryHelp = "Try 'swelox-cli --help' for more information.\n";
 
 // Sanitizers reserve terabytes of address space and inflate every allocation: address-space
 // limits and memory figures mean nothing under them.
