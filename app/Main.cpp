@@ -240,8 +240,7 @@ TF::~TF() {
 // On a screen too low for the window at its scale (144 DPI on 800 lines), the results area gives
 // up the lines that are missing, so that the controls under it stay on the screen.
 void TF::FitHeightTo(const QRect& available) {
-  const int titleBar = fontMetrics().height() * 2 + 8;  // the frame is not known before showing
-  const int missing = height() + titleBar - available.height();
+  const int missing = height() + swelox::ui::EstimatedTitleBar(this) - available.height();
   const int spare = std::max(0, Memo1->height() - Scaled(120));
   const int shrink = std::clamp(missing, 0, spare);
   if (shrink == 0) return;

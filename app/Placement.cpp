@@ -27,6 +27,8 @@ std::unique_ptr<QSettings> StoredSettings() {
                                      QStringLiteral("swelox"), QStringLiteral("swelox"));
 }
 
+int EstimatedTitleBar(const QWidget* window) { return window->fontMetrics().height() * 2 + 8; }
+
 QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop) {
   const QSize room(std::max(1, available.width() - 2 * frameSides),
                    std::max(1, available.height() - frameTop - frameSides));
@@ -42,8 +44,7 @@ void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) 
   const QScreen* screen = parent != nullptr ? parent->screen() : window->screen();
   if (screen == nullptr) return;
   const QRect available = screen->availableGeometry();
-  // The frame is not known before the first showing: a title bar of about two lines of text.
-  const int sides = 4, top = window->fontMetrics().height() * 2 + 8;
+  const int sides = 4, top = EstimatedTitleBar(window);
   if (!window->restoreGeometry(StoredSettings()->value(key).toByteArray())) {
     const QSize size = preferred.boundedTo(available.size() * 9 / 10);
     window->setGeometry(QRect(available.center() - QPoint(size.width(), size.height()) / 2, size));

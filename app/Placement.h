@@ -26,6 +26,10 @@ namespace swelox::ui {
 // What the program keeps between starts (in the user's configuration folder).
 std::unique_ptr<QSettings> StoredSettings();
 
+// The window manager's title bar, which is not known before the first showing: about two lines
+// of the window's text.
+int EstimatedTitleBar(const QWidget* window);
+
 // A window's client area moved and shrunk as little as possible so that, with a frame of the
 // given margins around it, it lies wholly within `available`.
 QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop);
