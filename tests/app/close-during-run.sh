@@ -5,6 +5,9 @@
 set -eu
 [ $# -eq 2 ] || { echo "usage: $0 LONG_RUN CLOSE_WINDOW" >&2; exit 2; }
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# Settings of its own: the window opens where the user last left it and saves its settings on
+# closing, and neither may reach the user's configuration.
+export XDG_CONFIG_HOME="$(mktemp -d)"
 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -eu -c '
   long_run=$1 close_window=$2
   title="Swelox v1.0 digital image visual noise analyzer"

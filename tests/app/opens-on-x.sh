@@ -6,6 +6,9 @@
 set -eu
 [ $# -eq 4 ] || { echo "usage: $0 PROGRAM PICTURE SCREEN_WIDTH SCREEN_HEIGHT" >&2; exit 2; }
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# Settings of its own: the window opens where the user last left it and saves its settings on
+# closing, and neither may reach the user's configuration.
+export XDG_CONFIG_HOME="$(mktemp -d)"
 exec xvfb-run -a -s "-screen 0 ${3}x${4}x24 -nolisten tcp" sh -eu -c '
   program=$1 picture=$2 screen_width=$3 screen_height=$4
   title="Swelox v1.0 digital image visual noise analyzer"
