@@ -3,6 +3,7 @@
 #include "analysis/NoiseMap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,57 +43,141 @@ std::string Mebibytes(uint64_t bytes) {
   return text;
 }
 
-NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
-                  RectangleSize size, Direction direction, std::stop_token stop,
-                  uint64_t mapByteLimit) {
-  UseExtendedPrecision();
-  const PixelRegion r = region.value_or(PixelRegion{0, 0, picture.width, picture.height});
-  if (!r.Inside(picture.width, picture.height)) {
-    throw Error(r.OutsideMessage(picture.width, picture.height));
-  }
-  NoiseMap map;
-  map.width = r.width;
-  map.height = r.height;
-  RectangleLattice lattice(r.width, r.height, size, direction);
-  if (lattice.LastRow() >= 0) {  // the last position's far border row and column
-    map.columns = lattice.LastColumn() / size.width;
-    map.rows = lattice.LastRow() / size.height;
-  }
-  const uint64_t mapBytes = uint64_t(map.columns) * uint64_t(map.rows) * sizeof(int32_t);
-  if (mapBytes > mapByteLimit) {
-    throw Error("The map of " + std::to_string(size.width) + " x " + std::to_string(size.height) +
-                " rectangles over " + std::to_string(r.width) + " x " + std::to_string(r.height) +
-                " pixels would need " + Mebibytes(mapBytes) + ", more than the " +
-                Mebibytes(mapByteLimit) + " it may have");
-  }
-  map.differences.assign(size_t(map.columns) * size_t(map.rows), NoiseMap::kNoDifference);
+int32_t PoolFor(int32_t columns, int32_t rows, uint64_t limit) {
+  if (columns <= 0 || rows <= 0) return 1;
+  limit = std::max<uint64_t>(limit, 1);
+  auto values = [&](int64_t pool) {
+    return uint64_t((columns + pool - 1) / pool) * uint64_t((rows + pool - 1) / pool);
+  };
+  // No pool below the square root of positions per value can do; the rounding up may ask a few
+  // more.
+  int64_t pool =
+      std::max<int64_t>(1, int64_t(std::sqrt(double(columns) * double(rows) / double(limit))));
+  while (values(pool) > limit) ++pool;
+  return int32_t(pool);
+}
+
+namespace {
+
+// The values for `window`, pooled by `pool`, none compared yet.
+MapCells EmptyCells(LatticeWindow window, int32_t pool) {
+  MapCells cells;
+  cells.window = window;
+  cells.pool = pool;
+  cells.columns = (window.columns + pool - 1) / pool;
+  cells.rows = (window.rows + pool - 1) / pool;
+  cells.values.assign(size_t(cells.columns) * size_t(cells.rows), MapCells::kNoDifference);
+  return cells;
+}
+
+// Keeps the difference of the largest magnitude among the positions a value stands for.
+void Place(MapCells& cells, int32_t column, int32_t row, int32_t difference) {
+  int32_t& kept =
+      cells.values[size_t((row - cells.window.row) / cells.pool) * size_t(cells.columns) +
+                   size_t((column - cells.window.column) / cells.pool)];
+  if (kept == MapCells::kNoDifference || std::abs(difference) > std::abs(kept)) kept = difference;
+}
+
+// Walks `lattice`, laid over the pixels of `area`, and hands each comparison to `place` with its
+// lattice position. False when stopped on the way.
+template <typename PlaceComparison>
+bool Walk(const BrightnessPicture& picture, const PixelRegion& area, RectangleLattice& lattice,
+          RectangleSize size, const std::stop_token& stop, PlaceComparison place) {
   // The comparisons of a block row arrive together; they are placed and the list emptied, so
   // that it never holds more than one block row.
   std::vector<ComparedRectangle> arrived;
   lattice.RecordComparisons(&arrived);
-  auto place = [&] {
-    for (const ComparedRectangle& c : arrived) {
-      const size_t column = size_t(c.x - 1) / size_t(size.width);
-      const size_t row = size_t(c.y - 1) / size_t(size.height);
-      map.differences[row * size_t(map.columns) + column] = c.difference;
-      map.largest = std::max(map.largest, std::abs(c.difference));
-    }
-    arrived.clear();
-  };
-  // Grid row g is pixel row g + 1 of the region, from its pixel column 1 on.
+  // Grid row g is pixel row g + 1 of the area, from its pixel column 1 on.
   std::vector<int32_t> totals(size_t(lattice.LastColumn() + 1), 0);
   for (int32_t g = 0; g <= lattice.LastRow(); ++g) {
-    if ((g & 63) == 0 && stop.stop_requested()) {
-      map.complete = false;
-      return map;
-    }
-    const uint8_t* cells = picture.Row(r.y + g + 1) + r.x + 1;
+    if ((g & 63) == 0 && stop.stop_requested()) return false;
+    const uint8_t* cells = picture.Row(area.y + g + 1) + area.x + 1;
     for (size_t c = 0; c < totals.size(); ++c) totals[c] += cells[c];
     lattice.AfterGridRow(g, totals.data());
-    if (!arrived.empty()) place();
+    for (const ComparedRectangle& c : arrived) {
+      place((c.x - 1) / size.width, (c.y - 1) / size.height, c.difference);
+    }
+    arrived.clear();
   }
-  map.figures = lattice.Finish();
+  return true;
+}
+
+PixelRegion AnalysedPixels(const BrightnessPicture& picture,
+                           const std::optional<PixelRegion>& region) {
+  const PixelRegion r = region.value_or(PixelRegion{0, 0, picture.width, picture.height});
+  if (!r.Inside(picture.width, picture.height)) {
+    throw Error(r.OutsideMessage(picture.width, picture.height));
+  }
+  return r;
+}
+
+// Rectangle positions across (or down) `extent` pixels: those whose far border fits.
+int32_t PositionsOver(const RectangleLattice& lattice, int32_t side, bool across) {
+  const int32_t last = across ? lattice.LastColumn() : lattice.LastRow();
+  return last < 0 ? 0 : last / side;
+}
+
+}  // namespace
+
+NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
+                  RectangleSize size, Direction direction, std::stop_token stop,
+                  uint64_t cellLimit) {
+  UseExtendedPrecision();
+  const PixelRegion r = AnalysedPixels(picture, region);
+  NoiseMap map;
+  map.width = r.width;
+  map.height = r.height;
+  RectangleLattice lattice(r.width, r.height, size, direction);
+  map.columns = PositionsOver(lattice, size.width, true);
+  map.rows = PositionsOver(lattice, size.height, false);
+  map.cells = EmptyCells({0, 0, map.columns, map.rows}, PoolFor(map.columns, map.rows, cellLimit));
+  map.complete = Walk(picture, r, lattice, size, stop, [&](int32_t column, int32_t row, int32_t d) {
+    Place(map.cells, column, row, d);
+    map.largest = std::max(map.largest, std::abs(d));
+  });
+  if (map.complete) map.figures = lattice.Finish();
   return map;
+}
+
+std::optional<MapCells> MapWindow(const BrightnessPicture& picture,
+                                  const std::optional<PixelRegion>& region, RectangleSize size,
+                                  Direction direction, LatticeWindow window, uint64_t cellLimit,
+                                  std::stop_token stop) {
+  UseExtendedPrecision();
+  const PixelRegion r = AnalysedPixels(picture, region);
+  int32_t columns = 0, rows = 0;
+  {
+    const RectangleLattice whole(r.width, r.height, size, direction);
+    columns = PositionsOver(whole, size.width, true);
+    rows = PositionsOver(whole, size.height, false);
+  }
+  const int32_t left = std::clamp(window.column, 0, columns);
+  const int32_t top = std::clamp(window.row, 0, rows);
+  const int32_t right =
+      int32_t(std::clamp(int64_t{window.column} + window.columns, int64_t{left}, int64_t{columns}));
+  const int32_t bottom =
+      int32_t(std::clamp(int64_t{window.row} + window.rows, int64_t{top}, int64_t{rows}));
+  const LatticeWindow clipped{left, top, right - left, bottom - top};
+  MapCells cells = EmptyCells(clipped, PoolFor(clipped.columns, clipped.rows, cellLimit));
+  if (clipped.columns == 0 || clipped.rows == 0) return cells;
+
+  // A lattice of its own over the window's pixels, with the rectangles the window's first ones
+  // are compared with: its positions fall on the whole lattice's, and so do its differences.
+  const bool below = direction == Direction::Below;
+  const int32_t firstColumn = left - (!below && left > 0 ? 1 : 0);
+  const int32_t firstRow = top - (below && top > 0 ? 1 : 0);
+  const int32_t across = right - firstColumn, down = bottom - firstRow;
+  const PixelRegion area{r.x + firstColumn * size.width, r.y + firstRow * size.height,
+                         across * size.width + 2, down * size.height + 2};
+  RectangleLattice lattice(area.width, area.height, size, direction);
+  const bool done =
+      Walk(picture, area, lattice, size, stop, [&](int32_t column, int32_t row, int32_t d) {
+        if (cells.Covers(firstColumn + column, firstRow + row)) {
+          Place(cells, firstColumn + column, firstRow + row, d);
+        }
+      });
+  if (!done) return std::nullopt;
+  return cells;
 }
 
 }  // namespace swelox

@@ -1,6 +1,8 @@
-// The noise of a picture rectangle by rectangle: every comparison behind the figures of its row,
-// at its lattice position, for a view that lays the lattice over the photo. The brightness of the
-// whole picture is kept, so that another size, direction or region needs no second decode.
+// The noise of a picture rectangle by rectangle: the comparisons behind the figures of its row,
+// at their lattice positions, for a view that lays the lattice over the photo. The brightness of
+// the whole picture is kept, so that another size, direction or region needs no second decode, and
+// so that any window of the lattice can be laid again in detail: the map itself never keeps more
+// values than a screen has pixels.
 #pragma once
 
 #include <climits>
@@ -43,38 +45,84 @@ class BrightnessCollector : public RgbRowSink {
 // Decodes the whole file as the analysis does; its errors are the analysis's.
 BrightnessPicture DecodeBrightness(const std::string& path);
 
-struct NoiseMap {
-  static constexpr int32_t kNoDifference = INT32_MIN;
-
-  int32_t width = 0;  // of the analysed pixels: the region's, or the picture's
-  int32_t height = 0;
-  // Rectangle positions across and down the lattice (0 when no rectangle fits).
+// A window of lattice positions that a map asks for: `columns` x `rows` of them from (column, row).
+struct LatticeWindow {
+  int32_t column = 0;
+  int32_t row = 0;
   int32_t columns = 0;
   int32_t rows = 0;
-  NoiseFigures figures;
-  // Per lattice position, row after row, the difference with the rectangle before it (above, or
-  // to the left), or kNoDifference where none was compared. Position (column, row) has its
-  // corner at pixel (1 + column x W, 1 + row x H) of the analysed pixels.
-  std::vector<int32_t> differences;
-  int32_t largest = 0;   // the largest absolute difference
-  bool complete = true;  // false when the laying was stopped: then nothing in it counts
+  bool operator==(const LatticeWindow&) const = default;
+};
 
-  std::optional<int32_t> DifferenceAt(int32_t column, int32_t row) const {
-    if (column < 0 || row < 0 || column >= columns || row >= rows) return std::nullopt;
-    const int32_t d = differences[size_t(row) * size_t(columns) + size_t(column)];
+// Differences of a window of the lattice, as many as a screen shows: each value stands for
+// `pool` x `pool` lattice positions and is the difference of the largest magnitude among them
+// (kNoDifference where none of them was compared), so that a peak never drops out of sight.
+struct MapCells {
+  static constexpr int32_t kNoDifference = INT32_MIN;
+
+  LatticeWindow window;  // the lattice positions covered
+  int32_t pool = 1;      // lattice positions per value, across and down
+  int32_t columns = 0;   // values across and down: the window's positions over `pool`, rounded up
+  int32_t rows = 0;
+  std::vector<int32_t> values;  // row after row
+
+  bool Covers(int32_t latticeColumn, int32_t latticeRow) const {
+    return latticeColumn >= window.column && latticeRow >= window.row &&
+           latticeColumn - window.column < window.columns && latticeRow - window.row < window.rows;
+  }
+  // The value standing for lattice position (column, row): its own difference when `pool` is 1.
+  std::optional<int32_t> At(int32_t latticeColumn, int32_t latticeRow) const {
+    if (!Covers(latticeColumn, latticeRow)) return std::nullopt;
+    const int32_t d = values[size_t((latticeRow - window.row) / pool) * size_t(columns) +
+                             size_t((latticeColumn - window.column) / pool)];
     if (d == kNoDifference) return std::nullopt;
     return d;
   }
 };
 
+// The smallest pool that keeps `columns` x `rows` positions within `limit` values (at least 1).
+int32_t PoolFor(int32_t columns, int32_t rows, uint64_t limit);
+
+struct NoiseMap {
+  static constexpr int32_t kNoDifference = MapCells::kNoDifference;
+
+  int32_t width = 0;  // of the analysed pixels: the region's, or the picture's
+  int32_t height = 0;
+  // Rectangle positions across and down the lattice (0 when no rectangle fits). Position
+  // (column, row) has its corner at pixel (1 + column x W, 1 + row x H) of the analysed pixels
+  // and its difference is with the rectangle before it (above, or to the left).
+  int32_t columns = 0;
+  int32_t rows = 0;
+  NoiseFigures figures;
+  // The whole lattice, pooled down to the number of values asked for: every position's own
+  // difference when it has no more positions than that.
+  MapCells cells;
+  int32_t largest = 0;   // the largest absolute difference
+  bool complete = true;  // false when the laying was stopped: then nothing in it counts
+
+  // The difference of position (column, row), when the map keeps it unpooled.
+  std::optional<int32_t> DifferenceAt(int32_t column, int32_t row) const {
+    if (cells.pool != 1) return std::nullopt;
+    return cells.At(column, row);
+  }
+};
+
 // The lattice of `size` over the region (the whole picture when none), in one pass that forms both
 // the figures and the map: the number of positions with a difference is nDiffs and their mean
-// absolute difference, truncated, is meanDiff. Raises the analysis's errors, the decoder's for a
-// region outside, and a refusal when the map would take more than `mapByteLimit` bytes. Once
-// `stop` is requested it returns soon, with `complete` false.
+// absolute difference, truncated, is meanDiff. The map keeps at most `cellLimit` values, pooling
+// positions where there are more. Raises the analysis's errors and the decoder's for a region
+// outside. Once `stop` is requested it returns soon, with `complete` false.
 NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
                   RectangleSize size, Direction direction, std::stop_token stop = {},
-                  uint64_t mapByteLimit = UINT64_MAX);
+                  uint64_t cellLimit = UINT64_MAX);
+
+// The differences of the positions of `window` (clipped to the lattice), pooled so that at most
+// `cellLimit` values are kept: exactly those of MapNoise over the same region, from the pixels of
+// the window and the rectangles before it alone. Returns nothing once `stop` is requested.
+std::optional<MapCells> MapWindow(const BrightnessPicture& picture,
+                                  const std::optional<PixelRegion>& region, RectangleSize size,
+                                  Direction direction, LatticeWindow window, uint64_t cellLimit,
+                                  std::stop_token stop = {});
 
 // "N MiB" with one decimal, for messages about memory.
 std::string Mebibytes(uint64_t bytes);

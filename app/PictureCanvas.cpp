@@ -45,8 +45,7 @@ void PictureCanvas::SetOverview(const QImage& overview, QSize full) {
     map_.reset();
     Fit();
   }
-  mapImageValid_ = false;
-  update();
+  ViewChanged();
 }
 
 void PictureCanvas::SetPhoto(std::shared_ptr<const DecodedPhoto> photo) {
@@ -61,11 +60,67 @@ void PictureCanvas::SetPhoto(std::shared_ptr<const DecodedPhoto> photo) {
 void PictureCanvas::SetOverlay(const PixelRegion& region, std::optional<RectangleSize> size,
                                std::shared_ptr<const NoiseMap> map, Direction direction) {
   region_ = region;
+  mapRegion_ = region;
   size_ = size;
   map_ = std::move(map);
   direction_ = direction;
+  detail_.reset();
+  asked_.reset();
+  ViewChanged();
+}
+
+void PictureCanvas::SetDetail(const std::shared_ptr<const NoiseMap>& map,
+                              std::shared_ptr<const MapCells> cells) {
+  if (map != map_ || !map_) return;
+  if (!cells || (asked_ && cells->window == *asked_)) asked_.reset();
+  if (!cells) return;
+  detail_ = std::move(cells);
   mapImageValid_ = false;
   update();
+}
+
+std::optional<LatticeWindow> PictureCanvas::VisibleWindow() const {
+  if (!map_ || !size_) return std::nullopt;
+  const QPointF corner(mapRegion_.x + 1, mapRegion_.y + 1);
+  const QPointF from = ToPicture(PhotoArea().topLeft()) - corner;
+  const QPointF to = ToPicture(PhotoArea().bottomRight()) - corner;
+  auto position = [](double at, int side, int limit, bool up) {
+    const double p = (up ? std::ceil(at / side) : std::floor(at / side));
+    return int32_t(std::clamp(p, 0.0, double(limit)));
+  };
+  const int32_t left = position(from.x(), size_->width, map_->columns, false);
+  const int32_t top = position(from.y(), size_->height, map_->rows, false);
+  const int32_t right = position(to.x(), size_->width, map_->columns, true);
+  const int32_t bottom = position(to.y(), size_->height, map_->rows, true);
+  return LatticeWindow{left, top, right - left, bottom - top};
+}
+
+uint64_t PictureCanvas::DevicePixels() const {
+  const double ratio = devicePixelRatioF();
+  const QRectF area = PhotoArea();
+  return uint64_t(std::ceil(area.width() * ratio)) * uint64_t(std::ceil(area.height() * ratio));
+}
+
+void PictureCanvas::ViewChanged() {
+  mapImageValid_ = false;
+  update();
+  AskDetail();
+}
+
+void PictureCanvas::AskDetail() {
+  if (!map_ || !size_ || map_->cells.pool == 1) return;
+  const std::optional<LatticeWindow> window = VisibleWindow();
+  if (!window || window->columns == 0 || window->rows == 0) return;
+  const uint64_t limit = DevicePixels();
+  const int32_t pool = PoolFor(window->columns, window->rows, limit);
+  if (pool >= map_->cells.pool) return;  // the map itself has all the screen can show
+  if (detail_ && detail_->pool <= pool && detail_->Covers(window->column, window->row) &&
+      detail_->Covers(window->column + window->columns - 1, window->row + window->rows - 1)) {
+    return;
+  }
+  if (asked_ && *asked_ == *window) return;
+  asked_ = window;
+  Q_EMIT detailWanted(*window, limit);
 }
 
 void PictureCanvas::SetMapOpacity(double opacity) {
@@ -85,8 +140,7 @@ void PictureCanvas::Fit() {
   origin_ = QPointF((area.width() - full_.width() * scale_) / 2,
                     (area.height() - full_.height() * scale_) / 2);
   fitted_ = true;
-  mapImageValid_ = false;
-  update();
+  ViewChanged();
   Q_EMIT zoomChanged(scale_);
 }
 
@@ -100,8 +154,7 @@ void PictureCanvas::ZoomAbout(QPointF anchor, double scale) {
   origin_ = anchor - picture * scale_;
   fitted_ = false;
   KeepInView();
-  mapImageValid_ = false;
-  update();
+  ViewChanged();
   Q_EMIT zoomChanged(scale_);
 }
 
@@ -111,8 +164,7 @@ void PictureCanvas::PanBy(QPointF shift) {
   if (fitted_ && scale_ <= fitZoom()) return;  // the whole photo shows already
   origin_ += shift;
   KeepInView();
-  mapImageValid_ = false;
-  update();
+  ViewChanged();
 }
 
 // Some of the photo always stays in view, however far it is panned.
@@ -133,25 +185,44 @@ void PictureCanvas::resizeEvent(QResizeEvent*) {
     Fit();
   } else {
     KeepInView();
-    mapImageValid_ = false;
+    ViewChanged();
   }
 }
 
 std::optional<QPoint> PictureCanvas::CellAt(QPoint pixel) const {
   if (!size_ || !map_) return std::nullopt;
   // A rectangle's corner pixel is one right of and below the region's first pixel.
-  const int x = pixel.x() - region_.x - 1, y = pixel.y() - region_.y - 1;
+  const int x = pixel.x() - mapRegion_.x - 1, y = pixel.y() - mapRegion_.y - 1;
   if (x < 0 || y < 0) return std::nullopt;
   const int column = x / size_->width, row = y / size_->height;
   if (column >= map_->columns || row >= map_->rows) return std::nullopt;
   return QPoint(column, row);
 }
 
+// From the map where it keeps the position's own difference, else from the detail shown, else laid
+// afresh from the photo's brightness: two rectangles' sums, at most as many pixels as the photo.
+std::optional<std::optional<int32_t>> PictureCanvas::ExactDifference(int32_t column,
+                                                                     int32_t row) const {
+  if (map_->cells.pool == 1) return map_->cells.At(column, row);
+  if (detail_ && detail_->pool == 1 && detail_->Covers(column, row)) {
+    return detail_->At(column, row);
+  }
+  if (!photo_) return std::nullopt;
+  try {
+    const std::optional<MapCells> cell =
+        MapWindow(photo_->brightness, mapRegion_, *size_, direction_, {column, row, 1, 1}, 1);
+    if (cell) return cell->At(column, row);
+  } catch (const std::exception&) {
+    // The photo and the map no longer match: nothing is told.
+  }
+  return std::nullopt;
+}
+
 QString PictureCanvas::Describe(QPoint pixel) const {
   const std::optional<QPoint> cell = CellAt(pixel);
   if (!cell) return QString();
   const int w = size_->width, h = size_->height;
-  const int x = region_.x + 1 + cell->x() * w, y = region_.y + 1 + cell->y() * h;
+  const int x = mapRegion_.x + 1 + cell->x() * w, y = mapRegion_.y + 1 + cell->y() * h;
   const QString where = QStringLiteral("Rectangle %1 x %2 at %3,%4 (column %5, row %6)")
                             .arg(w)
                             .arg(h)
@@ -160,7 +231,9 @@ QString PictureCanvas::Describe(QPoint pixel) const {
                             .arg(cell->x() + 1)
                             .arg(cell->y() + 1);
   const bool below = direction_ == Direction::Below;
-  const std::optional<int32_t> difference = map_->DifferenceAt(cell->x(), cell->y());
+  const std::optional<std::optional<int32_t>> known = ExactDifference(cell->x(), cell->y());
+  if (!known) return QString();
+  const std::optional<int32_t>& difference = *known;
   if (!difference) {
     return where + (below ? QStringLiteral(": the first of its column, compared with none above")
                           : QStringLiteral(": the first of its row, compared with none before"));
@@ -220,13 +293,14 @@ void PictureCanvas::DrawPhoto(QPainter& painter) const {
 }
 
 // The map is drawn into an image of the canvas's size at most: each screen pixel takes the colour
-// of the rectangle under its centre, so that it stays exact at every zoom.
+// of the rectangle under its centre, so that it stays exact at every zoom. Where the map keeps its
+// positions pooled, the detail laid for the view takes their place as soon as it comes.
 void PictureCanvas::DrawMap(QPainter& painter) {
   if (!map_ || !size_ || map_->columns == 0 || map_->rows == 0 || opacity_ <= 0) return;
   if (!mapImageValid_) {
     mapImageValid_ = true;
     mapImage_ = QImage();
-    const QPointF corner(region_.x + 1, region_.y + 1);
+    const QPointF corner(mapRegion_.x + 1, mapRegion_.y + 1);
     const QRectF lattice(ToView(corner),
                          ToView(corner + QPointF(double(map_->columns) * size_->width,
                                                  double(map_->rows) * size_->height)));
@@ -234,36 +308,59 @@ void PictureCanvas::DrawMap(QPainter& painter) {
     if (area.isEmpty()) return;
     const double ratio = devicePixelRatioF();
     const int w = int(std::ceil(area.width() * ratio)), h = int(std::ceil(area.height() * ratio));
-    // Per device column and row, the lattice position under its centre (-1: none).
-    auto positions = [&](int count, double start, double origin, double corner1, int side,
-                         int limit) {
-      std::vector<int> at(static_cast<size_t>(count), -1);
+    const MapCells& coarse = map_->cells;
+    const MapCells* fine = detail_ && detail_->pool < coarse.pool ? detail_.get() : nullptr;
+    // Per device column (or row), the index of the value under its centre in the map's cells and
+    // in the detail's (-1: none there).
+    struct Indices {
+      std::vector<int> coarse, fine;
+    };
+    auto indices = [&](int count, double start, double origin, double corner1, int side, int limit,
+                       bool across) {
+      Indices at{std::vector<int>(size_t(count), -1), std::vector<int>(size_t(count), -1)};
       for (int k = 0; k < count; ++k) {
         const double picture = ((start + (k + 0.5) / ratio) - origin) / scale_ - corner1;
         const double position = std::floor(picture / side);
-        at[size_t(k)] = picture < 0 || position >= limit ? -1 : int(position);
+        if (picture < 0 || position >= limit) continue;
+        const int p = int(position);
+        const int first = across ? coarse.window.column : coarse.window.row;
+        at.coarse[size_t(k)] = (p - first) / coarse.pool;
+        if (!fine) continue;
+        const int from = across ? fine->window.column : fine->window.row;
+        const int span = across ? fine->window.columns : fine->window.rows;
+        if (p >= from && p < from + span) at.fine[size_t(k)] = (p - from) / fine->pool;
       }
       return at;
     };
-    const std::vector<int> columns =
-        positions(w, area.left(), origin_.x(), corner.x(), size_->width, map_->columns);
-    const std::vector<int> rows =
-        positions(h, area.top(), origin_.y(), corner.y(), size_->height, map_->rows);
+    const Indices columns =
+        indices(w, area.left(), origin_.x(), corner.x(), size_->width, map_->columns, true);
+    const Indices rows =
+        indices(h, area.top(), origin_.y(), corner.y(), size_->height, map_->rows, false);
     mapImage_ = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
     const std::array<QRgb, 256>& scale = ViridisScale();
-    const int32_t* differences = map_->differences.data();
+    auto colour = [&](int32_t d) {
+      return d == MapCells::kNoDifference ? QRgb(0)
+                                          : scale[size_t(ScaleStep(std::abs(d), map_->largest))];
+    };
     for (int y = 0; y < h; ++y) {
       auto* out = reinterpret_cast<QRgb*>(mapImage_.scanLine(y));
-      if (rows[size_t(y)] < 0) {
+      const int coarseRow = rows.coarse[size_t(y)], fineRow = rows.fine[size_t(y)];
+      if (coarseRow < 0) {
         std::fill(out, out + w, 0);
         continue;
       }
-      const int32_t* line = differences + size_t(rows[size_t(y)]) * size_t(map_->columns);
+      const int32_t* coarseLine = coarse.values.data() + size_t(coarseRow) * size_t(coarse.columns);
+      const int32_t* fineLine =
+          fineRow < 0 ? nullptr : fine->values.data() + size_t(fineRow) * size_t(fine->columns);
       for (int x = 0; x < w; ++x) {
-        const int column = columns[size_t(x)];
-        const int32_t d = column < 0 ? NoiseMap::kNoDifference : line[column];
-        out[x] =
-            d == NoiseMap::kNoDifference ? 0 : scale[size_t(ScaleStep(std::abs(d), map_->largest))];
+        const int coarseColumn = columns.coarse[size_t(x)], fineColumn = columns.fine[size_t(x)];
+        if (coarseColumn < 0) {
+          out[x] = 0;
+        } else if (fineLine && fineColumn >= 0) {
+          out[x] = colour(fineLine[fineColumn]);
+        } else {
+          out[x] = colour(coarseLine[coarseColumn]);
+        }
       }
     }
     mapImage_.setDevicePixelRatio(ratio);

@@ -30,6 +30,17 @@ class PictureCanvas : public QWidget {
   // the map over the region (null: none).
   void SetOverlay(const PixelRegion& region, std::optional<RectangleSize> size,
                   std::shared_ptr<const NoiseMap> map, Direction direction);
+  // The differences of a window of the map in the detail that the map itself does not keep, as
+  // asked for by detailWanted; ignored unless `map` is still the one shown.
+  void SetDetail(const std::shared_ptr<const NoiseMap>& map, std::shared_ptr<const MapCells> cells);
+  const std::shared_ptr<const MapCells>& detail() const { return detail_; }
+  // True from asking for detail until it arrives.
+  bool detailPending() const { return asked_.has_value(); }
+  // The lattice positions in view, clipped to the lattice.
+  std::optional<LatticeWindow> VisibleWindow() const;
+  // The most map values the canvas shows: its pixels on the screen.
+  uint64_t DevicePixels() const;
+
   // How much of the map shows over the photo: 0 the photo alone, 1 the map alone.
   void SetMapOpacity(double opacity);
   double mapOpacity() const { return opacity_; }
@@ -58,6 +69,9 @@ class PictureCanvas : public QWidget {
   void regionEdited(const swelox::PixelRegion& region);
   void pointed(const QString& text);
   void zoomChanged(double scale);
+  // The map keeps the differences pooled and the view shows more than that: the positions of
+  // `window`, in at most `cellLimit` values, would show them.
+  void detailWanted(const swelox::LatticeWindow& window, quint64 cellLimit);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -75,6 +89,12 @@ class PictureCanvas : public QWidget {
   enum Side { kLeft = 1, kTop = 2, kRight = 4, kBottom = 8, kAll = 15 };
   QRectF PhotoArea() const;  // the canvas above the legend
   void KeepInView();
+  // The zoom, the pan or the canvas changed: the map is drawn anew, and asked in more detail
+  // where it has less than the screen shows.
+  void ViewChanged();
+  void AskDetail();
+  // The difference of lattice position (column, row) itself, and whether it is known.
+  std::optional<std::optional<int32_t>> ExactDifference(int32_t column, int32_t row) const;
   int SidesAt(QPointF view) const;
   PixelRegion Dragged(QPointF view) const;
   void DrawPhoto(QPainter& painter) const;
@@ -89,6 +109,9 @@ class PictureCanvas : public QWidget {
   PixelRegion region_;
   std::optional<RectangleSize> size_;
   std::shared_ptr<const NoiseMap> map_;
+  PixelRegion mapRegion_;                   // where the map was laid
+  std::shared_ptr<const MapCells> detail_;  // a window of the map in more detail, or null
+  std::optional<LatticeWindow> asked_;      // the detail asked for and not yet come
   Direction direction_ = Direction::Below;
   double opacity_ = 0.75;
   double scale_ = 1;

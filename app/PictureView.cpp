@@ -134,6 +134,11 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
     if (path == pathText_) progress_->setValue(int(share * 1000));
   });
   connect(work_, &PictureWork::mapReady, this, &PictureView::Show);
+  connect(work_, &PictureWork::detailReady, canvas_, &PictureCanvas::SetDetail);
+  connect(canvas_, &PictureCanvas::detailWanted, this,
+          [this](const LatticeWindow& window, quint64 cellLimit) {
+            if (map_ && laid_) work_->RequestDetail({map_, *laid_, window, cellLimit});
+          });
   connect(work_, &PictureWork::photoFailed, this, &PictureView::Fail);
   connect(progressDelay_, &QTimer::timeout, this, [this] {
     if (busy_) progress_->show();
@@ -194,6 +199,7 @@ void PictureView::Refresh() {
 void PictureView::Show(const LaidMap& laid) {
   if (laid.request.generation != generation_ || laid.request.path != pathText_) return;
   map_ = laid.map;
+  laid_ = laid.request;
   const Direction direction = laid.request.direction;
   const QSize full = canvas_->pictureSize();
   const PixelRegion whole{0, 0, full.width(), full.height()};

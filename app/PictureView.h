@@ -13,6 +13,7 @@
 
 #include "analysis/NoiseMap.h"
 #include "app/PictureCanvas.h"
+#include "app/PictureWork.h"
 
 class QLabel;
 class QProgressBar;
@@ -23,8 +24,6 @@ class QTimer;
 namespace swelox::ui {
 
 class ElidedLabel;
-class PictureWork;
-struct LaidMap;
 
 class SettingsModel;
 
@@ -96,6 +95,7 @@ class PictureView : public QWidget {
   QString pathText_;
   QStringList runPhotos_;
   std::shared_ptr<const NoiseMap> map_;
+  std::optional<MapRequest> laid_;  // what map_ was laid with
   uint64_t generation_ = 0;
   bool busy_ = false;
   bool placed_ = false;

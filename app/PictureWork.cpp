@@ -93,6 +93,14 @@ void PictureWork::Request(MapRequest request) {
   std::lock_guard lock(mutex_);
   if (decoding_.isEmpty() || decoding_ != request.path) current_.request_stop();
   pending_ = std::move(request);
+  pendingDetail_.reset();
+  wake_.notify_one();
+}
+
+void PictureWork::RequestDetail(DetailRequest request) {
+  std::lock_guard lock(mutex_);
+  if (detailing_) current_.request_stop();
+  pendingDetail_ = std::move(request);
   wake_.notify_one();
 }
 
@@ -102,7 +110,19 @@ void PictureWork::Run(std::stop_token quit) {
     std::stop_token stop;
     {
       std::unique_lock lock(mutex_);
-      if (!wake_.wait(lock, quit, [this] { return pending_.has_value(); })) return;
+      if (!wake_.wait(lock, quit, [this] { return pending_ || pendingDetail_; })) return;
+      if (!pending_) {
+        const DetailRequest detail = std::move(*pendingDetail_);
+        pendingDetail_.reset();
+        current_ = std::stop_source();
+        stop = current_.get_token();
+        detailing_ = true;
+        lock.unlock();
+        LayDetail(detail, stop);
+        lock.lock();
+        detailing_ = false;
+        continue;
+      }
       request = std::move(*pending_);
       pending_.reset();
       current_ = std::stop_source();
@@ -191,11 +211,9 @@ void PictureWork::Lay(const MapRequest& request, std::stop_token stop) {
     return;
   }
   try {
-    const uint64_t photoBytes =
-        PhotoMemoryNeed(photo_->brightness.width, photo_->brightness.height);
-    auto map = std::make_shared<NoiseMap>(
-        MapNoise(photo_->brightness, request.region, *request.size, request.direction, stop,
-                 budget_ > photoBytes ? budget_ - photoBytes : 0));
+    auto map =
+        std::make_shared<NoiseMap>(MapNoise(photo_->brightness, request.region, *request.size,
+                                            request.direction, stop, request.CellLimit()));
     if (!map->complete) return;
     laid.map = std::move(map);
   } catch (const std::bad_alloc&) {
@@ -205,6 +223,20 @@ void PictureWork::Lay(const MapRequest& request, std::stop_token stop) {
   }
   if (stop.stop_requested()) return;
   Post([this, laid] { Q_EMIT mapReady(laid); });
+}
+
+void PictureWork::LayDetail(const DetailRequest& request, std::stop_token stop) {
+  if (!photo_ || photo_->path != request.laid.path || !request.laid.size) return;
+  try {
+    std::optional<MapCells> cells =
+        MapWindow(photo_->brightness, request.laid.region, *request.laid.size,
+                  request.laid.direction, request.window, request.cellLimit, stop);
+    if (!cells) return;
+    auto shared = std::make_shared<const MapCells>(std::move(*cells));
+    Post([this, map = request.map, shared] { Q_EMIT detailReady(map, shared); });
+  } catch (const std::exception&) {
+    // The map itself was laid over these settings: the whole map stays in view instead.
+  }
 }
 
 }  // namespace swelox::ui

@@ -34,12 +34,24 @@ struct MapRequest {
   QString problem;                    // why there is no size
   Direction direction = Direction::Below;
   QSize overviewLimit{1600, 1200};  // in pixels; about the screen's size
+  // The map keeps no more values than the screen has pixels.
+  uint64_t CellLimit() const {
+    return uint64_t(overviewLimit.width()) * uint64_t(overviewLimit.height());
+  }
 };
 
 struct LaidMap {
   MapRequest request;
   std::shared_ptr<const NoiseMap> map;  // null when `problem` says why there is none
   QString problem;
+};
+
+// A window of a laid map wanted in more detail than the map keeps, as zooming in asks.
+struct DetailRequest {
+  std::shared_ptr<const NoiseMap> map;  // the map it belongs to
+  MapRequest laid;                      // what the map was laid with
+  LatticeWindow window;
+  uint64_t cellLimit = 0;  // the most values: the canvas's pixels
 };
 
 // The memory that the view needs for a photo of `width` x `height` pixels before any lattice:
@@ -57,6 +69,9 @@ class PictureWork : public QObject {
   // Replaces whatever was asked before. A request for the photo being decoded lets the decode
   // go on and lays only the newest lattice after it; any other request stops the older work.
   void Request(MapRequest request);
+  // Lays a window of the last map again, in detail. A newer one replaces it; a new photo or lattice
+  // drops it.
+  void RequestDetail(DetailRequest request);
   uint64_t budget() const { return budget_; }
 
  Q_SIGNALS:
@@ -66,6 +81,8 @@ class PictureWork : public QObject {
   void progressed(const QString& path, double share);
   void photoReady(std::shared_ptr<const swelox::ui::DecodedPhoto> photo);
   void mapReady(const swelox::ui::LaidMap& laid);
+  void detailReady(std::shared_ptr<const swelox::NoiseMap> map,
+                   std::shared_ptr<const swelox::MapCells> cells);
   // The photo was refused or could not be decoded; nothing more comes for it.
   void photoFailed(const QString& path, const QString& message);
 
@@ -73,6 +90,7 @@ class PictureWork : public QObject {
   void Run(std::stop_token quit);
   std::shared_ptr<const DecodedPhoto> Decode(const MapRequest& request, std::stop_token stop);
   void Lay(const MapRequest& request, std::stop_token stop);
+  void LayDetail(const DetailRequest& request, std::stop_token stop);
   // Runs `deliver` on the GUI thread.
   template <typename Deliver>
   void Post(Deliver deliver);
@@ -81,6 +99,8 @@ class PictureWork : public QObject {
   std::mutex mutex_;
   std::condition_variable_any wake_;
   std::optional<MapRequest> pending_;
+  std::optional<DetailRequest> pendingDetail_;
+  bool detailing_ = false;                     // the work in hand is a detail
   std::stop_source current_;                   // of the work in hand
   QString decoding_;                           // the path being decoded, else empty
   std::shared_ptr<const DecodedPhoto> photo_;  // the worker's own: the last photo decoded

@@ -1,5 +1,6 @@
 // Times the picture view on a 12-megapixel photo: opening it, each zoom and pan step (the change
-// and a full repaint of the canvas), and each relayout of the lattice (from the changed field to
+// and a full repaint of the canvas; with small rectangles, also the laying of the positions in
+// view in detail), and each relayout of the lattice (from the changed field to
 // the new map painted), beside `djpeg -dct float` decoding the same file in the same run.
 //   swelox_view_bench [PHOTO]   (without one, a 4000 x 3000 photo is made for the run)
 // Run it with QT_QPA_PLATFORM=offscreen: the canvas paints with the same raster engine as on a
@@ -32,6 +33,16 @@ struct Times {
 };
 
 double Since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
+
+// Waits for the detail that the canvas asked of the worker, if any.
+bool DetailShown(PictureCanvas* canvas) {
+  QElapsedTimer waited;
+  waited.start();
+  while (canvas->detailPending() && waited.elapsed() < 120000) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  }
+  return !canvas->detailPending();
+}
 
 bool Settle(PictureView* view) {
   QElapsedTimer waited;
@@ -146,6 +157,47 @@ int main(int argc, char** argv) {
     }
     char name[64];
     std::snprintf(name, sizeof name, "pan step at %.2f px per px", canvas->zoom());
+    row(name, pan);
+  }
+
+  // Where the map keeps its positions pooled (2 x 2 rectangles: about 3 million positions), each
+  // zoom or pan step until the positions in view are laid again in detail and painted.
+  settings.setText(Field::Width, QStringLiteral("2"));
+  settings.setText(Field::Height, QStringLiteral("2"));
+  if (!Settle(&view) || !view.map()) return 1;
+  std::printf("2 x 2 map: %d x %d positions kept as %d x %d values\n", view.map()->columns,
+              view.map()->rows, view.map()->cells.columns, view.map()->cells.rows);
+  Times detailZoom;
+  for (int round = 0; round < 3; ++round) {
+    canvas->Fit();
+    DetailShown(canvas);
+    const QPointF at(canvas->width() * (0.3 + 0.2 * round), canvas->height() * 0.4);
+    for (int notch : {2, 2, 3, 3, -1, 4, -3, 5}) {
+      QElapsedTimer timer;
+      timer.start();
+      QWheelEvent wheel(at, canvas->mapToGlobal(at), QPoint(), QPoint(0, 120 * notch), Qt::NoButton,
+                        Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(canvas, &wheel);
+      DetailShown(canvas);
+      canvas->repaint();
+      detailZoom.Add(Since(timer));
+    }
+  }
+  row("zoom step, 2 x 2, laid in detail", detailZoom);
+  for (double scale : {1.0, 8.0}) {
+    canvas->ZoomAbout(QPointF(600, 350), scale);
+    DetailShown(canvas);
+    Times pan;
+    for (int k = 0; k < 40; ++k) {
+      QElapsedTimer timer;
+      timer.start();
+      canvas->PanBy(k % 20 < 10 ? QPointF(37, 23) : QPointF(-37, -23));
+      DetailShown(canvas);
+      canvas->repaint();
+      pan.Add(Since(timer));
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "pan step, 2 x 2, at %.0f px per px", canvas->zoom());
     row(name, pan);
   }
 

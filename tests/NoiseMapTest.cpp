@@ -56,7 +56,8 @@ TEST(NoiseMap, AgreesWithTheRowAndTheLiteralComputation) {
                     AnalyseFileRow(path, {std::to_string(w), std::to_string(h)}, d, region))
               << context;
 
-          ASSERT_EQ(map.differences.size(), size_t(map.columns) * size_t(map.rows)) << context;
+          ASSERT_EQ(map.cells.pool, 1) << context;
+          ASSERT_EQ(map.cells.values.size(), size_t(map.columns) * size_t(map.rows)) << context;
           int64_t compared = 0, sumAbs = 0;
           int32_t largest = 0;
           for (int32_t row = 0; row < map.rows; ++row) {
@@ -87,35 +88,132 @@ TEST(NoiseMap, AgreesWithTheRowAndTheLiteralComputation) {
   }
 }
 
-// A stopped laying says so; a map larger than its limit is refused before it takes the memory.
-TEST(NoiseMap, StopsWhenAskedAndRefusesAMapOverItsLimit) {
-  BrightnessPicture picture{300, 200, std::vector<uint8_t>(300 * 200)};
-  for (size_t k = 0; k < picture.values.size(); ++k) picture.values[k] = uint8_t(k * 7 % 251);
+BrightnessPicture Ripples(int32_t width, int32_t height) {
+  BrightnessPicture picture{width, height, std::vector<uint8_t>(size_t(width) * size_t(height))};
+  for (size_t k = 0; k < picture.values.size(); ++k) {
+    picture.values[k] = uint8_t((k * 7 + k / size_t(width) * 13 + k % 97 * k % 31) % 251);
+  }
+  return picture;
+}
+
+TEST(NoiseMap, PoolIsTheSmallestThatKeepsTheLimit) {
+  struct Case {
+    int32_t columns, rows;
+    uint64_t limit;
+    int32_t pool;
+  };
+  for (const Case& c :
+       {Case{298, 198, 298 * 198, 1}, Case{298, 198, 298 * 198 - 1, 2}, Case{298, 198, 149 * 99, 2},
+        Case{298, 198, 149 * 99 - 1, 3}, Case{3998, 2998, 1920 * 1080, 3}, Case{1, 60000, 100, 600},
+        Case{5, 5, 1, 5}, Case{5, 5, 0, 5}, Case{0, 9, 1, 1}}) {
+    EXPECT_EQ(PoolFor(c.columns, c.rows, c.limit), c.pool)
+        << c.columns << " x " << c.rows << " within " << c.limit;
+  }
+}
+
+// Over its limit the map pools positions, each value the difference of the largest magnitude
+// among those it stands for; the figures are those of every position all the same.
+TEST(NoiseMap, PoolsDownToItsLimitKeepingTheLargestDifferences) {
+  const BrightnessPicture picture = Ripples(300, 200);
+  for (Direction d : {Direction::Below, Direction::Right}) {
+    const NoiseMap whole = MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), d);
+    ASSERT_EQ(whole.columns, 298);
+    ASSERT_EQ(whole.rows, 198);
+    for (const uint64_t limit : {uint64_t{5000}, uint64_t{1000}, uint64_t{7}}) {
+      const NoiseMap pooled =
+          MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), d, {}, limit);
+      ASSERT_LE(pooled.cells.values.size(), limit);
+      ASSERT_GT(pooled.cells.pool, 1);
+      EXPECT_EQ(pooled.figures, whole.figures);
+      EXPECT_EQ(pooled.largest, whole.largest);
+      EXPECT_FALSE(pooled.DifferenceAt(5, 5).has_value());  // not kept one by one
+      const int32_t pool = pooled.cells.pool;
+      for (int32_t row = 0; row < pooled.cells.rows; ++row) {
+        for (int32_t column = 0; column < pooled.cells.columns; ++column) {
+          std::optional<int32_t> strongest;
+          for (int32_t y = row * pool; y < std::min(whole.rows, (row + 1) * pool); ++y) {
+            for (int32_t x = column * pool; x < std::min(whole.columns, (column + 1) * pool); ++x) {
+              const std::optional<int32_t> v = whole.DifferenceAt(x, y);
+              if (v && (!strongest || std::abs(*v) > std::abs(*strongest))) strongest = v;
+            }
+          }
+          ASSERT_EQ(pooled.cells.At(column * pool, row * pool), strongest)
+              << limit << ": value " << column << "," << row;
+          ASSERT_EQ(pooled.cells.At(std::min(whole.columns - 1, column * pool + pool - 1),
+                                    std::min(whole.rows - 1, row * pool + pool - 1)),
+                    strongest);
+        }
+      }
+    }
+  }
+}
+
+// Any window of the lattice, laid on its own, gives the whole map's differences there: at its
+// edges, at the lattice's, clipped where it reaches past them, and pooled when asked.
+TEST(NoiseMap, AWindowLaidAloneAgreesWithTheWholeMap) {
+  const BrightnessPicture picture = Ripples(233, 171);
+  for (const std::optional<PixelRegion>& region :
+       {std::optional<PixelRegion>(), std::optional<PixelRegion>(PixelRegion{17, 9, 190, 150})}) {
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{7, 5}, std::pair{3, 11}}) {
+      for (Direction d : {Direction::Below, Direction::Right}) {
+        const RectangleSize size = RectangleSize::Checked(w, h);
+        const NoiseMap whole = MapNoise(picture, region, size, d);
+        ASSERT_GT(whole.columns, 2);
+        for (const LatticeWindow& window :
+             {LatticeWindow{0, 0, whole.columns, whole.rows}, LatticeWindow{1, 1, 1, 1},
+              LatticeWindow{0, 2, 3, 2}, LatticeWindow{2, 0, 2, 3},
+              LatticeWindow{whole.columns - 2, whole.rows - 2, 9, 9}, LatticeWindow{-4, -4, 6, 7},
+              LatticeWindow{whole.columns, 0, 3, 3}}) {
+          const std::string context =
+              std::to_string(w) + "x" + std::to_string(h) +
+              (d == Direction::Below ? " below" : " right") + (region ? " region" : "") +
+              " window at " + std::to_string(window.column) + "," + std::to_string(window.row);
+          const std::optional<MapCells> cells =
+              MapWindow(picture, region, size, d, window, 1u << 20);
+          ASSERT_TRUE(cells.has_value());
+          ASSERT_EQ(cells->pool, 1);
+          int32_t seen = 0;
+          for (int32_t row = -1; row <= whole.rows; ++row) {
+            for (int32_t column = -1; column <= whole.columns; ++column) {
+              const bool inside =
+                  column >= std::max(window.column, 0) && row >= std::max(window.row, 0) &&
+                  column < window.column + window.columns && row < window.row + window.rows &&
+                  column < whole.columns && row < whole.rows && column >= 0 && row >= 0;
+              ASSERT_EQ(cells->Covers(column, row), inside)
+                  << context << " " << column << "," << row;
+              if (!inside) continue;
+              ASSERT_EQ(cells->At(column, row), whole.DifferenceAt(column, row))
+                  << context << " at " << column << "," << row;
+              ++seen;
+            }
+          }
+          EXPECT_EQ(size_t(seen), size_t(cells->window.columns) * size_t(cells->window.rows));
+        }
+        // Pooled: as the whole map pooled alike.
+        const std::optional<MapCells> pooled =
+            MapWindow(picture, region, size, d, {0, 0, whole.columns, whole.rows}, 40);
+        const NoiseMap wholePooled = MapNoise(picture, region, size, d, {}, 40);
+        ASSERT_TRUE(pooled.has_value());
+        EXPECT_EQ(pooled->pool, wholePooled.cells.pool);
+        EXPECT_EQ(pooled->values, wholePooled.cells.values);
+      }
+    }
+  }
+}
+
+// A stopped laying says so, for the whole map and for a window.
+TEST(NoiseMap, StopsWhenAsked) {
+  const BrightnessPicture picture = Ripples(300, 200);
   std::stop_source stop;
   stop.request_stop();
   EXPECT_FALSE(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
                         stop.get_token())
                    .complete);
-  const NoiseMap whole =
-      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below);
-  EXPECT_TRUE(whole.complete);
-  EXPECT_EQ(whole.columns, 298);
-  EXPECT_EQ(whole.rows, 198);
-  // 298 x 198 positions of 4 bytes: one byte short of it is refused, the exact amount is not.
-  const uint64_t bytes = 298 * 198 * 4;
-  EXPECT_NO_THROW(
-      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {}, bytes));
-  EXPECT_THROW(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {},
-                        bytes - 1),
-               Error);
-  try {
-    MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below, {}, bytes / 2);
-    ADD_FAILURE() << "accepted";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(),
-                 "The map of 1 x 1 rectangles over 300 x 200 pixels would need 0.2 MiB, more "
-                 "than the 0.1 MiB it may have");
-  }
+  EXPECT_FALSE(MapWindow(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
+                         {0, 0, 100, 100}, 1u << 20, stop.get_token())
+                   .has_value());
+  EXPECT_TRUE(
+      MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below).complete);
 }
 
 TEST(NoiseMap, RefusesARegionOutsideThePicture) {
@@ -126,6 +224,9 @@ TEST(NoiseMap, RefusesARegionOutsideThePicture) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "The region 4x3+1+0 does not lie inside the picture of 4 x 3 pixels");
   }
+  EXPECT_THROW(MapWindow(picture, PixelRegion{1, 0, 4, 3}, RectangleSize::Checked(1, 1),
+                         Direction::Below, {0, 0, 1, 1}, 10),
+               Error);
 }
 
 }  // namespace

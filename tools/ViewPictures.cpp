@@ -2,7 +2,7 @@
 // view takes:  swelox_ViewPictures OUT-DIR REGION WIDTH HEIGHT PHOTO...
 // The window runs over the whole photos (twice, the rectangle growing by half); the view opens on
 // the first through "Show..." with REGION, zooms in about the middle of the region with the wheel
-// and points at a rectangle; OUT-DIR receives window.png, picture-view.png and day-chart.png (and
+// (some 12 times the whole photo's size) and points at a rectangle; OUT-DIR receives window.png, picture-view.png and day-chart.png (and
 // .svg). Then width, height, direction and region change in turn, and each relayout's time is
 // printed.
 #include <QApplication>
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   const swelox::PixelRegion& region = canvas->region();
   const QPointF middle(region.x + region.width / 2.0, region.y + region.height / 2.0);
   const QPointF at = canvas->ToView(middle);
-  Wheel(canvas, at, 6);
+  Wheel(canvas, at, 11);
   QMouseEvent move(QEvent::MouseMove, at, canvas->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                    Qt::NoModifier);
   QApplication::sendEvent(canvas, &move);
