@@ -34,23 +34,24 @@ struct Times {
 
 double Since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
-// Waits for the detail that the canvas asked of the worker, if any.
-bool DetailShown(PictureCanvas* canvas) {
+// Lets the event loop turn while `busy` says so, for two minutes at most.
+template <typename Busy>
+bool WaitWhile(Busy busy) {
   QElapsedTimer waited;
   waited.start();
-  while (canvas->detailPending() && waited.elapsed() < 120000) {
+  while (busy() && waited.elapsed() < 120000) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
   }
-  return !canvas->detailPending();
+  return !busy();
+}
+
+// Waits for the detail that the canvas asked of the worker, if any.
+bool DetailShown(PictureCanvas* canvas) {
+  return WaitWhile([canvas] { return canvas->detailPending(); });
 }
 
 bool Settle(PictureView* view) {
-  QElapsedTimer waited;
-  waited.start();
-  while (view->busy() && waited.elapsed() < 120000) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-  }
-  return !view->busy();
+  return WaitWhile([view] { return view->busy(); });
 }
 
 // A sea-like photo: ripples of several lengths and some noise, coded at quality 92.

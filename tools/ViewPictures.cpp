@@ -1,8 +1,9 @@
 // Pictures of the picture view and the day chart for the docs, and the time each relayout of the
 // view takes:  swelox_ViewPictures OUT-DIR REGION WIDTH HEIGHT PHOTO...
 // The window runs over the whole photos (twice, the rectangle growing by half); the view opens on
-// the first through "Show..." with REGION, zooms in about the middle of the region with the wheel
-// (some 12 times the whole photo's size) and points at a rectangle; OUT-DIR receives window.png, picture-view.png and day-chart.png (and
+// the first through "Show..." with REGION, zooms in near the region's upper right corner with the
+// wheel (six times the whole photo's size), lets the photo show through the map and points at a
+// rectangle; OUT-DIR receives window.png, picture-view.png and day-chart.png (and
 // .svg). Then width, height, direction and region change in turn, and each relayout's time is
 // printed.
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QtTest>
 #include <cstdio>
 
@@ -77,12 +79,14 @@ int main(int argc, char** argv) {
   view->resize(1000, 680);
   QTest::qWait(50);
 
-  // Zoom in about the middle of the region, then point at the rectangle there, as a user would.
+  // Zoom in about a point near the region's upper right corner, so that its outline still shows,
+  // let some of the photo through the map, then point at the rectangle there, as a user would.
   swelox::ui::PictureCanvas* canvas = view->canvas();
   const swelox::PixelRegion& region = canvas->region();
-  const QPointF middle(region.x + region.width / 2.0, region.y + region.height / 2.0);
-  const QPointF at = canvas->ToView(middle);
-  Wheel(canvas, at, 11);
+  const QPointF near(region.x + region.width * 0.85, region.y + region.height * 0.3);
+  const QPointF at = canvas->ToView(near);
+  Wheel(canvas, at, 8);
+  view->opacity()->setValue(60);
   QMouseEvent move(QEvent::MouseMove, at, canvas->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                    Qt::NoModifier);
   QApplication::sendEvent(canvas, &move);
