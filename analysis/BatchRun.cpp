@@ -285,6 +285,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   }
   BatchResult result;
   const RunSettings& settings = options.settings;
+  listener.FilesOrdered(options.files);
   listener.Line(HeaderLine(settings.columns));
   try {
     const std::string loopsText =

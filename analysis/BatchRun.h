@@ -17,6 +17,9 @@ namespace swelox {
 class BatchListener {
  public:
   virtual ~BatchListener() = default;
+  // Before the header line: the files in the order the runs take them (the options' own order
+  // once sorted by name or time).
+  virtual void FilesOrdered(const PathList& /*files*/) {}
   // The header line, then every row, in order; each as soon as all before it are known.
   virtual void Line(const std::string& line) = 0;
   // Before the row of a file: the caption the window's start button would show.

@@ -622,6 +622,11 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
+  // Sorted by name or time, the run's order is the one to show and step through.
+  if (!end.files.isEmpty()) {
+    lastRunFiles_ = end.files;
+    firstOfLastRun_ = end.files.front();
+  }
   ShareRunResults();
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
   // it skipped until then are still listed, unless the window is closing.

@@ -19,6 +19,13 @@ QString FromLocal(const std::string& text) {
 class RunController::Listener : public BatchListener {
  public:
   explicit Listener(RunController& controller) : controller_(controller) {}
+  void FilesOrdered(const PathList& files) override {
+    QStringList ordered;
+    ordered.reserve(qsizetype(files.size()));
+    for (size_t k = 0; k < files.size(); ++k) ordered << FromLocal(files[k]);
+    std::lock_guard lock(controller_.mutex_);
+    controller_.files_ = std::move(ordered);
+  }
   void Line(const std::string& line) override { controller_.Push({Step::Kind::Line, line, {}}); }
   void Progress(const std::string& caption) override {
     controller_.Push({Step::Kind::Caption, caption, {}});
@@ -61,6 +68,7 @@ bool RunController::Start(BatchOptions options) {
   steps_.clear();
   failures_.clear();
   warnings_.clear();
+  files_.clear();
   result_ = {};
   failure_ = nullptr;
   sinceDelivery_.invalidate();
@@ -143,6 +151,7 @@ void RunController::WorkerEnded() {
   frame_.stop();
   Deliver();
   RunEnd end;
+  end.files = std::move(files_);
   end.stopped = result_.stopped;
   end.fatal = result_.fatal;
   end.fatalFile = FromLocal(result_.fatalFile);

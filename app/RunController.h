@@ -21,6 +21,9 @@ namespace swelox::ui {
 
 // How a run ended.
 struct RunEnd {
+  // The photos in the order the run took them (sorted, when the run sorts them); empty when the
+  // run ended before it had them in order.
+  QStringList files;
   bool stopped = false;
   std::optional<Error> fatal;  // the error that ended it
   QString fatalFile;           // the photo that raised it; empty for a settings error
@@ -82,6 +85,7 @@ class RunController : public QObject {
   std::exception_ptr failure_;
   std::vector<std::pair<QString, Error>> failures_;
   std::vector<std::pair<QString, QString>> warnings_;
+  QStringList files_;  // in the run's order
   QTimer frame_;
   QElapsedTimer sinceDelivery_;
 };

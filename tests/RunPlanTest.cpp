@@ -263,6 +263,36 @@ std::vector<std::string> FilesOpened(const std::string& folder, const std::funct
 
 // A stop request ends the run without starting another file; nothing reaches the listener after
 // the request.
+// The listener learns the order the runs take the files in before the header line: as given, or
+// sorted, the rows following it.
+TEST_F(BatchRunTest, TellsTheFilesInTheOrderOfItsRows) {
+  struct OrderRecorder : Recorder {
+    void FilesOrdered(const PathList& files) override {
+      text += "files:";
+      for (const std::string& file : files) text += " " + PictureName(file);
+      text += "\n";
+    }
+  };
+  const std::vector<std::string> given = {files_[3], files_[0], files_[2]};
+  for (const FileOrder order : {FileOrder::AsGiven, FileOrder::Name}) {
+    BatchOptions options{RunSettings{}, given};
+    options.settings.loops = "1";
+    options.settings.order = order;
+    OrderRecorder r;
+    ASSERT_FALSE(RunBatch(options, r).fatal);
+    const std::vector<std::string> lines = test::Lines(r.text);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], order == FileOrder::Name ? "files: photo0.jpg photo2.jpg photo3.jpg"
+                                                 : "files: photo3.jpg photo0.jpg photo2.jpg");
+    EXPECT_EQ(lines[1], kHeaderLine);
+    // Each run's rows name the files in that order.
+    for (size_t k = 0; k < 6; ++k) {
+      const std::string name = lines[0].substr(7 + (k % 3) * 11, 10);
+      EXPECT_TRUE(lines[2 + k].ends_with("\t" + name)) << lines[2 + k];
+    }
+  }
+}
+
 TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
   std::stop_source stopped;
   stopped.request_stop();

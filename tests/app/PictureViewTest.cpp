@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -512,10 +513,22 @@ class PictureViewTest : public swelox::test::WindowFixture {
   }
 
   // Page Down and Page Up (and the buttons) walk the run's photos in order; the figures follow.
+  // In the run's order: as chosen, or as the run sorted them.
+  void steppingWalksTheRunInOrder_data() {
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<int>("order");  // the Order box's entry
+    QTest::addColumn<QStringList>("photos");
+    const QString a = Example("by-the-water.jpg"), b = Example("evening-glow-lake.jpg"),
+                  c = Example("summer-night-lake.jpg");
+    QTest::newRow("as chosen") << QStringList{a, b, c} << 0 << QStringList{a, b, c};
+    QTest::newRow("by name") << QStringList{c, a, b} << 1 << QStringList{a, b, c};
+  }
   void steppingWalksTheRunInOrder() {
-    const QStringList photos = {Example("by-the-water.jpg"), Example("evening-glow-lake.jpg"),
-                                Example("summer-night-lake.jpg")};
-    Script({photos});
+    QFETCH(QStringList, chosen);
+    QFETCH(int, order);
+    QFETCH(QStringList, photos);
+    window_->OrderBox->setCurrentIndex(order);
+    Script({chosen});
     QTest::mouseClick(window_->ProcessBtn, Qt::LeftButton);
     QTRY_VERIFY(!window_->Running());
     const QStringList rows = Lines(window_->Memo1->toPlainText()).mid(1);
