@@ -1609,30 +1609,42 @@ class WindowTest : public swelox::test::WindowFixture {
     QCOMPARE(label->size(), label->sizeHint());
   }
 
-  // --help and --version need no display; without one the window refuses in one line.
+  // --help and --version need no display; without one, or with one that cannot be reached, the
+  // window refuses in one line (not with an abort).
   void answersWithoutADisplay_data() {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display");  // DISPLAY; empty: not set
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");  // the first line
     QTest::addColumn<QString>("err");
-    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: swelox [QT-OPTION]..."
+    QTest::newRow("--help") << QStringList{"--help"} << "" << 0 << "Usage: swelox [QT-OPTION]..."
                             << "";
-    QTest::newRow("--version") << QStringList{"--version"} << 0 << "swelox " SWELOX_VERSION_TEXT
-                               << "";
+    QTest::newRow("--version") << QStringList{"--version"} << "" << 0
+                               << "swelox " SWELOX_VERSION_TEXT << "";
     QTest::newRow("no display")
-        << QStringList{} << 1 << ""
+        << QStringList{} << "" << 1 << ""
         << "swelox: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
            "swelox-cli analyses photos without one";
+    // No X server listens on display 213 (its socket is checked below).
+    QTest::newRow("display unreachable")
+        << QStringList{} << ":213" << 1 << ""
+        << "swelox: the window cannot open: could not connect to display :213; swelox-cli "
+           "analyses photos without one";
   }
   void answersWithoutADisplay() {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
+    if (!display.isEmpty() && QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X213"))) {
+      QSKIP("an X server listens on display 213");
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
       environment.remove(QString::fromLatin1(name));
     }
+    if (!display.isEmpty()) environment.insert(QStringLiteral("DISPLAY"), display);
     QProcess app;
     app.setProcessEnvironment(environment);
     app.start(QStringLiteral(SWELOX_APP), arguments);
