@@ -111,12 +111,6 @@ PixelRegion AnalysedPixels(const BrightnessPicture& picture,
   return r;
 }
 
-// Rectangle positions across (or down) `extent` pixels: those whose far border fits.
-int32_t PositionsOver(const RectangleLattice& lattice, int32_t side, bool across) {
-  const int32_t last = across ? lattice.LastColumn() : lattice.LastRow();
-  return last < 0 ? 0 : last / side;
-}
-
 }  // namespace
 
 NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
@@ -128,8 +122,8 @@ NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelReg
   map.width = r.width;
   map.height = r.height;
   RectangleLattice lattice(r.width, r.height, size, direction);
-  map.columns = PositionsOver(lattice, size.width, true);
-  map.rows = PositionsOver(lattice, size.height, false);
+  map.columns = lattice.positions().columns;
+  map.rows = lattice.positions().rows;
   map.cells = EmptyCells({0, 0, map.columns, map.rows}, PoolFor(map.columns, map.rows, cellLimit));
   map.complete = Walk(picture, r, lattice, size, stop, [&](int32_t column, int32_t row, int32_t d) {
     Place(map.cells, column, row, d);
@@ -145,12 +139,7 @@ std::optional<MapCells> MapWindow(const BrightnessPicture& picture,
                                   std::stop_token stop) {
   UseExtendedPrecision();
   const PixelRegion r = AnalysedPixels(picture, region);
-  int32_t columns = 0, rows = 0;
-  {
-    const RectangleLattice whole(r.width, r.height, size, direction);
-    columns = PositionsOver(whole, size.width, true);
-    rows = PositionsOver(whole, size.height, false);
-  }
+  const auto [columns, rows] = RectangleLattice::PositionsOver(r.width, r.height, size);
   const int32_t left = std::clamp(window.column, 0, columns);
   const int32_t top = std::clamp(window.row, 0, rows);
   const int32_t right =

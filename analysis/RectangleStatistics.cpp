@@ -69,12 +69,21 @@ RectangleSize RectangleSize::Checked(int32_t width, int32_t height) {
 
 namespace {
 
-// Positions start, start + step, ... below limit.
-int32_t Positions(int32_t limit, int32_t step) {
+// How many of the positions 0, step, 2 step, ... lie below limit.
+int32_t StepsBelow(int32_t limit, int32_t step) {
   return limit > 0 ? static_cast<int32_t>((static_cast<int64_t>(limit) + step - 1) / step) : 0;
 }
 
 }  // namespace
+
+RectangleLattice::Positions RectangleLattice::PositionsOver(int32_t pictureWidth,
+                                                            int32_t pictureHeight,
+                                                            RectangleSize size) {
+  const int32_t columns = StepsBelow(pictureWidth - 1 - size.width, size.width);
+  const int32_t rows = StepsBelow(pictureHeight - 1 - size.height, size.height);
+  if (columns == 0 || rows == 0) return {0, 0};
+  return {columns, rows};
+}
 
 RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, RectangleSize size,
                                    Direction direction)
@@ -83,9 +92,10 @@ RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, 
                                      checked::Div(pictureWidth - 2, size.width));
   if (slots < 0) checked::RangeCheck();
 
-  columns_ = Positions(pictureWidth - 1 - size.width, size.width);
-  rows_ = Positions(pictureHeight - 1 - size.height, size.height);
-  if (columns_ == 0 || rows_ == 0) return;
+  const Positions positions = PositionsOver(pictureWidth, pictureHeight, size);
+  columns_ = positions.columns;
+  rows_ = positions.rows;
+  if (columns_ == 0) return;
   lastColumn_ = columns_ * size.width;
   lastRow_ = rows_ * size.height;
   starts_[0].assign(lastColumn_ + 1, 0);

@@ -69,6 +69,15 @@ class RectangleLattice {
   RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, RectangleSize size,
                    Direction direction);
 
+  // Rectangle positions across and down a picture of this size: those whose far border row and
+  // column fit, and none either way when none fits one way.
+  struct Positions {
+    int32_t columns;
+    int32_t rows;
+  };
+  static Positions PositionsOver(int32_t pictureWidth, int32_t pictureHeight, RectangleSize size);
+  Positions positions() const { return {columns_, rows_}; }
+
   // Grid rows 0 .. LastRow() and columns 0 .. LastColumn() are all the walk reads
   // (both -1 when it reads nothing).
   int32_t LastRow() const { return lastRow_; }

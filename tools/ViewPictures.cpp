@@ -27,10 +27,7 @@ namespace {
 using swelox::ui::PictureView;
 
 bool Settled(PictureView* view) {
-  QElapsedTimer waited;
-  waited.start();
-  while (view->busy() && waited.elapsed() < 60000) QTest::qWait(2);
-  return !view->busy();
+  return QTest::qWaitFor([view] { return !view->busy(); }, 60000);
 }
 
 void Wheel(QWidget* widget, QPointF at, int notches) {

@@ -46,9 +46,7 @@ class PictureViewTest : public swelox::test::WindowFixture {
 
   // Lets the event loop turn until the view has shown what it was last asked for.
   static bool Settled(PictureView* view) {
-    QDeadlineTimer deadline(20000);
-    while (view->busy() && !deadline.hasExpired()) QTest::qWait(1);
-    return !view->busy();
+    return QTest::qWaitFor([view] { return !view->busy(); }, 20000);
   }
 
   // The view on the example photo, opened through "Show..." with the chooser.
@@ -77,9 +75,7 @@ class PictureViewTest : public swelox::test::WindowFixture {
   }
 
   static bool DetailShown(swelox::ui::PictureCanvas* canvas) {
-    QDeadlineTimer deadline(20000);
-    while (canvas->detailPending() && !deadline.hasExpired()) QTest::qWait(1);
-    return !canvas->detailPending();
+    return QTest::qWaitFor([canvas] { return !canvas->detailPending(); }, 20000);
   }
 
   static void Wheel(QWidget* widget, QPointF at, int notches) {
