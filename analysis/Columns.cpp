@@ -14,11 +14,21 @@ struct ColumnNames {
   const char* title;  // in the header line
 };
 constexpr ColumnNames kColumnNames[] = {
-    {Column::Time, "time", "Time"},
-    {Column::Path, "path", "Path"},
-    {Column::Region, "region", "Region"},
-    {Column::Direction, "direction", "Direction"},
+    {Column::Time, "time", "Time"},          {Column::Path, "path", "Path"},
+    {Column::Region, "region", "Region"},    {Column::Direction, "direction", "Direction"},
+    {Column::Quality, "quality", "Quality"},
 };
+
+// "time, path, region, direction and quality".
+std::string KnownNames() {
+  std::string names;
+  const size_t count = std::size(kColumnNames);
+  for (size_t k = 0; k < count; ++k) {
+    if (k > 0) names += k + 1 == count ? " and " : ", ";
+    names += kColumnNames[k].name;
+  }
+  return names;
+}
 
 const ColumnNames& NamesOf(Column column) {
   for (const ColumnNames& names : kColumnNames) {
@@ -51,9 +61,9 @@ std::vector<Column> ParseColumnList(std::string_view text) {
     const auto* known = std::find_if(std::begin(kAllColumns), std::end(kAllColumns),
                                      [&](Column c) { return name == ColumnName(c); });
     if (known == std::end(kAllColumns)) {
-      throw Error("unknown column '" + std::string(name) +
-                      "' (the columns are time, path, region and direction)",
-                  ErrorScope::Settings);
+      throw Error(
+          "unknown column '" + std::string(name) + "' (the columns are " + KnownNames() + ")",
+          ErrorScope::Settings);
     }
     if (std::find(columns.begin(), columns.end(), *known) != columns.end()) {
       throw Error("the column '" + std::string(name) + "' is listed twice", ErrorScope::Settings);

@@ -15,11 +15,11 @@ inline constexpr const char* kHeaderLine =
     "Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic";
 
 inline constexpr Column kAllColumns[] = {Column::Time, Column::Path, Column::Region,
-                                         Column::Direction};
+                                         Column::Direction, Column::Quality};
 
-// "time", "path", "region", "direction".
+// "time", "path", "region", "direction", "quality".
 const char* ColumnName(Column column);
-// "Time", "Path", "Region", "Direction".
+// "Time", "Path", "Region", "Direction", "Quality".
 const char* ColumnTitle(Column column);
 
 // The header line with the titles of `columns` after Pic.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "analysis/LatticeSet.h"
+#include "analysis/Quality.h"
 #include "core/Extended.h"
 #include "core/IntegerText.h"
 #include "core/PrintableText.h"
@@ -47,6 +48,9 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
       case Column::Direction:
         row += extra.direction == Direction::Right ? "right" : "below";
         break;
+      case Column::Quality:
+        row += QualityName(RowQuality(figures.nDiffs, extra.damaged));
+        break;
     }
   }
   return row;
@@ -75,8 +79,7 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   notes.wantCaptureTime = std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
   try {
     PictureFile file(path);
-    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop,
-               &notes);
+    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop, &notes);
   } catch (const DecodeStopped&) {
     throw;
   } catch (...) {
@@ -85,7 +88,7 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
     return outcomes;
   }
 
-  ExtraColumns extra{columns, direction, region, {}};
+  ExtraColumns extra{columns, direction, region, {}, !notes.warning.empty()};
   if (notes.captureTime) extra.captureTime = std::move(notes.captureTime->text);
   for (size_t k = 0; k < sizes.size(); ++k) {
     outcomes[k].warning = notes.warning;

@@ -30,6 +30,7 @@ struct ExtraColumns {
   Direction direction = Direction::Below;
   std::optional<PixelRegion> region;
   std::string captureTime;  // ISO 8601; empty when the photo records none
+  bool damaged = false;     // the decoder warned about the photo's data
 };
 
 // The file name column: the part after the last "/", with backslashes doubled and control bytes

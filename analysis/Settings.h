@@ -14,8 +14,8 @@ namespace swelox {
 enum class Direction { Below, Right };
 
 // A column that may follow Pic in the rows: the photo's capture time, its path as given, the
-// region analysed and the direction compared.
-enum class Column { Time, Path, Region, Direction };
+// region analysed, the direction compared and what the row is worth (analysis/Quality).
+enum class Column { Time, Path, Region, Direction, Quality };
 
 // The order in which the files are analysed: as given, by name (digits compared as numbers), or
 // by capture time.

@@ -82,7 +82,7 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
       {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
        [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
-      {"columns", 0, "LIST", "add columns after Pic: time, path, region, direction (default: none)",
+      {"columns", 0, "LIST", "add columns after Pic (time, path, region, direction, quality)",
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.columns = Checked("--columns", [&] { return ParseColumnList(v); });
        }},

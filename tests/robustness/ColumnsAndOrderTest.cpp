@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "analysis/ImageAnalysis.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
@@ -107,9 +107,11 @@ TEST_F(ColumnsAndOrder, BadListsAreUsageErrorsThatNameTheOption) {
     std::string message;
   } cases[] = {
       {{"--columns=time,size"},
-       "--columns: unknown column 'size' (the columns are time, path, region and direction)"},
+       "--columns: unknown column 'size' (the columns are time, path, region, direction and "
+       "quality)"},
       {{"--columns=Time"},
-       "--columns: unknown column 'Time' (the columns are time, path, region and direction)"},
+       "--columns: unknown column 'Time' (the columns are time, path, region, direction and "
+       "quality)"},
       {{"--columns="}, "--columns: an empty column name in ''"},
       {{"--columns=time,"}, "--columns: an empty column name in 'time,'"},
       {{"--columns=path,,time"}, "--columns: an empty column name in 'path,,time'"},
@@ -146,6 +148,37 @@ TEST_F(ColumnsAndOrder, ACutPhotoWarnsOnceAndKeepsItsRow) {
     const std::vector<std::string> lines = test::Lines(r.out);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[2], AnalyseFileRow(cut, {"4", "3"}, Direction::Below));
+  }
+}
+
+// The Quality column: what each row is worth. A photo whose data was cut is `damaged` in every
+// run that compares rectangles; a row without comparisons is `none`, the cut photo's included,
+// whether the photo is smaller than the rectangle from the start or the rectangle outgrew it.
+TEST_F(ColumnsAndOrder, QualityTellsSoundDamagedAndEmptyRows) {
+  const test::Bytes whole = test::ReadBytes(files_[0]);
+  const size_t scan = test::ScanDataStart(whole);
+  const std::string cut = dir_->File("cut-quality.jpg");
+  test::WriteBytes(cut, test::Prefix(whole, scan + (whole.size() - scan) / 2));
+  const std::string tiny =
+      test::EncodeWithCjpeg(*dir_, "tiny.jpg", test::RandomRaster(4, 4, 9, true));
+  for (const char* jobs : {"-j1", "-j3"}) {
+    SCOPED_TRACE(jobs);
+    // 4 x 3, then 44 x 33: one rectangle of the 58 x 38 picture, nothing to compare it with.
+    const CliResult r =
+        RunCli({jobs, "--columns=quality,path", "--repeats=1", "--width=4", "--height=3",
+                "--width-increment=1000", "--height-increment=1000", files_[1], cut, tiny});
+    EXPECT_EQ(r.exitCode, 0);
+    const std::vector<std::string> lines = test::Lines(r.out);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], std::string(kHeaderLine) + "\tQuality\tPath");
+    const char* expected[] = {"ok", "damaged", "none", "none", "none", "none"};
+    const std::string paths[] = {files_[1], cut, tiny};
+    for (size_t k = 0; k < 6; ++k) {
+      SCOPED_TRACE(lines[k + 1]);
+      const RectangleTexts size = k < 3 ? RectangleTexts{"4", "3"} : RectangleTexts{"44", "33"};
+      EXPECT_EQ(lines[k + 1], AnalyseFileRow(paths[k % 3], size, Direction::Below) + "\t" +
+                                  expected[k] + "\t" + paths[k % 3]);
+    }
   }
 }
 
