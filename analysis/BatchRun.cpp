@@ -288,10 +288,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   listener.FilesOrdered(options.files);
   listener.Line(HeaderLine(settings.columns));
   try {
-    const std::string loopsText =
-        IncrementsForbidGrowth(settings.widthIncrement, settings.heightIncrement) ? "0"
-                                                                                  : settings.loops;
-    const int64_t runCount = int64_t{ParseInteger(loopsText)} + 1;
+    const int64_t runCount = RunCount(settings);
     const bool showRun = runCount > 1;
     const int64_t fileCount = static_cast<int64_t>(options.files.size());
 
@@ -349,7 +346,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
               warned[file] = true;
               listener.FileWarned(options.files[file], outcome.warning);
             }
-            listener.Line(outcome.row);
+            listener.Row(options.files[file], group.firstRun + k, outcome.row);
           }
         }
         listener.SizesGrown(group.grownSizes[k]);

@@ -22,6 +22,11 @@ class BatchListener {
   virtual void FilesOrdered(const PathList& /*files*/) {}
   // The header line, then every row, in order; each as soon as all before it are known.
   virtual void Line(const std::string& line) = 0;
+  // A row with the file it is of (as in BatchOptions::files) and its run (from 0); by default
+  // just the line.
+  virtual void Row(const std::string& /*path*/, int64_t /*run*/, const std::string& row) {
+    Line(row);
+  }
   // Before the row of a file: the caption the window's start button would show.
   virtual void Progress(const std::string& caption) = 0;
   // With keep-going, a file whose analysis failed and was skipped.

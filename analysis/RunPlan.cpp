@@ -1,6 +1,8 @@
 // Growth of the rectangle between runs, and the texts that describe a run's progress.
 #include "analysis/RunPlan.h"
 
+#include <algorithm>
+
 #include "core/Checked.h"
 #include "core/Extended.h"
 #include "core/IntegerText.h"
@@ -9,6 +11,13 @@ namespace swelox {
 
 bool IncrementsForbidGrowth(const std::string& widthIncrement, const std::string& heightIncrement) {
   return widthIncrement == "0" && heightIncrement == "0";
+}
+
+int64_t RunCount(const RunSettings& settings) {
+  const std::string& loops =
+      IncrementsForbidGrowth(settings.widthIncrement, settings.heightIncrement) ? "0"
+                                                                                : settings.loops;
+  return std::max<int64_t>(int64_t{ParseInteger(loops)} + 1, 0);
 }
 
 int64_t GrownSize(int32_t size, int32_t percent) {

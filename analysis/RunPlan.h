@@ -15,6 +15,10 @@ namespace swelox {
 // Both increments exactly "0" (as text: " 0" and "00" do not count) allow only one run.
 bool IncrementsForbidGrowth(const std::string& widthIncrement, const std::string& heightIncrement);
 
+// How many runs the settings make: the repeats plus one (the repeats read as "0" when the
+// increments forbid growth); none when that is not positive. Raises the repeats' integer error.
+int64_t RunCount(const RunSettings& settings);
+
 // size / 100 x (percent + 100) in extended precision, rounded to nearest with ties to even;
 // percent + 100 is overflow-checked.
 int64_t GrownSize(int32_t size, int32_t percent);

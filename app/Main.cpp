@@ -36,6 +36,7 @@
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
+#include "analysis/TableFormat.h"
 #include "app/Controls.h"
 #include "app/DayChart.h"
 #include "app/ErrorBox.h"
@@ -680,9 +681,10 @@ void TF::SaveResults() {
 
 void TF::SaveResultsTo(const QString& path) {
   const QString text = Memo1->toPlainText();
-  const QByteArray bytes = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
-                               ? swelox::ui::ResultsAsCsv(text)
-                               : swelox::ui::ResultsAsTsv(text);
+  const QByteArray bytes =
+      swelox::FormatForName(QFile::encodeName(path).toStdString()) == swelox::TableFormat::Csv
+          ? swelox::ui::ResultsAsCsv(text)
+          : swelox::ui::ResultsAsTsv(text);
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
     throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() +

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "analysis/TableFormat.h"
+
 namespace swelox::ui {
 
 QByteArray ResultsAsTsv(const QString& text) { return text.toUtf8(); }
@@ -10,22 +12,11 @@ QByteArray ResultsAsCsv(const QString& text) {
   QStringList lines = text.split(QLatin1Char('\n'));
   // A final line break ends the last record rather than starting an empty one.
   if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
-  QString csv;
+  QByteArray csv;
   for (const QString& line : lines) {
-    const QStringList fields = line.split(QLatin1Char('\t'));
-    for (qsizetype k = 0; k < fields.size(); ++k) {
-      if (k > 0) csv += QLatin1Char(',');
-      QString field = fields[k];
-      if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-          field.contains(QLatin1Char('\r'))) {
-        field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        field = QLatin1Char('"') + field + QLatin1Char('"');
-      }
-      csv += field;
-    }
-    csv += QStringLiteral("\r\n");
+    csv += QByteArray::fromStdString(TableRecord(line.toStdString(), TableFormat::Csv));
   }
-  return csv.toUtf8();
+  return csv;
 }
 
 }  // namespace swelox::ui

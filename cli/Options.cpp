@@ -90,6 +90,13 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
+      {"output", 'o', "FILE",
+       "append the rows to FILE (.csv: comma-separated) beside FILE's descriptor, leaving out "
+       "the photos it holds",
+       [](CommandLine& c, const std::string& v) {
+         if (v.empty()) throw UsageError{"--output needs a file name"};
+         c.output = v;
+       }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
+#include "cli/OutputTable.h"
 #include "cli/StopSignals.h"
 #include "cli/UsageError.h"
 #include "core/PrintableText.h"
@@ -59,12 +61,31 @@ int Run(int argc, char** argv) {
   const StopSignals signals(stop);
   ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
   line.batch.stop = stop.get_token();
-  const swelox::BatchResult result = swelox::RunBatch(line.batch, listener);
+  // After StopSignals: the table's thread must not take the signals.
+  std::optional<OutputTable> table;
+  if (!line.output.empty()) {
+    try {
+      table.emplace(line.output, line.batch, SWELOX_VERSION, listener, stop);
+    } catch (const swelox::Error& error) {
+      std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+      return 1;
+    }
+  }
+  const swelox::BatchResult result =
+      table ? swelox::RunBatch(table->Remaining(), *table) : swelox::RunBatch(line.batch, listener);
   listener.Finish();
+  if (table) {
+    try {
+      table->Finish(result);
+    } catch (const swelox::Error& error) {
+      std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+      return 1;
+    }
+  }
   signals.ResendReceived();
-  if (listener.writeError() != 0) {
-    std::fprintf(stderr, "swelox-cli: cannot write the results: %s.\n",
-                 std::strerror(listener.writeError()));
+  const int writeError = table ? table->writeError() : listener.writeError();
+  if (writeError != 0) {
+    std::fprintf(stderr, "swelox-cli: cannot write the results: %s.\n", std::strerror(writeError));
     return 1;
   }
   if (result.fatal) {

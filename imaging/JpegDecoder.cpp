@@ -21,6 +21,9 @@ extern "C" {
 namespace swelox {
 namespace {
 
+// The inverse DCT of every decode; DecoderIdct() names it.
+constexpr J_DCT_METHOD kIdct = JDCT_FLOAT;
+
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
@@ -345,7 +348,7 @@ Outcome RunDecompression(Decompression* d) {
   if (d->headerOnly) return Outcome::Done;
   cinfo->scale_num = 1;
   cinfo->scale_denom = 1;
-  cinfo->dct_method = JDCT_FLOAT;
+  cinfo->dct_method = kIdct;
   cinfo->do_fancy_upsampling = TRUE;
   cinfo->do_block_smoothing = TRUE;
   cinfo->buffered_image = FALSE;
@@ -566,6 +569,21 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
 }
 
 }  // namespace
+
+std::string DecoderLibrary() {
+  std::string text;
+#ifdef LIBJPEG_TURBO_VERSION_NUMBER
+  constexpr int kNumber = LIBJPEG_TURBO_VERSION_NUMBER;  // 2001005 for 2.1.5
+  text = "libjpeg-turbo " + std::to_string(kNumber / 1000000) + "." +
+         std::to_string(kNumber / 1000 % 1000) + "." + std::to_string(kNumber % 1000) + ", ";
+#endif
+  return text + "libjpeg API " + std::to_string(JPEG_LIB_VERSION);
+}
+
+const char* DecoderIdct() {
+  static_assert(kIdct == JDCT_FLOAT);
+  return "JDCT_FLOAT";
+}
 
 void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
                 MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {

@@ -37,6 +37,12 @@ struct DecodeNotes {
   std::string warning;
 };
 
+// The decoder that makes the pixels, for a result's provenance: the library and version it was
+// built with ("libjpeg-turbo 2.1.5, libjpeg API 62"), and the inverse DCT it is set to
+// ("JDCT_FLOAT"). Another library, version or IDCT may change the digits.
+std::string DecoderLibrary();
+const char* DecoderIdct();
+
 // Raised by a decode that was asked to stop: it ends the decode without a message.
 class DecodeStopped : public SilentAbort {};
 
@@ -73,9 +79,9 @@ inline constexpr int kMaxJpegScans = 256;
 // The work of a file's scans is bounded too: the blocks that its scans cover together may come to
 // kMaxScanPasses times the picture's blocks (cjpeg's progressive scripts take 5 to 6, and 16
 // leaves room for encoders with longer ones), or kFreeScanBlocks when that is more, so that a
-// small picture may have up to kMaxJpegScans scans. A file whose scans would pass over its picture more often is
-// refused with "JPEG files whose scans pass over the picture more than %d times are not
-// supported", before those scans are decoded: 256 scans with no data over a large picture would
+// small picture may have up to kMaxJpegScans scans. A file whose scans would pass over its picture
+// more often is refused with "JPEG files whose scans pass over the picture more than %d times are
+// not supported", before those scans are decoded: 256 scans with no data over a large picture would
 // otherwise cost many times its decode.
 inline constexpr int kMaxScanPasses = 16;
 inline constexpr uint64_t kFreeScanBlocks = uint64_t{1} << 20;

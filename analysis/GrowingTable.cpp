@@ -1,0 +1,261 @@
+#include "analysis/GrowingTable.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "core/Errors.h"
+#include "core/IntegerText.h"
+#include "core/PrintableText.h"
+
+namespace swelox {
+namespace {
+
+std::string Shown(const std::string& path) { return EscapeControlBytes(path, Backslash::AsItIs); }
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw Error(Shown(path) + ": " + what, ErrorScope::Settings);
+}
+
+[[noreturn]] void FailErrno(const std::string& path, const char* doing) {
+  Fail(path, std::string(doing) + ": " + std::strerror(errno));
+}
+
+std::string ReadWhole(const std::string& path, bool& missing) {
+  missing = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      missing = true;
+      return {};
+    }
+    FailErrno(path, "cannot open");
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int saved = errno;
+      ::close(fd);
+      errno = saved;
+      FailErrno(path, "cannot read");
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+// ISO 8601 UTC with nanoseconds: "2026-07-14T09:31:07.123456789Z".
+std::string ModificationTime(const struct timespec& when) {
+  std::tm utc{};
+  gmtime_r(&when.tv_sec, &utc);
+  char text[48];
+  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + length, sizeof text - length, ".%09ldZ", static_cast<long>(when.tv_nsec));
+  return text;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(put));
+  }
+  return true;
+}
+
+}  // namespace
+
+PhotoIdentity IdentifyPhoto(const std::string& path) {
+  PhotoIdentity photo{EscapeControlBytes(path, Backslash::Doubled), {}, {}};
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0) {
+    photo.bytes = FormatInteger(status.st_size);
+    photo.modified = ModificationTime(status.st_mtim);
+  }
+  return photo;
+}
+
+std::string IdentityKey(const PhotoIdentity& photo) {
+  return photo.source + '\t' + photo.bytes + '\t' + photo.modified;
+}
+
+void HeldRows::Add(const std::string& key, int64_t run, bool damaged) {
+  std::vector<int64_t>& runs = counts_[key];
+  if (runs.size() <= static_cast<size_t>(run)) runs.resize(static_cast<size_t>(run) + 1, 0);
+  ++runs[static_cast<size_t>(run)];
+  if (damaged) damaged_.insert(key);
+  ++rows_;
+}
+
+int64_t HeldRows::Count(const std::string& key, int64_t run) const {
+  const auto found = counts_.find(key);
+  if (found == counts_.end() || found->second.size() <= static_cast<size_t>(run)) return 0;
+  return found->second[static_cast<size_t>(run)];
+}
+
+bool HeldRows::Take(const std::string& key, int64_t run) {
+  const auto found = counts_.find(key);
+  if (found == counts_.end() || found->second.size() <= static_cast<size_t>(run)) return false;
+  int64_t& count = found->second[static_cast<size_t>(run)];
+  if (count == 0) return false;
+  --count;
+  return true;
+}
+
+TableContents ReadTable(const std::string& tablePath) {
+  TableContents contents;
+  const std::string descriptorPath = DescriptorPathFor(tablePath);
+  bool missing = false;
+  const std::string descriptor = ReadWhole(descriptorPath, missing);
+  if (missing) Fail(tablePath, "there is no descriptor " + Shown(descriptorPath) + " beside it");
+  try {
+    contents.dataset = ReadDescriptor(descriptor);
+  } catch (const Error& e) {
+    Fail(descriptorPath, e.what());
+  }
+  const Dataset& dataset = contents.dataset;
+  const std::string headerRecord =
+      TableRecord(TableHeader(dataset.settings, dataset.photoColumns), dataset.format);
+  const std::string text = ReadWhole(tablePath, missing);
+  if (missing) Fail(tablePath, std::strerror(ENOENT));
+
+  const std::string_view end = RecordEnd(dataset.format);
+  const size_t fieldCount = TableSchema(dataset.settings, dataset.photoColumns).size();
+  const size_t photoFields = std::size(kPhotoColumns);
+  size_t at = 0;
+  int64_t line = 0;
+  for (;;) {
+    const size_t feed = text.find('\n', at);
+    if (feed == std::string::npos) break;
+    ++line;
+    std::string_view record(text.data() + at, feed + 1 - at);
+    const auto notOurs = [&](const std::string& why) {
+      Fail(tablePath, "line " + FormatInteger(line) + " " + why);
+    };
+    if (record.size() < end.size() || record.substr(record.size() - end.size()) != end) {
+      notOurs("does not end as a record of this table");
+    }
+    record.remove_suffix(end.size());
+    if (line == 1) {
+      if (record.size() + end.size() != headerRecord.size() ||
+          headerRecord.compare(0, record.size(), record) != 0) {
+        notOurs("is not the header of the table its descriptor describes");
+      }
+      contents.headerWhole = true;
+    } else {
+      const SplitFields split = SplitRecord(record, dataset.format);
+      if (!split.complete || split.fields.size() != fieldCount) {
+        notOurs("is not a row of this table");
+      }
+      if (dataset.photoColumns) {
+        const std::string* photo = &split.fields[fieldCount - photoFields];
+        int64_t run = 0;
+        try {
+          run = int64_t{ParseInteger(photo[0])} - 1;
+        } catch (const Error&) {
+          run = -1;
+        }
+        if (run < 0 || (photo[4] != "true" && photo[4] != "false")) {
+          notOurs("is not a row of this table");
+        }
+        contents.held.Add(IdentityKey({photo[1], photo[2], photo[3]}), run, photo[4] == "true");
+      }
+    }
+    at = feed + 1;
+  }
+  contents.end = static_cast<off_t>(at);
+  contents.cutBytes = static_cast<off_t>(text.size() - at);
+  return contents;
+}
+
+void ReplaceFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) FailErrno(temporary, "cannot create");
+  if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    errno = saved;
+    FailErrno(temporary, "cannot write");
+  }
+  if (::close(fd) != 0) FailErrno(temporary, "cannot write");
+  if (::rename(temporary.c_str(), path.c_str()) != 0) FailErrno(path, "cannot replace");
+  // The rename itself is made durable with the folder.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+GrowingTable::GrowingTable(const std::string& path, TableFormat format, const std::string& header,
+                           off_t end, bool headerWhole)
+    : format_(format) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) FailErrno(path, "cannot open");
+  const off_t keep = headerWhole ? end : 0;
+  if (::ftruncate(fd_, keep) != 0 || ::lseek(fd_, keep, SEEK_SET) < 0 ||
+      (!headerWhole && !WriteAll(fd_, TableRecord(header, format))) || ::fdatasync(fd_) != 0) {
+    const int saved = errno;
+    ::close(fd_);
+    errno = saved;
+    FailErrno(path, "cannot write");
+  }
+  syncer_ = std::jthread([this](std::stop_token stop) { SyncEvery(stop); });
+}
+
+GrowingTable::~GrowingTable() {
+  syncer_.request_stop();
+  if (syncer_.joinable()) syncer_.join();
+  Sync();
+  ::close(fd_);
+}
+
+bool GrowingTable::Append(const std::string& line) {
+  if (error_.load() != 0) return false;
+  if (!WriteAll(fd_, TableRecord(line, format_))) {
+    int expected = 0;
+    error_.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+    return false;
+  }
+  dirty_.store(true);
+  return true;
+}
+
+bool GrowingTable::Sync() {
+  if (!dirty_.exchange(false)) return error_.load() == 0;
+  if (::fdatasync(fd_) != 0) {
+    int expected = 0;
+    error_.compare_exchange_strong(expected, errno);
+    return false;
+  }
+  return error_.load() == 0;
+}
+
+void GrowingTable::SyncEvery(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  while (!stop.stop_requested()) {
+    wake_.wait_for(lock, stop, std::chrono::milliseconds(500), [] { return false; });
+    if (stop.stop_requested()) break;
+    Sync();
+  }
+}
+
+}  // namespace swelox

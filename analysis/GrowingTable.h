@@ -1,0 +1,101 @@
+// A table file that only grows: rows are appended whole and synced to the disk at least every
+// half second and at the end; a record cut by a kill or a power cut is removed when the table is
+// next opened. Reading a table back tells which photos (by path, size and modification time) and
+// runs it already holds, so that a command run again measures only what is missing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "analysis/Dataset.h"
+
+namespace swelox {
+
+// A photo as a growing table knows it: the path as the Source column writes it, the size in
+// bytes and the modification time, from stat() (the file is not opened). A photo that cannot be
+// looked at gets an empty size, which no row holds.
+struct PhotoIdentity {
+  std::string source;
+  std::string bytes;
+  std::string modified;
+};
+PhotoIdentity IdentifyPhoto(const std::string& path);
+// The three joined by tabs: one key per photo and version of it.
+std::string IdentityKey(const PhotoIdentity& photo);
+
+// The rows a table holds: for each photo, how many rows of each run (from 0).
+class HeldRows {
+ public:
+  void Add(const std::string& key, int64_t run, bool damaged);
+  int64_t Count(const std::string& key, int64_t run) const;
+  // One held row of `key` and `run` fewer: true when there was one.
+  bool Take(const std::string& key, int64_t run);
+  int64_t rows() const { return rows_; }
+  int64_t damagedPhotos() const { return static_cast<int64_t>(damaged_.size()); }
+
+ private:
+  std::unordered_map<std::string, std::vector<int64_t>> counts_;
+  std::unordered_set<std::string> damaged_;
+  int64_t rows_ = 0;
+};
+
+// A table and its descriptor read back. The table's first record must be the header its
+// descriptor's settings give, and each further one a row of as many fields. `cutBytes` is the
+// length of the cut record at the end (0 for none); `end` the offset just past the last whole one.
+struct TableContents {
+  Dataset dataset;
+  HeldRows held;
+  off_t end = 0;
+  off_t cutBytes = 0;
+  bool headerWhole = false;  // false: the file ends inside its header (or is empty)
+};
+
+// Raises Error naming the file and the fault: no descriptor, a malformed descriptor, a header or
+// a record that does not belong to it, a file that cannot be read.
+TableContents ReadTable(const std::string& tablePath);
+
+// Replaces `path` with `text` in one step (a new file beside it, synced, then renamed over it), so
+// that a reader sees the old text or the new, never part of one. Raises Error.
+void ReplaceFile(const std::string& path, const std::string& text);
+
+class GrowingTable {
+ public:
+  // Opens `path` for appending after `end` (the file is cut there), or, when the header is not
+  // whole, empties it and writes `header`. Raises Error.
+  GrowingTable(const std::string& path, TableFormat format, const std::string& header, off_t end,
+               bool headerWhole);
+  // Syncs what was written.
+  ~GrowingTable();
+  GrowingTable(const GrowingTable&) = delete;
+  GrowingTable& operator=(const GrowingTable&) = delete;
+
+  // One row (tab-separated, without its end) as one record, written with one write(); false
+  // when it failed (error() tells why), and no further row is written.
+  bool Append(const std::string& line);
+  // Syncs now; false when it failed.
+  bool Sync();
+  // The errno of the first failed write or sync; 0 while all went well.
+  int error() const { return error_.load(); }
+
+ private:
+  void SyncEvery(std::stop_token stop);
+
+  int fd_ = -1;
+  TableFormat format_;
+  std::atomic<bool> dirty_{false};
+  std::atomic<int> error_{0};
+  std::mutex mutex_;
+  std::condition_variable_any wake_;
+  std::jthread syncer_;
+};
+
+}  // namespace swelox

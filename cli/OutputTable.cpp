@@ -1,0 +1,150 @@
+#include "cli/OutputTable.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "analysis/RunPlan.h"
+#include "core/IntegerText.h"
+#include "core/PrintableText.h"
+#include "imaging/JpegDecoder.h"
+
+namespace swelox::cli {
+
+OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
+                         const std::string& version, ConsoleListener& console,
+                         std::stop_source stop)
+    : path_(path), batch_(batch), console_(console), stop_(std::move(stop)) {
+  const std::string now = UtcTime(std::chrono::system_clock::now());
+  const size_t slash = path.find_last_of('/');
+  dataset_.tablePath = slash == std::string::npos ? path : path.substr(slash + 1);
+  dataset_.format = FormatForName(path);
+  dataset_.settings = batch.settings;
+  dataset_.photoColumns = true;
+  dataset_.program = "swelox " + version;
+  dataset_.decoder = DecoderLibrary();
+  dataset_.idct = DecoderIdct();
+  dataset_.created = now;
+  dataset_.started = now;
+
+  TableContents contents;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0) {
+    contents = ReadTable(path);
+    const std::string difference = DatasetDifference(contents.dataset, dataset_);
+    if (!difference.empty()) {
+      throw Error(EscapeControlBytes(path, Backslash::AsItIs) +
+                      " was made with other settings: " + difference,
+                  ErrorScope::Settings);
+    }
+    dataset_.created = contents.dataset.created;
+    held_ = contents.held;
+    before_ = contents.held;
+  }
+
+  try {
+    runCount_ = RunCount(batch.settings);
+  } catch (const Error&) {
+    runCount_ = -1;  // the run reports it
+  }
+  for (const std::string& file : batch.files) {
+    auto [at, added] = photos_.try_emplace(file);
+    if (added) at->second = IdentifyPhoto(file);
+    ++named_[IdentityKey(at->second)];
+  }
+
+  dataset_.end.photos = static_cast<int64_t>(batch.files.size());
+  WriteDescriptor();
+  table_ =
+      std::make_unique<GrowingTable>(path, dataset_.format, TableHeader(dataset_.settings, true),
+                                     contents.end, contents.headerWhole);
+}
+
+OutputTable::~OutputTable() = default;
+
+bool OutputTable::Measured(const std::string& key) const {
+  if (runCount_ < 0) return false;
+  const auto named = named_.find(key);
+  const int64_t times = named == named_.end() ? 0 : named->second;
+  for (int64_t run = 0; run < runCount_; ++run) {
+    if (held_.Count(key, run) < times) return false;
+  }
+  return true;
+}
+
+BatchOptions OutputTable::Remaining() const {
+  BatchOptions remaining = batch_;
+  remaining.files.clear();
+  for (const std::string& file : batch_.files) {
+    if (!Measured(IdentityKey(photos_.at(file)))) remaining.files.push_back(file);
+  }
+  return remaining;
+}
+
+// The header line: the table has its own, with the photo columns.
+void OutputTable::Line(const std::string& /*line*/) {}
+
+void OutputTable::Row(const std::string& path, int64_t run, const std::string& row) {
+  const PhotoIdentity& photo = photos_.at(path);
+  const std::string key = IdentityKey(photo);
+  // A row that a run before this one wrote already: a photo started again after a stop.
+  if (before_.Take(key, run)) return;
+  const bool damaged = warned_.count(path) != 0;
+  const std::string line = row + "\t" + FormatInteger(run + 1) + "\t" + photo.source + "\t" +
+                           photo.bytes + "\t" + photo.modified + "\t" +
+                           (damaged ? "true" : "false");
+  if (!table_->Append(line)) {
+    stop_.request_stop();
+    return;
+  }
+  held_.Add(key, run, damaged);
+  failed_.erase(key);
+}
+
+void OutputTable::Progress(const std::string& caption) { console_.Progress(caption); }
+
+void OutputTable::FileFailed(const std::string& path, const Error& error) {
+  console_.FileFailed(path, error);
+  failed_.insert(IdentityKey(photos_.at(path)));
+}
+
+void OutputTable::FileWarned(const std::string& path, const std::string& warning) {
+  console_.FileWarned(path, warning);
+  warned_.insert(path);
+}
+
+int OutputTable::writeError() const { return table_->error(); }
+
+void OutputTable::Finish(const BatchResult& result) {
+  table_->Sync();
+  RunEnd& end = dataset_.end;
+  end.photosMeasured = 0;
+  for (const std::string& file : batch_.files) {
+    if (Measured(IdentityKey(photos_.at(file)))) ++end.photosMeasured;
+  }
+  end.photosFailed = static_cast<int64_t>(failed_.size());
+  if (writeError() != 0) {
+    end.status = RunEnd::Status::Failed;
+    end.error = std::string("cannot write the results: ") + std::strerror(writeError());
+  } else if (result.fatal) {
+    end.status = RunEnd::Status::Failed;
+    end.error = ExplainedMessage(*result.fatal);
+    end.errorPhoto = EscapeControlBytes(result.fatalFile, Backslash::Doubled);
+  } else if (result.stopped) {
+    end.status = RunEnd::Status::Stopped;
+  } else {
+    end.status = RunEnd::Status::Complete;
+  }
+  dataset_.ended = UtcTime(std::chrono::system_clock::now());
+  WriteDescriptor();
+}
+
+void OutputTable::WriteDescriptor() {
+  dataset_.end.rows = held_.rows();
+  dataset_.end.photosDamaged = held_.damagedPhotos();
+  ReplaceFile(DescriptorPathFor(path_), DescriptorText(dataset_));
+}
+
+}  // namespace swelox::cli

@@ -1,0 +1,65 @@
+// swelox-cli --output: the rows go to a table that only grows, with its descriptor beside it. A
+// command run again measures only the photos (and runs) that the table does not hold yet, so a
+// killed run started again ends with the table an uninterrupted one makes.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "analysis/BatchRun.h"
+#include "analysis/GrowingTable.h"
+#include "cli/ConsoleListener.h"
+
+namespace swelox::cli {
+
+class OutputTable : public BatchListener {
+ public:
+  // Reads the table at `path` back, or begins it, and writes its descriptor as running. Raises
+  // Error (settings) for a table that cannot be read, one made with other settings (naming the
+  // difference) or an existing file that is no such table. `batch` is the whole command; messages
+  // and the caption go to `console`; a failed write requests `stop`.
+  OutputTable(const std::string& path, const BatchOptions& batch, const std::string& version,
+              ConsoleListener& console, std::stop_source stop);
+  ~OutputTable() override;
+
+  // The command with only the photos that still lack rows, in the order given.
+  BatchOptions Remaining() const;
+
+  void Line(const std::string& line) override;
+  void Row(const std::string& path, int64_t run, const std::string& row) override;
+  void Progress(const std::string& caption) override;
+  void FileFailed(const std::string& path, const Error& error) override;
+  void FileWarned(const std::string& path, const std::string& warning) override;
+
+  // After the runs: the last sync, and the descriptor saying how they ended. Raises Error when
+  // the descriptor cannot be written.
+  void Finish(const BatchResult& result);
+
+  // The errno of a failed write or sync of the table; 0 while all went well.
+  int writeError() const;
+
+ private:
+  // Whether the table holds every run's rows of `key`, as often as the command names it.
+  bool Measured(const std::string& key) const;
+  void WriteDescriptor();
+
+  std::string path_;
+  const BatchOptions& batch_;
+  ConsoleListener& console_;
+  std::stop_source stop_;
+  Dataset dataset_;
+  int64_t runCount_ = -1;  // -1: unknown (the repeats are no number), so no photo is measured
+  std::unordered_map<std::string, PhotoIdentity> photos_;  // by path as given
+  std::unordered_map<std::string, int64_t> named_;         // how often the command names each key
+  HeldRows held_;                                          // the table's rows, this run's included
+  HeldRows before_;  // the rows the table held at the start and that this run has not met again
+  std::unordered_set<std::string> warned_;  // paths whose decode warned in this run
+  std::unordered_set<std::string> failed_;  // keys that failed in this run
+  std::unique_ptr<GrowingTable> table_;
+};
+
+}  // namespace swelox::cli
