@@ -90,9 +90,7 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
-      {"output", 'o', "FILE",
-       "append the rows to FILE (.csv: comma-separated) beside FILE's descriptor, leaving out "
-       "the photos it holds",
+      {"output", 'o', "FILE", "append to the table FILE (.csv: CSV), skipping the photos it holds",
        [](CommandLine& c, const std::string& v) {
          if (v.empty()) throw UsageError{"--output needs a file name"};
          c.output = v;

@@ -11,8 +11,8 @@ swelox_build_packages=(
 
 # The test suite, benchmarks, fuzzing and CI: GoogleTest and Google Benchmark, cjpeg/djpeg and
 # jpegtran as yardsticks, clang for libFuzzer, an X server and its tools for the window's tests,
-# tmux for the terminal test, the measuring tools of bench/, and exiftool to write capture times
-# into test photos.
+# tmux for the terminal test, the measuring tools of bench/, exiftool to write capture times
+# into test photos, and pandas for the test of the README's join of rows to sightings.
 swelox_test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs
@@ -20,6 +20,7 @@ swelox_test_packages=(
   xvfb x11-utils xauth libx11-dev imagemagick
   tmux time hyperfine netpbm
   libimage-exiftool-perl
+  python3 python3-pandas
 )
 
 # scripts/make-deb.sh: the package tools and the checks run on the package.
