@@ -77,6 +77,52 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// The lines of a file, each with its line feed, read a block at a time, so that a table of any
+// length takes the memory of one block and its longest line.
+class LineReader {
+ public:
+  explicit LineReader(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) FailErrno(path, "cannot open");
+  }
+  ~LineReader() { ::close(fd_); }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next whole line; false at the end, where `rest()` bytes without a line feed remain.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      const size_t feed = buffer_.find('\n', start_);
+      if (feed != std::string::npos) {
+        line = std::string_view(buffer_).substr(start_, feed + 1 - start_);
+        start_ = feed + 1;
+        return true;
+      }
+      if (ended_) return false;
+      buffer_.erase(0, start_);
+      start_ = 0;
+      const size_t had = buffer_.size();
+      buffer_.resize(had + kBlock);
+      ssize_t got;
+      do {
+        got = ::read(fd_, buffer_.data() + had, kBlock);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) FailErrno(path_, "cannot read");
+      buffer_.resize(had + static_cast<size_t>(got));
+      ended_ = got == 0;
+    }
+  }
+  size_t rest() const { return buffer_.size() - start_; }
+
+ private:
+  static constexpr size_t kBlock = 1 << 20;
+  std::string path_;
+  int fd_ = -1;
+  std::string buffer_;
+  size_t start_ = 0;
+  bool ended_ = false;
+};
+
 }  // namespace
 
 PhotoIdentity IdentifyPhoto(const std::string& path) {
@@ -130,19 +176,16 @@ TableContents ReadTable(const std::string& tablePath) {
   const Dataset& dataset = contents.dataset;
   const std::string headerRecord =
       TableRecord(TableHeader(dataset.settings, dataset.photoColumns), dataset.format);
-  const std::string text = ReadWhole(tablePath, missing);
-  if (missing) Fail(tablePath, std::strerror(ENOENT));
+  LineReader lines(tablePath);
 
   const std::string_view end = RecordEnd(dataset.format);
   const size_t fieldCount = TableSchema(dataset.settings, dataset.photoColumns).size();
   const size_t photoFields = std::size(kPhotoColumns);
-  size_t at = 0;
+  off_t at = 0;
   int64_t line = 0;
-  for (;;) {
-    const size_t feed = text.find('\n', at);
-    if (feed == std::string::npos) break;
+  for (std::string_view record; lines.Next(record);) {
     ++line;
-    std::string_view record(text.data() + at, feed + 1 - at);
+    const off_t next = at + static_cast<off_t>(record.size());
     const auto notOurs = [&](const std::string& why) {
       Fail(tablePath, "line " + FormatInteger(line) + " " + why);
     };
@@ -175,10 +218,10 @@ TableContents ReadTable(const std::string& tablePath) {
         contents.held.Add(IdentityKey({photo[1], photo[2], photo[3]}), run, photo[4] == "true");
       }
     }
-    at = feed + 1;
+    at = next;
   }
-  contents.end = static_cast<off_t>(at);
-  contents.cutBytes = static_cast<off_t>(text.size() - at);
+  contents.end = at;
+  contents.cutBytes = static_cast<off_t>(lines.rest());
   return contents;
 }
 
