@@ -358,8 +358,9 @@ std::string DatasetDifference(const Dataset& table, const Dataset& run) {
       {"the format",
        {table.format == TableFormat::Csv ? "csv" : "tsv",
         run.format == TableFormat::Csv ? "csv" : "tsv"}},
-      {"the photo columns",
-       {table.photoColumns ? "present" : "absent", run.photoColumns ? "present" : "absent"}},
+      {"the kind of table",
+       {table.photoColumns ? "a growing one" : "a saved one",
+        run.photoColumns ? "a growing one" : "a saved one"}},
   };
   for (const auto& [what, values] : checks) {
     const std::string difference = differ(what, values.first, values.second);

@@ -1,6 +1,7 @@
 #include "analysis/GrowingTable.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,6 +254,16 @@ GrowingTable::GrowingTable(const std::string& path, TableFormat format, const st
     : format_(format) {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) FailErrno(path, "cannot open");
+  // One writer at a time: a second command on the same table (a job started twice) is refused
+  // before it changes anything.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    const int saved = errno;
+    ::close(fd_);
+    errno = saved;
+    if (busy) Fail(path, "another command is writing to it");
+    FailErrno(path, "cannot lock");
+  }
   const off_t keep = headerWhole ? end : 0;
   if (::ftruncate(fd_, keep) != 0 || ::lseek(fd_, keep, SEEK_SET) < 0 ||
       (!headerWhole && !WriteAll(fd_, TableRecord(header, format))) || ::fdatasync(fd_) != 0) {

@@ -70,7 +70,8 @@ void ReplaceFile(const std::string& path, const std::string& text);
 class GrowingTable {
  public:
   // Opens `path` for appending after `end` (the file is cut there), or, when the header is not
-  // whole, empties it and writes `header`. Raises Error.
+  // whole, empties it and writes `header`. The file stays locked (flock) while it is open: a
+  // table that another command is writing is refused, untouched. Raises Error.
   GrowingTable(const std::string& path, TableFormat format, const std::string& header, off_t end,
                bool headerWhole);
   // Syncs what was written.

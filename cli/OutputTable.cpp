@@ -31,7 +31,8 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
 
   TableContents contents;
   struct stat status {};
-  if (::stat(path.c_str(), &status) == 0) {
+  const bool exists = ::stat(path.c_str(), &status) == 0;
+  if (exists) {
     contents = ReadTable(path);
     const std::string difference = DatasetDifference(contents.dataset, dataset_);
     if (!difference.empty()) {
@@ -56,10 +57,20 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
   }
 
   dataset_.end.photos = static_cast<int64_t>(batch.files.size());
-  WriteDescriptor();
-  table_ =
-      std::make_unique<GrowingTable>(path, dataset_.format, TableHeader(dataset_.settings, true),
-                                     contents.end, contents.headerWhole);
+  // A table that exists is locked (and its cut record removed) before its descriptor is
+  // replaced; a new one gets its descriptor first, so that no table is ever without one.
+  const auto open = [&] {
+    table_ =
+        std::make_unique<GrowingTable>(path, dataset_.format, TableHeader(dataset_.settings, true),
+                                       contents.end, contents.headerWhole);
+  };
+  if (exists) {
+    open();
+    WriteDescriptor();
+  } else {
+    WriteDescriptor();
+    open();
+  }
 }
 
 OutputTable::~OutputTable() = default;

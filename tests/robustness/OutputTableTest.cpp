@@ -328,7 +328,8 @@ TEST(OutputTable, CutAndSmallPhotosAreDamagedAndNoneAndCounted) {
 }
 
 // SIGINT while the third of four photos decodes: the descriptor says the runs stopped, after two
-// of four photos, and the table holds their rows whole.
+// of four photos, and the table holds their rows whole. While it runs, no other command may
+// write to the table.
 TEST(OutputTable, AStoppedRunSaysSoAndHowFarItGot) {
   TempDir dir;
   const std::string good = test::EncodeWithCjpeg(dir, "good.jpg", test::RandomRaster(64, 48, 7));
@@ -344,6 +345,12 @@ TEST(OutputTable, AStoppedRunSaysSoAndHowFarItGot) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Meanwhile the same command again (a job started twice) is refused and changes nothing.
+  const std::string during = ReadText(table);
+  const CliResult twice = RunCli({"--output", table, "-j1", good, other, slow, last});
+  EXPECT_EQ(twice.exitCode, 1);
+  EXPECT_EQ(twice.err, "swelox-cli: " + table + ": another command is writing to it.\n");
+  EXPECT_EQ(ReadText(table), during);
   ::kill(child, SIGINT);
   const int status = Wait(child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
