@@ -124,6 +124,17 @@ class LineReader {
   bool ended_ = false;
 };
 
+// Makes the folder's entries durable: a new name, or a rename, survives a power cut.
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
 }  // namespace
 
 PhotoIdentity IdentifyPhoto(const std::string& path) {
@@ -239,14 +250,7 @@ void ReplaceFile(const std::string& path, const std::string& text) {
   }
   if (::close(fd) != 0) FailErrno(temporary, "cannot write");
   if (::rename(temporary.c_str(), path.c_str()) != 0) FailErrno(path, "cannot replace");
-  // The rename itself is made durable with the folder.
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  SyncFolderOf(path);  // the rename itself
 }
 
 GrowingTable::GrowingTable(const std::string& path, TableFormat format, const std::string& header,
@@ -272,6 +276,7 @@ GrowingTable::GrowingTable(const std::string& path, TableFormat format, const st
     errno = saved;
     FailErrno(path, "cannot write");
   }
+  if (!headerWhole) SyncFolderOf(path);  // a new table's name
   syncer_ = std::jthread([this](std::stop_token stop) { SyncEvery(stop); });
 }
 
