@@ -216,6 +216,7 @@ TableContents ReadTable(const std::string& tablePath) {
       if (!split.complete || split.fields.size() != fieldCount) {
         notOurs("is not a row of this table");
       }
+      ++contents.rows;
       if (dataset.photoColumns) {
         const std::string* photo = &split.fields[fieldCount - photoFields];
         int64_t run = 0;

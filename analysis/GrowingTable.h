@@ -57,6 +57,7 @@ struct TableContents {
   off_t end = 0;
   off_t cutBytes = 0;
   bool headerWhole = false;  // false: the file ends inside its header (or is empty)
+  int64_t rows = 0;          // whole rows after the header
 };
 
 // Raises Error naming the file and the fault: no descriptor, a malformed descriptor, a header or

@@ -35,12 +35,15 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
   if (exists) {
     contents = ReadTable(path);
     const std::string difference = DatasetDifference(contents.dataset, dataset_);
-    if (!difference.empty()) {
+    if (!difference.empty() && contents.rows > 0) {
       throw Error(EscapeControlBytes(path, Backslash::AsItIs) +
                       " was made with other settings: " + difference,
                   ErrorScope::Settings);
     }
-    dataset_.created = contents.dataset.created;
+    // A table of no rows (a command that failed at once, a mistyped setting) loses nothing when
+    // it starts afresh with the settings given now.
+    if (!difference.empty()) contents = TableContents{};
+    if (difference.empty()) dataset_.created = contents.dataset.created;
     held_ = contents.held;
     before_ = contents.held;
   }

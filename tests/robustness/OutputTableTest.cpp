@@ -267,6 +267,16 @@ TEST(OutputTable, ATableMadeOtherwiseIsRefusedAndLeftAlone) {
               "swelox-cli: " + table + " was made with other settings: " + c.difference + ".\n");
     EXPECT_EQ(ReadText(table), made);
   }
+  // A table of no rows, left by a command that failed at once, starts afresh instead.
+  const std::string mistyped = dir.File("mistyped.tsv");
+  EXPECT_EQ(RunCli({"--output", mistyped, "--width=l5", photo}).exitCode, 1);
+  EXPECT_EQ(ReadText(mistyped),
+            std::string(kHeaderLine) + "\tRun\tSource\tBytes\tModified\tDamaged\n");
+  const CliResult corrected = RunCli({"--output", mistyped, "--width=15", photo});
+  EXPECT_EQ(corrected.exitCode, 0) << corrected.err;
+  EXPECT_EQ(test::Lines(ReadText(mistyped)).size(), 2u);
+  EXPECT_EQ(At(Outcome(dir.File("mistyped.datapackage.json")), {"status"}).text(), "complete");
+
   // A file that was not made by --output keeps what it holds.
   const std::string other = dir.File("notes.tsv");
   test::WriteBytes(other, test::ToBytes("my own notes\n"));
