@@ -160,11 +160,14 @@ TEST(OutputTable, KilledAtRandomMomentsAndStartedAgainEndsAsAnUninterruptedRun) 
 }
 
 // A record cut by a power cut (here by hand, mid-row) is removed when the table is next opened,
-// and the row is written again whole.
+// and the row is written again whole; the photos of the rows before it are not measured again.
 TEST(OutputTable, ACutRecordIsRemovedAndWrittenAgain) {
   TempDir dir;
   const std::string a = test::EncodeWithCjpeg(dir, "a.jpg", test::RandomRaster(60, 40, 1, true));
-  const std::string b = test::EncodeWithCjpeg(dir, "b.jpg", test::RandomRaster(60, 40, 2, true));
+  // A name that CSV must quote, and whose quoted field must still identify the photo.
+  const std::string b = dir.File("sea, \"calm\"\tday.jpg");
+  std::filesystem::rename(test::EncodeWithCjpeg(dir, "b.jpg", test::RandomRaster(60, 40, 2, true)),
+                          b);
   for (const char* name : {"t.tsv", "t.csv"}) {
     SCOPED_TRACE(name);
     const std::string table = dir.File(name);
@@ -172,9 +175,15 @@ TEST(OutputTable, ACutRecordIsRemovedAndWrittenAgain) {
     const std::string whole = ReadText(table);
     for (const size_t cut : {size_t{1}, size_t{2}, size_t{30}}) {
       test::WriteBytes(table, test::ToBytes(whole.substr(0, whole.size() - cut)));
+      test::OpenWatch watch(dir.path().string());
       const CliResult again = RunCli({"--output", table, a, b});
       EXPECT_EQ(again.exitCode, 0) << again.err;
       EXPECT_EQ(ReadText(table), whole) << cut;
+      std::vector<std::string> photos;
+      for (const std::string& opened : watch.Take()) {
+        if (opened.ends_with(".jpg")) photos.push_back(opened);
+      }
+      EXPECT_EQ(photos, std::vector<std::string>{"sea, \"calm\"\tday.jpg"});
     }
   }
 }
