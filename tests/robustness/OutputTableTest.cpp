@@ -393,7 +393,8 @@ TEST(OutputTable, AStoppedRunSaysSoAndHowFarItGot) {
 }
 
 // 1,000 photos of 100 runs each: the command given again reads the 100,000 rows, looks at each
-// photo's size and time and opens none of them, in well under a second.
+// photo's size and time and opens none of them. The time is measured by the benchmark; the bound
+// here only catches a gross slip (a photo opened, a pass per row) on a loaded machine.
 TEST(OutputTable, WhatIsLeftOfA100000RowTableIsDecidedWithoutOpeningAPhoto) {
   TempDir dir;
   const std::string photos = dir.File("photos");
@@ -422,7 +423,7 @@ TEST(OutputTable, WhatIsLeftOfA100000RowTableIsDecidedWithoutOpeningAPhoto) {
   EXPECT_EQ(watch.Take(), std::vector<std::string>{});
   std::printf("deciding what is left of 100,000 rows of 1,000 photos: %.3f s\n", again.seconds);
   if (!test::kSanitized) {
-    EXPECT_LT(again.seconds, 1.0);
+    EXPECT_LT(again.seconds, 5.0);
   }
 }
 
