@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "analysis/Brightness.h"
-#include "core/Extended.h"
 #include "analysis/ImageAnalysis.h"
 #include "analysis/RectangleStatistics.h"
+#include "core/Extended.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 

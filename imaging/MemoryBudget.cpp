@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-
 namespace swelox {
 
 MemoryBudget& MemoryBudget::Process() {

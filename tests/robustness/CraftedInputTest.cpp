@@ -18,9 +18,9 @@ extern "C" {
 
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
+#include "toolkit/JpegCraft.h"
 #include "toolkit/ReferenceAnalysis.h"
 #include "toolkit/TestImages.h"
-#include "toolkit/JpegCraft.h"
 
 namespace swelox {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "core/IntegerText.h"
-#include "toolkit/TestImages.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/TestImages.h"
 
 namespace swelox {
 namespace {
