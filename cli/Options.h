@@ -2,6 +2,7 @@
 // gives the help text, and so the manual page made from it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct CommandLine {
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
   std::string output;  // --output: the table that grows; empty: the rows go to standard output
+  std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.
