@@ -130,17 +130,20 @@ bool IsPhotoInFolder(const std::string& path, std::string_view name) {
   return StartsWithSoi(path);
 }
 
-PathList ExpandFolders(const PathList& paths, bool recursive, FolderTally& tally) {
+void ExpandFolders(PathList& paths, bool recursive, FolderTally& tally) {
+  size_t first = 0;
+  while (first < paths.size() && !IsFolder(paths[first])) ++first;
+  if (first == paths.size()) return;  // no folder: a long list is not copied
   PathList expanded;
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string path = paths[i];
-    if (IsFolder(path)) {
+    if (i >= first && IsFolder(path)) {
       AddFolder(path, recursive, expanded, tally);
     } else {
       expanded.push_back(path);
     }
   }
-  return expanded;
+  paths = std::move(expanded);
 }
 
 std::string TallyLine(const FolderTally& tally) {

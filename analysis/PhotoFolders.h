@@ -25,9 +25,10 @@ struct FolderTally {
 // extension).
 bool IsPhotoInFolder(const std::string& path, std::string_view name);
 
-// `paths` with every folder replaced by its photos; other paths stay as they are, in place.
-// Raises Error (settings) naming a folder that cannot be read.
-PathList ExpandFolders(const PathList& paths, bool recursive, FolderTally& tally);
+// Replaces every folder in `paths` by its photos; other paths stay as they are, in place. A list
+// without a folder is left untouched, not copied. Raises Error (settings) naming a folder that
+// cannot be read.
+void ExpandFolders(PathList& paths, bool recursive, FolderTally& tally);
 
 // The one line that says what was left out, or "" when nothing was: "3 files that are no JPEG
 // photos left out of the folders given; 2 subfolders not walked (--recursive walks them)".

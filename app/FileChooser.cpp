@@ -89,7 +89,8 @@ bool FileChooser::ChooseFiles() {
   PathList paths;
   for (const QString& path : *picked) paths.push_back(QFile::encodeName(path).toStdString());
   FolderTally tally;
-  for (const std::string& path : ExpandFolders(paths, false, tally)) {
+  ExpandFolders(paths, false, tally);
+  for (const std::string& path : paths) {
     chosen_.push_back(QFile::decodeName(QByteArray::fromStdString(path)));
   }
   return !chosen_.isEmpty();

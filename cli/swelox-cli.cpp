@@ -51,7 +51,7 @@ void ExpandFolders(CommandLine& line) {
   swelox::FolderTally tally;
   const bool named = !line.batch.files.empty();
   try {
-    line.batch.files = swelox::ExpandFolders(line.batch.files, line.recursive, tally);
+    swelox::ExpandFolders(line.batch.files, line.recursive, tally);
   } catch (const swelox::Error& error) {
     throw UsageError{error.what()};
   }
