@@ -105,6 +105,8 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string&) { c.progress = true; }},
       {"no-progress", 0, nullptr, "never show the progress caption",
        [](CommandLine& c, const std::string&) { c.progress = false; }},
+      {"recursive", 'r', nullptr, "take the photos of a FILE that is a folder's subfolders too",
+       [](CommandLine& c, const std::string&) { c.recursive = true; }},
       {"files-from", 0, "FILE", "read names from FILE, one a line ('-': stdin)",
        [](CommandLine& c, const std::string& v) {
          c.lists.push_back({v, ListSeparator::LineFeed});
@@ -202,7 +204,8 @@ std::string HelpText() {
 Measure the visual noise of JPEG photographs of the sea: each picture is divided
 into a lattice of rectangles, and each rectangle's summed brightness is compared
 with its neighbour's. Prints a tab-separated header line and one row per file
-and run.
+and run. A FILE that is a folder stands for the JPEG photos in it, in natural
+order (IMG_9 before IMG_10).
 
 )";
   for (const OptionEntry& entry : Options()) text += OptionHelp(entry);
