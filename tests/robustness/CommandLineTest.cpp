@@ -134,8 +134,8 @@ TEST_F(CommandLine, OddFileNamesKeepTheColumns) {
       {"back\\slash.jpg", "back\\\\slash.jpg"},
       {"all\t\r\n\\.jpg", "all\\t\\r\\n\\\\.jpg"},
       {"\\t-literally.jpg", "\\\\t-literally.jpg"},
-      {"latin1-\xE9t\xE9.jpg", "latin1-\xE9t\xE9.jpg"},
-      {"invalid-utf8-\xFF\xFE\xC3.jpg", "invalid-utf8-\xFF\xFE\xC3.jpg"},
+      {"latin1-\xE9t\xE9.jpg", "latin1-\\xE9t\\xE9.jpg"},
+      {"invalid-utf8-\xFF\xFE\xC3.jpg", "invalid-utf8-\\xFF\\xFE\\xC3.jpg"},
       {"utf8-\xC3\xA9t\xC3\xA9-\xF0\x9F\x8C\x8A.jpg",
        "utf8-\xC3\xA9t\xC3\xA9-\xF0\x9F\x8C\x8A.jpg"},
       {"quote\"and'apostrophe.jpg", "quote\"and'apostrophe.jpg"},
@@ -161,15 +161,18 @@ TEST_F(CommandLine, OddFileNamesKeepTheColumns) {
   }
 }
 
-// A missing file with an odd name is reported under its own name, raw.
+// A missing file with an odd name is reported under its own name, a byte that is no UTF-8
+// escaped.
 TEST_F(CommandLine, OddNamesOfMissingFilesAppearInTheirMessage) {
   for (const std::string name : {"with space.jpg", "latin1-\xE9.jpg", "back\\slash.jpg"}) {
     const std::string path = dir_->File("missing " + name);
+    const std::string shown =
+        name == "latin1-\xE9.jpg" ? dir_->File("missing latin1-\\xE9.jpg") : path;
     const CliResult r = RunCli({"-k", path, good_});
     ExpectFinished(r);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, kHeader + goodRow_ + "\n");
-    EXPECT_EQ(r.err, "swelox-cli: " + path + ": Cannot open file \"" + path +
+    EXPECT_EQ(r.err, "swelox-cli: " + shown + ": Cannot open file \"" + shown +
                          "\". No such file or directory.\n");
   }
 }
@@ -184,7 +187,7 @@ TEST_F(CommandLine, FileListsKeepNamesAsWritten) {
   test::WriteBytes(list, test::ToBytes(spaced + "\r\n\n" + tabbed + "\n\r\n" + odd));
   const std::string expected = kHeader + GoodRowNamed(" spaced name .jpg") + "\n" +
                                GoodRowNamed("tab\\tname.jpg") + "\n" +
-                               GoodRowNamed("odd-\xFF.jpg") + "\n";
+                               GoodRowNamed("odd-\\xFF.jpg") + "\n";
   CliResult r = RunCli({"--files-from", list});
   ExpectFinished(r);
   EXPECT_EQ(r.exitCode, 0) << r.err;
