@@ -6,7 +6,9 @@
 
 #include "analysis/Columns.h"
 #include "analysis/FileOrder.h"
+#include "analysis/RectangleStatistics.h"
 #include "analysis/Region.h"
+#include "analysis/RunPlan.h"
 #include "cli/UsageError.h"
 #include "core/IntegerText.h"
 
@@ -42,14 +44,36 @@ std::optional<PixelRegion> ParseRegionText(const std::string& text) {
 }
 
 // The value an option's text stands for; a text that stands for none is a usage error that
-// names the option.
+// names the option. The engine's messages (a number's) are sentences, shown with their full stop.
+enum class Message { AsItIs, Sentence };
+
 template <typename Read>
-auto Checked(const char* option, Read read) {
+auto Checked(const char* option, Read read, Message message = Message::AsItIs) {
   try {
     return read();
   } catch (const Error& e) {
-    throw UsageError{std::string(option) + ": " + e.what()};
+    throw UsageError{std::string(option) + ": " +
+                     (message == Message::Sentence ? WithFullStop(e.what()) : e.what())};
   }
+}
+
+// The numbers typed as options are read by the run's own rules before any work, so that a
+// text that is no number, or a side of 0 or below, is a usage error naming its option. What
+// only a later run computes (an area or a grown size past 32 bits) stays that run's error.
+void CheckNumbers(const RunSettings& settings) {
+  auto number = [](const char* option, const std::string& text) {
+    return Checked(
+        option, [&] { return ParseInteger(text); }, Message::Sentence);
+  };
+  const int32_t width = number("--width", settings.width);
+  const int32_t height = number("--height", settings.height);
+  Checked(
+      "--width", [&] { return RectangleSize::Checked(width, 1); }, Message::Sentence);
+  Checked(
+      "--height", [&] { return RectangleSize::Checked(1, height); }, Message::Sentence);
+  number("--repeats", settings.loops);
+  number("--width-increment", settings.widthIncrement);
+  number("--height-increment", settings.heightIncrement);
 }
 
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
@@ -195,6 +219,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       if (line.action != Action::Run) return line;
     }
   }
+  CheckNumbers(line.batch.settings);
   line.batch.files.assign(arguments.begin() + optind, arguments.begin() + argc);
   return line;
 }

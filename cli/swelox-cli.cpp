@@ -11,6 +11,7 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/PhotoFolders.h"
+#include "analysis/RunPlan.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
@@ -71,6 +72,10 @@ int Run(int argc, char** argv) {
     if (line.batch.files.empty()) throw UsageError{"no files given"};
   } catch (const UsageError& error) {
     return ReportUsageError(error);
+  }
+  // The table is the header alone, as in the window; a script's user is told why.
+  if (swelox::RunCount(line.batch.settings) == 0) {
+    std::fputs("swelox-cli: --repeats is below 0, so no run is made.\n", stderr);
   }
 
   std::stop_source stop;
