@@ -80,7 +80,8 @@ int Run(int argc, char** argv) {
 
   std::stop_source stop;
   const StopSignals signals(stop);
-  ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
+  ConsoleListener listener(line.progress.value_or(CaptionCannotMix(STDOUT_FILENO, STDERR_FILENO)),
+                           stop);
   line.batch.stop = stop.get_token();
   // After StopSignals: the table's thread must not take the signals.
   std::optional<OutputTable> table;

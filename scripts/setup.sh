@@ -10,13 +10,14 @@ swelox_build_packages=(
 )
 
 # The test suite, benchmarks, fuzzing and CI: GoogleTest and Google Benchmark, cjpeg/djpeg and
-# jpegtran as yardsticks, clang for libFuzzer, an X server and its tools for the window's tests,
-# tmux for the terminal test, the measuring tools of bench/, exiftool to write capture times
-# into test photos, and pandas for the test of the README's join of rows to sightings.
+# jpegtran as yardsticks, clang for libFuzzer, clang-format for CI's check of the format, an X
+# server and its tools for the window's tests, tmux for the terminal test, the measuring tools of
+# bench/, exiftool to write capture times into test photos, and pandas for the test of the
+# README's join of rows to sightings.
 swelox_test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb x11-utils xauth libx11-dev imagemagick
   tmux time hyperfine netpbm
   libimage-exiftool-perl
