@@ -5,7 +5,7 @@
 # Building and running the two programs (help2man makes swelox-cli's manual page).
 swelox_build_packages=(
   cmake g++ make pkg-config
-  libjpeg62-turbo-dev libexif-dev qt6-base-dev qt6-svg-dev
+  libjpeg62-turbo-dev qt6-base-dev qt6-svg-dev
   help2man
 )
 
