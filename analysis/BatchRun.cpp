@@ -103,8 +103,8 @@ class WorkerThread {
 // files took at the same time: such a file is analysed again, alone.
 bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
   return std::any_of(outcomes.begin(), outcomes.end(), [](const RowOutcome& outcome) {
-    return outcome.error && (std::string_view(outcome.error->what()) == kOutOfMemory ||
-                             LackedDescriptor(outcome.error->what()));
+    return outcome.error && (outcome.error->kind() == ErrorKind::OutOfMemory ||
+                             outcome.error->kind() == ErrorKind::OutOfDescriptors);
   });
 }
 
@@ -124,15 +124,16 @@ bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
 // (the later runs' outcomes wait in LaterRows), so the bound holds for any number of runs.
 class GroupAnalysis {
  public:
-  GroupAnalysis(const BatchOptions& options, const RunGroup& group)
+  GroupAnalysis(const BatchOptions& options, const PathList& files, const RunGroup& group)
       : options_(options),
+        files_(files),
         group_(group),
-        results_(options.files.size()),
-        retry_(options.files.size(), false) {
+        results_(files.size()),
+        retry_(files.size(), false) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
     // and memory arena costs a millisecond or more: the consumer then analyses every file itself.
-    const int workers = static_cast<int>(
-        std::min<int64_t>(options.jobs, static_cast<int64_t>(options.files.size())));
+    const int workers =
+        static_cast<int>(std::min<int64_t>(options.jobs, static_cast<int64_t>(files.size())));
     if (workers <= 1) return;
     threads_.reserve(workers);
     for (int k = 0; k < workers; ++k) {
@@ -187,7 +188,7 @@ class GroupAnalysis {
 
   std::vector<RowOutcome> Analyse(size_t file) const {
     try {
-      return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
+      return AnalyseFile(files_[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
                          options_.captureTimes);
     } catch (...) {
@@ -253,6 +254,7 @@ class GroupAnalysis {
   }
 
   const BatchOptions& options_;
+  const PathList& files_;  // in the runs' order
   const RunGroup& group_;
   std::mutex mutex_;
   std::condition_variable_any ready_;
@@ -266,34 +268,19 @@ class GroupAnalysis {
   std::vector<std::unique_ptr<WorkerThread>> threads_;
 };
 
-}  // namespace
-
-BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
-  if (options.settings.order != FileOrder::AsGiven) {
-    BatchOptions ordered = options;
-    ordered.settings.order = FileOrder::AsGiven;
-    try {
-      std::vector<std::string> names(options.files.begin(), options.files.end());
-      OrderFiles(names, options.settings.order, options.stop);
-      ordered.files = PathList(names);
-    } catch (...) {
-      listener.Line(HeaderLine(options.settings.columns));
-      BatchResult failed;
-      failed.fatal = ErrorFromException(std::current_exception());
-      return failed;
-    }
-    return RunBatch(ordered, listener);
-  }
+// The runs over the files in the order they are to be taken, `options.files` or these sorted.
+BatchResult RunInOrder(const BatchOptions& options, const PathList& files,
+                       BatchListener& listener) {
   BatchResult result;
   const RunSettings& settings = options.settings;
-  listener.FilesOrdered(options.files);
+  listener.FilesOrdered(files);
   listener.Line(HeaderLine(settings.columns));
   try {
     const int64_t runCount = RunCount(settings);
     const bool showRun = runCount > 1;
-    const int64_t fileCount = static_cast<int64_t>(options.files.size());
+    const int64_t fileCount = static_cast<int64_t>(files.size());
 
-    std::vector<bool> warned(options.files.size(), false);
+    std::vector<bool> warned(files.size(), false);
     RunSizes sizes(settings);
     for (int64_t run = 0; run < runCount;) {
       RunGroup group;
@@ -310,7 +297,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
         if (group.growthError) break;
       }
 
-      GroupAnalysis analysis(options, group);
+      GroupAnalysis analysis(options, files, group);
       LaterRows later(group.sizes.size());
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
@@ -336,18 +323,18 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
           }
           if (EndsRun(outcome, options)) {
             result.fatal = outcome.error;
-            if (outcome.error->scope() == ErrorScope::File) result.fatalFile = options.files[file];
+            if (outcome.error->scope() == ErrorScope::File) result.fatalFile = files[file];
             return result;
           }
           if (outcome.error) {
-            listener.FileFailed(options.files[file], *outcome.error);
+            listener.FileFailed(files[file], *outcome.error);
             result.anyFileFailed = true;
           } else {
             if (!outcome.warning.empty() && !warned[file]) {
               warned[file] = true;
-              listener.FileWarned(options.files[file], outcome.warning);
+              listener.FileWarned(files[file], outcome.warning);
             }
-            listener.Record({static_cast<size_t>(file), options.files[file],
+            listener.Record({static_cast<size_t>(file), files[file],
                              group.firstRun + static_cast<int64_t>(k), std::move(outcome.values),
                              std::move(outcome.row)});
           }
@@ -363,6 +350,24 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
     result.fatal = ErrorFromException(std::current_exception());
   }
   return result;
+}
+
+}  // namespace
+
+BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
+  if (options.settings.order == FileOrder::AsGiven) {
+    return RunInOrder(options, options.files, listener);
+  }
+  PathList ordered;
+  try {
+    ordered = OrderFiles(options.files, options.settings.order, options.stop);
+  } catch (...) {
+    listener.Line(HeaderLine(options.settings.columns));
+    BatchResult failed;
+    failed.fatal = ErrorFromException(std::current_exception());
+    return failed;
+  }
+  return RunInOrder(options, ordered, listener);
 }
 
 }  // namespace swelox

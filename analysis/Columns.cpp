@@ -56,17 +56,19 @@ std::vector<Column> ParseColumnList(std::string_view text) {
     const size_t comma = text.find(',');
     const std::string_view name = text.substr(0, comma);
     if (name.empty()) {
-      throw Error("an empty column name in '" + list + "'", ErrorScope::Settings);
+      throw Error(ErrorKind::Usage, "an empty column name in '" + list + "'", ErrorScope::Settings);
     }
     const auto* known = std::find_if(std::begin(kAllColumns), std::end(kAllColumns),
                                      [&](Column c) { return name == ColumnName(c); });
     if (known == std::end(kAllColumns)) {
       throw Error(
+          ErrorKind::Usage,
           "unknown column '" + std::string(name) + "' (the columns are " + KnownNames() + ")",
           ErrorScope::Settings);
     }
     if (std::find(columns.begin(), columns.end(), *known) != columns.end()) {
-      throw Error("the column '" + std::string(name) + "' is listed twice", ErrorScope::Settings);
+      throw Error(ErrorKind::Usage, "the column '" + std::string(name) + "' is listed twice",
+                  ErrorScope::Settings);
     }
     columns.push_back(*known);
     if (comma == std::string_view::npos) return columns;

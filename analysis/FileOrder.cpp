@@ -64,7 +64,8 @@ FileOrder ParseFileOrder(std::string_view text) {
   for (const auto& entry : kOrderNames) {
     if (text == entry.name) return entry.order;
   }
-  throw Error("unknown order '" + std::string(text) + "' (the orders are name and time)",
+  throw Error(ErrorKind::Usage,
+              "unknown order '" + std::string(text) + "' (the orders are name and time)",
               ErrorScope::Settings);
 }
 
@@ -75,30 +76,28 @@ const char* FileOrderName(FileOrder order) {
   return "given";
 }
 
-void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop) {
-  if (order == FileOrder::AsGiven) return;
+PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop) {
+  if (order == FileOrder::AsGiven) return files;
+  std::vector<size_t> indices(files.size());
+  for (size_t k = 0; k < indices.size(); ++k) indices[k] = k;
+  const auto byName = [&](size_t a, size_t b) { return NaturalLess(files.view(a), files.view(b)); };
   if (order == FileOrder::Name) {
-    std::stable_sort(files.begin(), files.end(), NaturalLess);
-    return;
+    std::stable_sort(indices.begin(), indices.end(), byName);
+  } else {
+    std::vector<std::optional<std::string>> keys(files.size());
+    for (size_t k = 0; k < files.size(); ++k) {
+      if (stop.stop_requested()) return files;
+      keys[k] = TimeKey(files[k]);
+    }
+    std::stable_sort(indices.begin(), indices.end(), [&](size_t a, size_t b) {
+      if (keys[a] && keys[b]) return *keys[a] < *keys[b];
+      if (keys[a] || keys[b]) return keys[a].has_value();
+      return byName(a, b);
+    });
   }
-  struct Entry {
-    std::optional<std::string> key;
-    size_t index;
-  };
-  std::vector<Entry> entries(files.size());
-  for (size_t k = 0; k < files.size(); ++k) {
-    if (stop.stop_requested()) return;
-    entries[k] = {TimeKey(files[k]), k};
-  }
-  std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-    if (a.key && b.key) return *a.key < *b.key;
-    if (a.key || b.key) return a.key.has_value();
-    return NaturalLess(files[a.index], files[b.index]);
-  });
-  std::vector<std::string> ordered;
-  ordered.reserve(files.size());
-  for (const Entry& e : entries) ordered.push_back(std::move(files[e.index]));
-  files = std::move(ordered);
+  PathList ordered;
+  for (const size_t k : indices) ordered.push_back(files.view(k));
+  return ordered;
 }
 
 }  // namespace swelox

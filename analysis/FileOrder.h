@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/Settings.h"
+#include "core/PathList.h"
 
 namespace swelox {
 
@@ -19,10 +20,11 @@ FileOrder ParseFileOrder(std::string_view text);
 // What ParseFileOrder reads back: "given", "name" or "time".
 const char* FileOrderName(FileOrder order);
 
-// Puts `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
+// `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
 // play no part), earliest first; files without a time (or that cannot be read) follow in name
 // order. Only each file's header is read, nothing decoded; equal files keep their given order.
-// Once `stop` is requested no further header is read and the order is left unfinished.
-void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop = {});
+// Once `stop` is requested no further header is read and the files stay in their given order.
+// Beside the list, the order takes one index (and, by time, one key) a file.
+PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop = {});
 
 }  // namespace swelox

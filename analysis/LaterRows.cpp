@@ -153,7 +153,8 @@ RowOutcome LaterRows::Take(size_t run) {
                                 static_cast<off_t>(chunk.offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        throw Error(std::string("Cannot read the rows kept in a temporary file. ") +
+        throw Error(ErrorKind::InputOutput,
+                    std::string("Cannot read the rows kept in a temporary file. ") +
                         std::strerror(n < 0 ? errno : EIO),
                     ErrorScope::Settings);
       }

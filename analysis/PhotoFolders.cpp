@@ -55,7 +55,8 @@ struct Entry {
 std::vector<Entry> ReadFolder(const std::string& folder) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
   if (!dir) {
-    throw Error("cannot read the folder '" + EscapeControlBytes(folder, Backslash::AsItIs) +
+    throw Error(ErrorKind::InputOutput,
+                "cannot read the folder '" + EscapeControlBytes(folder, Backslash::AsItIs) +
                     "': " + std::strerror(errno),
                 ErrorScope::Settings);
   }
@@ -84,7 +85,8 @@ std::vector<Entry> ReadFolder(const std::string& folder) {
     errno = 0;
   }
   if (errno != 0) {
-    throw Error("cannot read the folder '" + EscapeControlBytes(folder, Backslash::AsItIs) +
+    throw Error(ErrorKind::InputOutput,
+                "cannot read the folder '" + EscapeControlBytes(folder, Backslash::AsItIs) +
                     "': " + std::strerror(errno),
                 ErrorScope::Settings);
   }

@@ -29,7 +29,8 @@ bool Expect(const std::string& text, size_t& at, char c) {
 
 std::optional<PixelRegion> ParseRegion(const std::string& text) {
   if (text.find_first_not_of(' ') == std::string::npos) return std::nullopt;
-  const Error malformed("'" + text + "' is not a valid region (WxH+X+Y)", ErrorScope::Settings);
+  const Error malformed(ErrorKind::Usage, "'" + text + "' is not a valid region (WxH+X+Y)",
+                        ErrorScope::Settings);
   size_t at = 0;
   int64_t w = 0, h = 0, x = 0, y = 0;
   if (!ReadNumber(text, at, w) || !(Expect(text, at, 'x') || Expect(text, at, 'X')) ||

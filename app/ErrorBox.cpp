@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <algorithm>
 #include <deque>
-#include <new>
 
 #include "core/Errors.h"
 
@@ -68,19 +67,9 @@ std::unique_ptr<ErrorBox> InstallErrorBox(std::unique_ptr<ErrorBox> box) {
 }
 
 std::optional<QString> ErrorText(std::exception_ptr error) {
-  std::string message;
-  try {
-    std::rethrow_exception(error);
-  } catch (const SilentAbort&) {
-    return std::nullopt;
-  } catch (const std::bad_alloc&) {
-    message = kOutOfMemory;
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-    message = "Unknown error";
-  }
-  return QString::fromStdString(WithFullStop(message));
+  const Error shown = ErrorFromException(error);
+  if (shown.kind() == ErrorKind::Stopped) return std::nullopt;
+  return QString::fromStdString(WithFullStop(shown.what()));
 }
 
 void ShowHandlerError(std::exception_ptr error) {

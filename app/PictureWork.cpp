@@ -8,6 +8,7 @@
 #include <chrono>
 #include <new>
 
+#include "app/ErrorBox.h"
 #include "core/Errors.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
@@ -63,8 +64,6 @@ class PhotoSink : public BrightnessCollector {
   Progress progress_;
   int32_t height_ = 1;
 };
-
-QString Message(const std::exception& e) { return QString::fromStdString(WithFullStop(e.what())); }
 
 }  // namespace
 
@@ -193,13 +192,11 @@ std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& reques
     std::shared_ptr<const DecodedPhoto> done = photo;
     Post([this, done] { Q_EMIT photoReady(done); });
     return done;
-  } catch (const DecodeStopped&) {
-  } catch (const std::bad_alloc&) {
-    const QString message = QString::fromStdString(WithFullStop(kOutOfMemory));
-    Post([this, path, message] { Q_EMIT photoFailed(path, message); });
-  } catch (const Error& e) {
-    const QString message = Message(e);
-    Post([this, path, message] { Q_EMIT photoFailed(path, message); });
+  } catch (...) {
+    // As the error box would show it; a stopped decode tells nothing.
+    if (const std::optional<QString> message = ErrorText(std::current_exception())) {
+      Post([this, path, message = *message] { Q_EMIT photoFailed(path, message); });
+    }
   }
   return nullptr;
 }
@@ -216,10 +213,10 @@ void PictureWork::Lay(const MapRequest& request, std::stop_token stop) {
                                             request.direction, stop, request.CellLimit()));
     if (!map->complete) return;
     laid.map = std::move(map);
-  } catch (const std::bad_alloc&) {
-    laid.problem = QString::fromStdString(WithFullStop(kOutOfMemory));
-  } catch (const Error& e) {
-    laid.problem = Message(e);
+  } catch (...) {
+    const std::optional<QString> problem = ErrorText(std::current_exception());
+    if (!problem) return;
+    laid.problem = *problem;
   }
   if (stop.stop_requested()) return;
   Post([this, laid] { Q_EMIT mapReady(laid); });

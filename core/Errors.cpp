@@ -21,7 +21,9 @@ Error ErrorFromException(std::exception_ptr failure) {
   } catch (const Error& e) {
     return e;
   } catch (const std::bad_alloc&) {
-    return Error(kOutOfMemory);
+    return OutOfMemoryError();
+  } catch (const SilentAbort& e) {
+    return Error(ErrorKind::Stopped, e.what());
   } catch (const std::exception& e) {
     return Error(e.what());
   } catch (...) {

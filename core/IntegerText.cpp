@@ -57,7 +57,7 @@ std::string NotAnIntegerMessage(std::string_view text) {
 
 int32_t ParseInteger(std::string_view text, ErrorScope scope) {
   if (auto v = TryParse(text)) return *v;
-  throw Error(NotAnIntegerMessage(text), scope);
+  throw Error(ErrorKind::Usage, NotAnIntegerMessage(text), scope);
 }
 
 std::string FormatInteger(int64_t value) { return std::to_string(value); }

@@ -17,7 +17,7 @@
 namespace swelox {
 namespace {
 
-const std::string kCannotOpen = "Cannot open file \"";
+const char* const kCannotOpen = "Cannot open file \"";
 
 // The path as the message shows it: absolute, with "." and ".." steps and doubled separators
 // taken out (by the text alone; symbolic links are not followed).
@@ -27,8 +27,9 @@ std::string AbsolutePath(const std::string& path) {
   return ec ? path : absolute.lexically_normal().string();
 }
 
-[[noreturn]] void CannotOpen(const std::string& path, const std::string& reason) {
-  throw Error(kCannotOpen + AbsolutePath(path) + "\". " + reason);
+[[noreturn]] void CannotOpen(const std::string& path, const std::string& reason,
+                             ErrorKind kind = ErrorKind::InputOutput) {
+  throw Error(kind, kCannotOpen + AbsolutePath(path) + "\". " + reason);
 }
 
 }  // namespace
@@ -36,7 +37,12 @@ std::string AbsolutePath(const std::string& path) {
 PictureFile::PictureFile(const std::string& path)
     // O_NONBLOCK so that a FIFO or a device cannot hang the open; it is refused just below.
     : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
-  if (fd_ < 0) CannotOpen(path, std::strerror(errno));
+  if (fd_ < 0) {
+    const int error = errno;
+    CannotOpen(
+        path, std::strerror(error),
+        error == EMFILE || error == ENFILE ? ErrorKind::OutOfDescriptors : ErrorKind::InputOutput);
+  }
   struct stat info;
   std::string refusal;
   if (::fstat(fd_, &info) != 0) {
@@ -68,24 +74,16 @@ ssize_t PictureFile::ReadNext(uint8_t* buffer, size_t capacity) noexcept {
   return static_cast<ssize_t>(done);
 }
 
-bool LackedDescriptor(const std::string& message) {
-  if (!message.starts_with(kCannotOpen)) return false;
-  for (const int error : {EMFILE, ENFILE}) {
-    if (message.ends_with(std::string("\". ") + std::strerror(error))) return true;
-  }
-  return false;
-}
-
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   PictureFile file(path);
   std::vector<uint8_t> data;
   try {
     data.resize(static_cast<size_t>(file.size()));
   } catch (const std::bad_alloc&) {
-    throw Error(kOutOfMemory);
+    throw OutOfMemoryError();
   }
   if (file.ReadNext(data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
-    throw Error(kStreamReadError);
+    throw Error(ErrorKind::InputOutput, kStreamReadError);
   }
   return data;
 }

@@ -16,7 +16,8 @@ inline constexpr const char* kStreamReadError = "Stream read error";
 class PictureFile {
  public:
   // Raises "Cannot open file "%s". %s" (absolute path, the system's reason) for a file that cannot
-  // be opened or is not a regular file. Never blocks, not even on a FIFO.
+  // be opened or is not a regular file, of kind OutOfDescriptors when no descriptor was to be
+  // had, else InputOutput. Never blocks, not even on a FIFO.
   explicit PictureFile(const std::string& path);
   ~PictureFile();
   PictureFile(const PictureFile&) = delete;
@@ -34,11 +35,6 @@ class PictureFile {
   uint64_t size_ = 0;
   uint64_t offset_ = 0;
 };
-
-// Whether an error is PictureFile's refusal for want of a file descriptor (EMFILE, ENFILE):
-// the process's or the system's lack, not the file's, which other files open at the same time may
-// have caused.
-bool LackedDescriptor(const std::string& message);
 
 // The whole file; raises PictureFile's errors and kStreamReadError.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);

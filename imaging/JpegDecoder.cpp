@@ -573,7 +573,7 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
-      if (d.notesFailed) throw Error(kOutOfMemory);
+      if (d.notesFailed) throw OutOfMemoryError();
       Note(d, notes);
       return;
     case Outcome::StopRequested:
@@ -583,22 +583,24 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
       converter.RethrowIfFailed();
       return;
     case Outcome::ReadError:
-      throw Error(kStreamReadError);
+      throw Error(ErrorKind::InputOutput, kStreamReadError);
     case Outcome::Unsupported:
-      throw Error("JPEG files with " + std::to_string(d.cinfo.num_components) +
-                  " colour components are not supported");
+      throw Error(ErrorKind::Decode, "JPEG files with " + std::to_string(d.cinfo.num_components) +
+                                         " colour components are not supported");
     case Outcome::TooManyScans:
-      throw Error("JPEG files with more than " + std::to_string(kMaxJpegScans) +
-                  " scans are not supported");
+      throw Error(ErrorKind::Decode, "JPEG files with more than " + std::to_string(kMaxJpegScans) +
+                                         " scans are not supported");
     case Outcome::TooMuchScanWork:
-      throw Error("JPEG files whose scans pass over the picture more than " +
-                  std::to_string(kMaxScanPasses) + " times are not supported");
+      throw Error(ErrorKind::Decode, "JPEG files whose scans pass over the picture more than " +
+                                         std::to_string(kMaxScanPasses) +
+                                         " times are not supported");
     case Outcome::RegionOutside:
-      throw Error(region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
+      throw Error(ErrorKind::Decode,
+                  region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:
-      if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw Error(kOutOfMemory);
-      throw Error("JPEG error #" + std::to_string(d.errors.pub.msg_code), ErrorScope::File,
-                  LibjpegExplanation(d));
+      if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw OutOfMemoryError();
+      throw Error(ErrorKind::Decode, "JPEG error #" + std::to_string(d.errors.pub.msg_code),
+                  ErrorScope::File, LibjpegExplanation(d));
   }
 }
 

@@ -21,6 +21,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::TempDir;
 
+// The names in `order`, through the runner's list of paths.
+std::vector<std::string> Ordered(const std::vector<std::string>& names, FileOrder order,
+                                 std::stop_token stop = {}) {
+  const PathList ordered = OrderFiles(PathList(names), order, stop);
+  return {ordered.begin(), ordered.end()};
+}
+
 // ---------------------------------------------------------------------------------------------
 // The recorded fields.
 
@@ -494,13 +501,13 @@ TEST(NaturalOrder, DigitsCompareAsNumbers) {
                                     "a",
                                     "99999999999999999999",
                                     "100000000000000000000"};
-  OrderFiles(names, FileOrder::Name);
+  names = Ordered(names, FileOrder::Name);
   EXPECT_EQ(names, (std::vector<std::string>{"99999999999999999999", "100000000000000000000",
                                              "IMG_9.jpg", "IMG_10.jpg", "a", "a1", "a2", "a2a",
                                              "a02b", "a10", "b", "x/9/2", "x/10/1"}));
   // Equal names (leading zeros aside) keep their given order.
   std::vector<std::string> equal = {"p007", "p7", "p07"};
-  OrderFiles(equal, FileOrder::Name);
+  equal = Ordered(equal, FileOrder::Name);
   EXPECT_EQ(equal, (std::vector<std::string>{"p007", "p7", "p07"}));
 }
 
@@ -517,17 +524,17 @@ TEST_F(CaptureTimeColumn, OrderByTimeThenNamesOfTheUntimed) {
   const std::string untimed9 = Write("untimed9.jpg", test::ReadBytes(plain_));
   const std::string missing = dir_->File("missing.jpg");
   std::vector<std::string> files = {untimed10, late, missing, early, untimed9, tie, earlier};
-  OrderFiles(files, FileOrder::Time);
+  files = Ordered(files, FileOrder::Time);
   EXPECT_EQ(files,
             (std::vector<std::string>{earlier, early, late, tie, missing, untimed9, untimed10}));
   std::vector<std::string> given = files;
-  OrderFiles(given, FileOrder::AsGiven);
+  given = Ordered(given, FileOrder::AsGiven);
   EXPECT_EQ(given, files);
   // A stop leaves the headers unread and the order as it was.
   std::stop_source stop;
   stop.request_stop();
   std::vector<std::string> stopped = {untimed10, late, early};
-  OrderFiles(stopped, FileOrder::Time, stop.get_token());
+  stopped = Ordered(stopped, FileOrder::Time, stop.get_token());
   EXPECT_EQ(stopped, (std::vector<std::string>{untimed10, late, early}));
 }
 
