@@ -16,8 +16,11 @@ struct CommandLine {
   Action action = Action::Run;
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
-  bool recursive = false;  // --recursive: a folder's subfolders are walked too
-  std::string output;      // --output: the table that grows; empty: the rows go to standard output
+  bool recursive = false;
+  std::string shard;   // --shard: K/N or slurm; empty: the whole list
+  bool merge = false;  // --merge: the files are the parts of a job, joined into --output  //
+                       // --recursive: a folder's subfolders are walked too
+  std::string output;  // --output: the table that grows; empty: the rows go to standard output
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.
