@@ -2,6 +2,7 @@
 // gives the help text, and so the manual page made from it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,11 @@ struct CommandLine {
   Action action = Action::Run;
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
-  bool recursive = false;
-  std::string shard;   // --shard: K/N or slurm; empty: the whole list
-  bool merge = false;  // --merge: the files are the parts of a job, joined into --output  //
-                       // --recursive: a folder's subfolders are walked too
-  std::string output;  // --output: the table that grows; empty: the rows go to standard output
+  bool recursive = false;  // --recursive: a folder's subfolders are walked too
+  std::string shard;       // --shard: K/N or slurm; empty: the whole list
+  bool merge = false;      // --merge: the files are the parts of a job, joined into --output
+  std::string output;      // --output: the table that grows; empty: the rows go to standard output
+  std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.
