@@ -9,6 +9,7 @@
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "core/Json.h"
+#include "core/PrintableText.h"
 
 namespace swelox {
 namespace {
@@ -159,6 +160,18 @@ const char* StatusName(RunEnd::Status status) {
       break;
   }
   return "running";
+}
+
+void SetOutcome(RunEnd& end, const BatchResult& result) {
+  if (result.fatal) {
+    end.status = RunEnd::Status::Failed;
+    end.error = ExplainedMessage(*result.fatal);
+    end.errorPhoto = EscapeControlBytes(result.fatalFile, Backslash::Doubled);
+  } else if (result.stopped) {
+    end.status = RunEnd::Status::Stopped;
+  } else {
+    end.status = RunEnd::Status::Complete;
+  }
 }
 
 std::string EndSummary(const RunEnd& end) {

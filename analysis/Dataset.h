@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/BatchRun.h"
 #include "analysis/Settings.h"
 #include "analysis/TableFormat.h"
 #include "core/PathList.h"
@@ -28,6 +29,9 @@ struct RunEnd {
   std::string error;           // Failed: the message of the error that ended the runs
   std::string errorPhoto;  // Failed: the photo it belongs to; empty for an error of the settings
 };
+
+// Sets `end.status` (and for an error its message and photo) from how the runs ended.
+void SetOutcome(RunEnd& end, const BatchResult& result);
 
 // "running", "complete", "stopped", "error".
 const char* StatusName(RunEnd::Status status);

@@ -143,14 +143,8 @@ void OutputTable::Finish(const BatchResult& result) {
   if (writeError() != 0) {
     end.status = RunEnd::Status::Failed;
     end.error = std::string("cannot write the results: ") + std::strerror(writeError());
-  } else if (result.fatal) {
-    end.status = RunEnd::Status::Failed;
-    end.error = ExplainedMessage(*result.fatal);
-    end.errorPhoto = EscapeControlBytes(result.fatalFile, Backslash::Doubled);
-  } else if (result.stopped) {
-    end.status = RunEnd::Status::Stopped;
   } else {
-    end.status = RunEnd::Status::Complete;
+    SetOutcome(end, result);
   }
   dataset_.ended = UtcTime(std::chrono::system_clock::now());
   WriteDescriptor();
