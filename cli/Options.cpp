@@ -95,6 +95,13 @@ const std::vector<OptionEntry>& Options() {
          if (v.empty()) throw UsageError{"--output needs a file name"};
          c.output = v;
        }},
+      {"watch", 0, "FOLDER", "measure FOLDER's photos, then each new one",
+       [](CommandLine& c, const std::string& v) {
+         if (v.empty()) throw UsageError{"--watch needs a folder"};
+         c.watch = v;
+       }},
+      {"new-only", 0, nullptr, "with --watch: only the photos that come later",
+       [](CommandLine& c, const std::string&) { c.newOnly = true; }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",
@@ -159,6 +166,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     }
   }
   line.batch.files.assign(arguments.begin() + optind, arguments.begin() + argc);
+  if (!line.watch.empty() && (!line.batch.files.empty() || !line.lists.empty())) {
+    throw UsageError{"--watch takes the photos of its folder, not FILE arguments or lists"};
+  }
+  if (line.newOnly && line.watch.empty()) throw UsageError{"--new-only needs --watch"};
+  // A post's watch goes on past a photo that fails.
+  if (!line.watch.empty()) line.batch.keepGoing = true;
   return line;
 }
 

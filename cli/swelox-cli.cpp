@@ -16,6 +16,7 @@
 #include "cli/OutputTable.h"
 #include "cli/StopSignals.h"
 #include "cli/UsageError.h"
+#include "cli/Watch.h"
 #include "core/PrintableText.h"
 
 namespace {
@@ -52,7 +53,7 @@ int Run(int argc, char** argv) {
     if (line.action == Action::ShowHelp) return Print(HelpText());
     if (line.action == Action::ShowVersion) return Print(VersionText());
     for (const FileList& list : line.lists) ReadFileList(list, line.batch.files);
-    if (line.batch.files.empty()) throw UsageError{"no files given"};
+    if (line.batch.files.empty() && line.watch.empty()) throw UsageError{"no files given"};
   } catch (const UsageError& error) {
     return ReportUsageError(error);
   }
@@ -61,6 +62,16 @@ int Run(int argc, char** argv) {
   const StopSignals signals(stop);
   ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
   line.batch.stop = stop.get_token();
+  // Before the table, which a folder that cannot be watched leaves untouched.
+  std::optional<swelox::FolderWatch> watch;
+  if (!line.watch.empty()) {
+    try {
+      watch.emplace(line.watch, line.newOnly);
+    } catch (const swelox::Error& error) {
+      std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+      return 1;
+    }
+  }
   // After StopSignals: the table's thread must not take the signals.
   std::optional<OutputTable> table;
   if (!line.output.empty()) {
@@ -71,8 +82,13 @@ int Run(int argc, char** argv) {
       return 1;
     }
   }
-  const swelox::BatchResult result =
-      table ? swelox::RunBatch(table->Remaining(), *table) : swelox::RunBatch(line.batch, listener);
+  swelox::BatchResult result;
+  if (watch) {
+    result = RunWatch(*watch, line.batch, listener, table ? &*table : nullptr);
+  } else {
+    result = table ? swelox::RunBatch(table->Remaining(), *table)
+                   : swelox::RunBatch(line.batch, listener);
+  }
   listener.Finish();
   if (table) {
     try {
