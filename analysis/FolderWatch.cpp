@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "analysis/FileOrder.h"
+#include "analysis/PhotoFolders.h"
 #include "core/Errors.h"
-#include "core/IntegerText.h"
 
 namespace swelox {
 namespace {
@@ -63,12 +63,6 @@ Writer WriterOf(int fd) {
     return Writer::None;
   }
   return errno == EAGAIN || errno == EBUSY ? Writer::Busy : Writer::Unknown;
-}
-
-bool StartsAsJpeg(int fd) {
-  unsigned char start[3] = {};
-  return ::pread(fd, start, sizeof start, 0) == 3 && start[0] == 0xFF && start[1] == 0xD8 &&
-         start[2] == 0xFF;
 }
 
 }  // namespace
@@ -184,7 +178,7 @@ void FolderWatch::ReadEvents() {
         taken_.erase(name);
         waiting_.erase(name);
       } else if (!Examine(name, Seen::FromEvent)) {
-        Notice(folder_ + "/" + name + ": left out: not a JPEG photo");
+        Notice(folder_ + "/" + name + ": left out: no JPEG photo");
       }
     }
   }
@@ -218,10 +212,8 @@ void FolderWatch::Scan(bool handOut) {
       taken_[name] = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
     }
   }
-  if (leftOut > 0) {
-    Notice(folder_ + ": left out " + FormatInteger(leftOut) +
-           (leftOut == 1 ? " file that is not a JPEG photo" : " files that are not JPEG photos"));
-  }
+  // As a run over the folder says it.
+  if (leftOut > 0) Notice(TallyLine(FolderTally{leftOut, 0}));
 }
 
 bool FolderWatch::Examine(const std::string& name, Seen seen) {
@@ -272,7 +264,7 @@ bool FolderWatch::Examine(const std::string& name, Seen seen) {
   }
   waiting_.erase(name);
   taken_[name] = stamp;
-  if (!StartsAsJpeg(file.fd)) return false;
+  if (!IsPhotoInFolder(path, name)) return false;
   ready_.push_back({FolderChange::Kind::Photo, path});
   return true;
 }
@@ -293,7 +285,7 @@ void FolderWatch::Recheck() {
             [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
   for (const std::string& name : names) {
     if (!Examine(name, Seen::FromScan)) {
-      Notice(folder_ + "/" + name + ": left out: not a JPEG photo");
+      Notice(folder_ + "/" + name + ": left out: no JPEG photo");
     }
   }
 }

@@ -61,8 +61,9 @@ class FolderWatch {
   void Watch();
   void ReadEvents();
   void Scan(bool handOut);
-  // Looks at one name: hands it out when it is a whole photo, keeps it waiting while it is being
-  // written. Returns false for a name that is no JPEG photo (nothing said yet).
+  // Looks at one name: hands it out when it is a whole photo (by the rule of a folder's photos),
+  // keeps it waiting while it is being written. Returns false for a file that is no JPEG photo
+  // (nothing said yet).
   bool Examine(const std::string& name, Seen seen);
   void Notice(const std::string& text);
   void Recheck();

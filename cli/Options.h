@@ -16,9 +16,10 @@ struct CommandLine {
   Action action = Action::Run;
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
-  std::string output;    // --output: the table that grows; empty: the rows go to standard output
-  std::string watch;     // --watch: the folder whose photos are measured as they come
-  bool newOnly = false;  // --new-only: not the photos already in it
+  bool recursive = false;  // --recursive: a folder's subfolders are walked too
+  std::string output;      // --output: the table that grows; empty: the rows go to standard output
+  std::string watch;       // --watch: the folder whose photos are measured as they come
+  bool newOnly = false;    // --new-only: not the photos already in it
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.

@@ -75,15 +75,14 @@ TEST(FolderWatch, PhotosThereAtTheStartComeInNaturalOrderUnlessNewOnly) {
     test::WriteBytes(dir.File(name), Photo());
   }
   test::WriteBytes(dir.File("notes.txt"), {'h', 'i'});
-  test::WriteBytes(dir.File("empty.jpg"), {});
+  test::WriteBytes(dir.File("empty"), {});  // neither the name nor the start of a photo
   fs::create_directory(dir.File("sub.jpg"));
   {
     FolderWatch watch(dir.path().string(), false);
     const Taken taken = TakeAll(watch);
     EXPECT_EQ(taken.photos, (std::vector<std::string>{"IMG_9.jpg", "IMG_10.jpg", "IMG_100.jpg"}));
     ASSERT_EQ(taken.notices.size(), 1u);
-    EXPECT_NE(taken.notices[0].find("left out 2 files that are not JPEG photos"), std::string::npos)
-        << taken.notices[0];
+    EXPECT_EQ(taken.notices[0], "2 files that are no JPEG photos left out of the folders given");
     EXPECT_TRUE(TakeAll(watch).photos.empty());  // each once
   }
   FolderWatch watch(dir.path().string() + "/", true);
@@ -143,12 +142,13 @@ TEST(FolderWatch, APhotoRemovedBeforeItIsTakenIsSaidAndTheWatchGoesOn) {
   test::WriteBytes(dir.File("gone.jpg"), Photo());
   fs::remove(dir.File("gone.jpg"));
   test::WriteBytes(dir.File("kept.jpg"), Photo());
-  test::WriteBytes(dir.File("notes.jpg"), {'h', 'i', '\n'});
+  test::WriteBytes(dir.File("notes.xmp"), {'h', 'i', '\n'});
+  test::WriteBytes(dir.File("cut.jpg"), {'h', 'i', '\n'});  // a photo by its name: its error tells
   const Taken taken = WaitAndTake(watch);
-  EXPECT_EQ(taken.photos, std::vector<std::string>{"kept.jpg"});
+  EXPECT_EQ(taken.photos, (std::vector<std::string>{"kept.jpg", "cut.jpg"}));
   ASSERT_EQ(taken.notices.size(), 2u);
   EXPECT_EQ(taken.notices[0], dir.File("gone.jpg") + ": removed before it could be measured");
-  EXPECT_EQ(taken.notices[1], dir.File("notes.jpg") + ": left out: not a JPEG photo");
+  EXPECT_EQ(taken.notices[1], dir.File("notes.xmp") + ": left out: no JPEG photo");
 }
 
 TEST(FolderWatch, AFolderRemovedAndMadeAgainIsWatchedAgain) {

@@ -174,7 +174,7 @@ TEST(Watch, RowsAreThoseOfABatchRunAndNoPhotoIsReadWhileBeingWritten) {
   const std::vector<std::string> rows = test::Lines(watcher.out());
   EXPECT_EQ(rows.front(), test::Lines(whole.out).front());
   EXPECT_EQ(Sorted(rows), Sorted(test::Lines(whole.out)));
-  EXPECT_EQ(watcher.err(), "swelox-cli: " + folder + "/IMG_14.xmp: left out: not a JPEG photo\n");
+  EXPECT_EQ(watcher.err(), "swelox-cli: " + folder + "/IMG_14.xmp: left out: no JPEG photo\n");
 }
 
 // The row a growing table holds for `path` in `run` (from 0), for the photo as it is now.
