@@ -2,6 +2,7 @@
 // gives the help text, and so the manual page made from it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct CommandLine {
   std::string output;      // --output: the table that grows; empty: the rows go to standard output
   std::string watch;       // --watch: the folder whose photos are measured as they come
   bool newOnly = false;    // --new-only: not the photos already in it
+  std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.
