@@ -47,6 +47,7 @@
 #include "toolkit/Golden.h"
 #include "toolkit/OpenWatch.h"
 #include "toolkit/QtFixture.h"
+#include "toolkit/SmallDisk.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;
@@ -1421,6 +1422,38 @@ class WindowTest : public swelox::test::WindowFixture {
              qPrintable(shown_[0].text));
     QVERIFY(!QFile::exists(answer));
     QCOMPARE(asked, 4);
+  }
+
+  // Saving onto an old file on a full disk: the write fails in QSaveFile's buffer, at the
+  // flush; the save is cancelled, the old file stays byte for byte and no temporary file is
+  // left, and the box names the file and the reason; as TSV and as CSV.
+  void saveOntoAFullDiskLeavesTheOldFile() {
+    const swelox::test::SmallDisk disk(64 * 1024);
+    if (!disk.unavailable().empty()) QSKIP(disk.unavailable().c_str());
+    Script({QStringList{Example("evening-glow-lake.jpg")}});
+    Click();
+    QCOMPARE(Rows().size(), 1);
+    QString answer;
+    window_->SetSaveDialog([&](QWidget*) { return answer; });
+    const QByteArray old = "Width\tHeight\n1\t2\n";
+    for (const char* name : {"results.txt", "results.csv"}) {
+      QFile file(QString::fromStdString(disk.File(name)));
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
+    disk.Fill();
+    for (const char* name : {"results.txt", "results.csv"}) {
+      answer = QString::fromStdString(disk.File(name));
+      shown_.clear();
+      window_->SaveBtn->click();
+      QCOMPARE(int(shown_.size()), 1);
+      QCOMPARE(shown_[0].text,
+               "Cannot save the results to " + answer + ": No space left on device.");
+      QFile file(answer);
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), old);
+    }
+    QCOMPARE(QDir(QString::fromStdString(disk.File(""))).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"filler", "results.csv", "results.txt"}));
   }
 
   // What the window remembers: the fields as shown at the close, the direction, the region, the
