@@ -126,6 +126,10 @@ const std::vector<OptionEntry>& Options() {
        }},
       {"new-only", 0, nullptr, "with --watch: only the photos that come later",
        [](CommandLine& c, const std::string&) { c.newOnly = true; }},
+      {"shard", 0, "K/N", "take part K of N of the ordered list ('slurm': the job array task's)",
+       [](CommandLine& c, const std::string& v) { c.shard = v; }},
+      {"merge", 0, nullptr, "join the tables FILE... of a job's parts into the --output table",
+       [](CommandLine& c, const std::string&) { c.merge = true; }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: number of cores)",
@@ -232,6 +236,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     throw UsageError{"--watch takes the photos of its folder, not FILE arguments or lists"};
   }
   if (line.newOnly && line.watch.empty()) throw UsageError{"--new-only needs --watch"};
+  if (!line.watch.empty() && (!line.shard.empty() || line.merge)) {
+    throw UsageError{"--watch takes no --shard or --merge"};
+  }
   // A post's watch goes on past a photo that fails.
   if (!line.watch.empty()) line.batch.keepGoing = true;
   return line;
