@@ -25,6 +25,7 @@ const char* FileOrderName(FileOrder order);
 // order. Only each file's header is read, nothing decoded; equal files keep their given order.
 // Once `stop` is requested no further header is read and the files stay in their given order.
 // Beside the list, the order takes one index (and, by time, one key) a file.
-PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop = {});
+[[nodiscard]] PathList OrderFiles(const PathList& files, FileOrder order,
+                                  std::stop_token stop = {});
 
 }  // namespace swelox

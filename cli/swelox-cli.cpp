@@ -22,6 +22,7 @@
 #include "cli/OutputTable.h"
 #include "cli/StopSignals.h"
 #include "cli/UsageError.h"
+#include "cli/Watch.h"
 #include "core/PrintableText.h"
 
 namespace {
@@ -75,11 +76,7 @@ swelox::PartOfList TakeShard(CommandLine& line) {
     throw UsageError{error.what()};
   }
   swelox::PathList& files = line.batch.files;
-  if (line.batch.settings.order != swelox::FileOrder::AsGiven) {
-    std::vector<std::string> names(files.begin(), files.end());
-    swelox::OrderFiles(names, line.batch.settings.order);
-    files = swelox::PathList(names);
-  }
+  files = swelox::OrderFiles(files, line.batch.settings.order);
   const swelox::PartOfList part{shard.part, shard.partOf, static_cast<int64_t>(files.size()),
                                 swelox::ListFingerprint(files)};
   const swelox::Slice slice = swelox::ShardSlice(files.size(), shard);
@@ -117,7 +114,7 @@ int Run(int argc, char** argv) {
       return Merge(line);
     }
     ExpandFolders(line);
-    if (line.batch.files.empty()) throw UsageError{"no files given"};
+    if (line.batch.files.empty() && line.watch.empty()) throw UsageError{"no files given"};
     if (!line.shard.empty()) part = TakeShard(line);
   } catch (const UsageError& error) {
     return ReportUsageError(error);
@@ -132,6 +129,16 @@ int Run(int argc, char** argv) {
   ConsoleListener listener(line.progress.value_or(CaptionCannotMix(STDOUT_FILENO, STDERR_FILENO)),
                            stop);
   line.batch.stop = stop.get_token();
+  // Before the table, which a folder that cannot be watched leaves untouched.
+  std::optional<swelox::FolderWatch> watch;
+  if (!line.watch.empty()) {
+    try {
+      watch.emplace(line.watch, line.newOnly);
+    } catch (const swelox::Error& error) {
+      std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+      return 1;
+    }
+  }
   // After StopSignals: the table's thread must not take the signals.
   std::optional<OutputTable> table;
   if (!line.output.empty()) {
@@ -142,8 +149,13 @@ int Run(int argc, char** argv) {
       return 1;
     }
   }
-  const swelox::BatchResult result =
-      table ? swelox::RunBatch(table->Remaining(), *table) : swelox::RunBatch(line.batch, listener);
+  swelox::BatchResult result;
+  if (watch) {
+    result = RunWatch(*watch, line.batch, listener, table ? &*table : nullptr);
+  } else {
+    result = table ? swelox::RunBatch(table->Remaining(), *table)
+                   : swelox::RunBatch(line.batch, listener);
+  }
   listener.Finish();
   if (table) {
     try {
