@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "analysis/CameraClock.h"
 #include "analysis/Columns.h"
 #include "analysis/FileOrder.h"
 #include "analysis/Region.h"
@@ -90,6 +91,20 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
+      {"camera-zone", 0, "ZONE",
+       "the zone of photos that record no offset from UTC: +02:00 or Europe/Lisbon",
+       [](CommandLine& c, const std::string& v) {
+         Checked("--camera-zone", [&] { return TimeZone::Parse(v); });
+         c.batch.settings.time.zone = v;
+       }},
+      {"clock-shift", 0, "[-]HH:MM:SS",
+       "add this to every photo's time: its camera's clock was off by as much",
+       [](CommandLine& c, const std::string& v) {
+         Checked("--clock-shift", [&] { return ParseClockShift(v); });
+         c.batch.settings.time.shift = v;
+       }},
+      {"utc", 0, nullptr, "write the Time column in UTC (...Z)",
+       [](CommandLine& c, const std::string&) { c.batch.settings.time.utc = true; }},
       {"output", 'o', "FILE", "append to the table FILE (.csv: CSV), skipping the photos it holds",
        [](CommandLine& c, const std::string& v) {
          if (v.empty()) throw UsageError{"--output needs a file name"};
