@@ -2,11 +2,15 @@
 #include "app/FileChooser.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 #include <cfenv>
 
+#include "analysis/PhotoFolders.h"
 #include "app/Placement.h"
 
 namespace swelox::ui {
@@ -24,6 +28,19 @@ class ChooserDialog : public QFileDialog {
         QApplication::activeWindow() ? QApplication::activeWindow() : parentWidget();
     QScreen* screen = reference ? reference->screen() : this->screen();
     move(ChooserOrigin(screen->geometry(), frameGeometry().size()));
+  }
+
+ public:
+  // Open with a folder selected takes the folder (its photos) instead of going into it; a
+  // double click still goes in.
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    const bool anyFolder = std::any_of(chosen.begin(), chosen.end(),
+                                       [](const QString& path) { return QFileInfo(path).isDir(); });
+    const bool allThere = std::all_of(chosen.begin(), chosen.end(),
+                                      [](const QString& path) { return QFileInfo::exists(path); });
+    if (anyFolder && allThere) return QDialog::accept();
+    QFileDialog::accept();
   }
 };
 
@@ -67,9 +84,16 @@ bool FileChooser::ChooseFiles() {
     picked = dialog_->Run(owner_, firstOfLastSelection_);
   }
   if (!picked || picked->isEmpty()) return false;
-  chosen_ = *picked;
-  firstOfLastSelection_ = chosen_.front();
-  return true;
+  firstOfLastSelection_ = picked->front();
+  // A chosen folder stands for its photos, in natural order, as on swelox-cli's command line.
+  PathList paths;
+  for (const QString& path : *picked) paths.push_back(QFile::encodeName(path).toStdString());
+  FolderTally tally;
+  ExpandFolders(paths, false, tally);
+  for (const std::string& path : paths) {
+    chosen_.push_back(QFile::decodeName(QByteArray::fromStdString(path)));
+  }
+  return !chosen_.isEmpty();
 }
 
 void FileChooser::SetDialog(std::unique_ptr<FileDialog> dialog) { dialog_ = std::move(dialog); }

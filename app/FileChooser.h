@@ -20,9 +20,9 @@ class FileDialog {
   virtual std::optional<QStringList> Run(QWidget* owner, const QString& prefill) = 0;
 };
 
-// QFileDialog: several existing files, no title, no filter. Qt's own dialog is placed centred
-// across and a third of the way down the screen of the active window; a native one goes where
-// the platform puts it.
+// QFileDialog: several existing files or folders, no title, no filter. Qt's own dialog is placed
+// centred across and a third of the way down the screen of the active window; a native one goes
+// where the platform puts it.
 class QtFileDialog : public FileDialog {
  public:
   std::optional<QStringList> Run(QWidget* owner, const QString& prefill) override;
@@ -33,7 +33,8 @@ class FileChooser {
   explicit FileChooser(QWidget* owner, std::unique_ptr<FileDialog> dialog = nullptr);
   ~FileChooser();
 
-  // Shows the dialog modally: true when the user confirmed a selection. The floating-point
+  // Shows the dialog modally: true when the user confirmed a selection that holds a photo; a
+  // chosen folder stands for the photos in it (not its subfolders'). The floating-point
   // environment is the same afterwards as before, whatever the dialog did to it.
   bool ChooseFiles();
   // The full paths of the last ChooseFiles, in the dialog's order; empty after a cancel.

@@ -114,6 +114,8 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",
        [](CommandLine& c, const std::string& v) { c.batch.jobs = ParseJobs(v); }},
+      {"recursive", 'r', nullptr, "take the photos of a FILE that is a folder's subfolders too",
+       [](CommandLine& c, const std::string&) { c.recursive = true; }},
       {"files-from", 0, "FILE", "read further names from FILE, one a line; '-': standard input",
        [](CommandLine& c, const std::string& v) {
          c.lists.push_back({v, ListSeparator::LineFeed});
@@ -181,7 +183,8 @@ std::string HelpText() {
   std::string text = std::string("Usage: ") + kProgram + R"( [OPTION]... FILE...
 Measure the visual noise of JPEG photographs of the sea: each picture is divided into a lattice
 of rectangles, and each rectangle's summed brightness is compared with its neighbour's.
-Prints a tab-separated header line and one row per file and run.
+Prints a tab-separated header line and one row per file and run. A FILE that is a folder
+stands for the JPEG photos in it, in natural order (IMG_9 before IMG_10).
 
 )";
   constexpr size_t kHelpColumn = 30;

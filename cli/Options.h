@@ -16,7 +16,8 @@ struct CommandLine {
   Action action = Action::Run;
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
-  std::string output;  // --output: the table that grows; empty: the rows go to standard output
+  bool recursive = false;  // --recursive: a folder's subfolders are walked too
+  std::string output;      // --output: the table that grows; empty: the rows go to standard output
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.

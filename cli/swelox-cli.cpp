@@ -10,6 +10,7 @@
 #include <string>
 
 #include "analysis/BatchRun.h"
+#include "analysis/PhotoFolders.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
@@ -45,6 +46,20 @@ int Print(const std::string& text) {
   return 0;
 }
 
+// Each folder named becomes its photos; what it held besides is counted in one line.
+void ExpandFolders(CommandLine& line) {
+  swelox::FolderTally tally;
+  const bool named = !line.batch.files.empty();
+  try {
+    swelox::ExpandFolders(line.batch.files, line.recursive, tally);
+  } catch (const swelox::Error& error) {
+    throw UsageError{error.what()};
+  }
+  const std::string tallied = swelox::TallyLine(tally);
+  if (!tallied.empty()) std::fprintf(stderr, "swelox-cli: %s\n", Shown(tallied).c_str());
+  if (named && line.batch.files.empty()) throw UsageError{"no photos in the folders given"};
+}
+
 int Run(int argc, char** argv) {
   CommandLine line;
   try {
@@ -52,6 +67,7 @@ int Run(int argc, char** argv) {
     if (line.action == Action::ShowHelp) return Print(HelpText());
     if (line.action == Action::ShowVersion) return Print(VersionText());
     for (const FileList& list : line.lists) ReadFileList(list, line.batch.files);
+    ExpandFolders(line);
     if (line.batch.files.empty()) throw UsageError{"no files given"};
   } catch (const UsageError& error) {
     return ReportUsageError(error);
