@@ -91,14 +91,12 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
-      {"camera-zone", 0, "ZONE",
-       "the zone of photos that record no offset from UTC: +02:00 or Europe/Lisbon",
+      {"camera-zone", 0, "ZONE", "zone of photos without an offset: +02:00 or Europe/Lisbon",
        [](CommandLine& c, const std::string& v) {
          Checked("--camera-zone", [&] { return TimeZone::Parse(v); });
          c.batch.settings.time.zone = v;
        }},
-      {"clock-shift", 0, "[-]HH:MM:SS",
-       "add this to every photo's time: its camera's clock was off by as much",
+      {"clock-shift", 0, "[-]H:M:S", "add to every photo's time, correcting its camera clock",
        [](CommandLine& c, const std::string& v) {
          Checked("--clock-shift", [&] { return ParseClockShift(v); });
          c.batch.settings.time.shift = v;
