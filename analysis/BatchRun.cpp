@@ -44,7 +44,7 @@ constexpr size_t kLookaheadBytes = 4 * 1024 * 1024;
 size_t HeldBytes(const std::vector<RowOutcome>& outcomes) {
   size_t bytes = sizeof outcomes;
   for (const RowOutcome& outcome : outcomes) {
-    bytes += sizeof outcome + outcome.row.capacity();
+    bytes += sizeof outcome + outcome.row.capacity() + outcome.values.captureTime.capacity();
     if (outcome.error) bytes += std::char_traits<char>::length(outcome.error->what());
   }
   return bytes;
@@ -190,7 +190,7 @@ class GroupAnalysis {
     try {
       return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
-                         clock_);
+                         options_.captureTimes, clock_);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -350,7 +350,9 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
               warned[file] = true;
               listener.FileWarned(options.files[file], outcome.warning);
             }
-            listener.Row(options.files[file], group.firstRun + k, outcome.row);
+            listener.Record({static_cast<size_t>(file), options.files[file],
+                             group.firstRun + static_cast<int64_t>(k), std::move(outcome.values),
+                             std::move(outcome.row)});
           }
         }
         listener.SizesGrown(group.grownSizes[k]);

@@ -8,11 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ImageAnalysis.h"
 #include "analysis/RunPlan.h"
 #include "core/Errors.h"
 #include "core/PathList.h"
 
 namespace swelox {
+
+// One row as a record: which photo and run it is of, what it says as values, and its text.
+struct RowRecord {
+  size_t index = 0;  // the photo's place in the runs' order (BatchListener::FilesOrdered), from 0
+  std::string path;  // as given
+  int64_t run = 0;   // from 0
+  RowValues values;
+  std::string text;
+};
 
 class BatchListener {
  public:
@@ -27,6 +37,8 @@ class BatchListener {
   virtual void Row(const std::string& /*path*/, int64_t /*run*/, const std::string& row) {
     Line(row);
   }
+  // Every row as a record, in the order of the lines; by default Row(path, run, text).
+  virtual void Record(const RowRecord& record) { Row(record.path, record.run, record.text); }
   // Before the row of a file: the caption the window's start button would show.
   virtual void Progress(const std::string& caption) = 0;
   // With keep-going, a file whose analysis failed and was skipped.
@@ -47,6 +59,9 @@ struct BatchOptions {
   int jobs = 1;
   // Runs that share one decode of a file; more runs take further decodes.
   int runsPerDecode = 32;
+  // Read every photo's capture time during its decode, for the records, even where no Time
+  // column shows it.
+  bool captureTimes = false;
   // Once a stop is requested (from any thread, a listener's included), no further file is
   // started, the decodes under way end, and RunBatch returns soon after with `stopped` set;
   // nothing more reaches the listener.

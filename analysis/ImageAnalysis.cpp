@@ -59,7 +59,7 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction, const std::optional<PixelRegion>& region,
                                     std::span<const Column> columns, std::stop_token stop,
-                                    const CameraClock& clock) {
+                                    bool captureTime, const CameraClock& clock) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -77,7 +77,8 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
 
   LatticeSet lattices(checkedSizes, direction);
   DecodeNotes notes;
-  notes.wantCaptureTime = std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
+  notes.wantCaptureTime =
+      captureTime || std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
   try {
     PictureFile file(path);
     DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop, &notes);
@@ -102,6 +103,13 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
       const NoiseFigures figures = lattices.Finish(k);
       outcomes[k].row = FormatRow(lattices.width(), lattices.height(), checkedSizes[k]->width,
                                   checkedSizes[k]->height, figures, path, extra);
+      outcomes[k].values = {int64_t{lattices.width()} - 2,
+                            int64_t{lattices.height()} - 2,
+                            checkedSizes[k]->width,
+                            checkedSizes[k]->height,
+                            figures,
+                            extra.captureTime,
+                            RowQuality(figures.nDiffs, extra.damaged)};
     } catch (...) {
       outcomes[k].error = ErrorFromException(std::current_exception());
     }

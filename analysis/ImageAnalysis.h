@@ -10,11 +10,23 @@
 
 #include "analysis/CameraClock.h"
 #include "analysis/Columns.h"
+#include "analysis/Quality.h"
 #include "analysis/RectangleStatistics.h"
 #include "analysis/Settings.h"
 #include "core/Errors.h"
 
 namespace swelox {
+
+// What a row says, as values, for a front end that shows rows otherwise than as text.
+struct RowValues {
+  int64_t width = 0;  // the Width and Height columns: the picture's (or region's) size minus 2
+  int64_t height = 0;
+  int32_t rectangleWidth = 0;
+  int32_t rectangleHeight = 0;
+  NoiseFigures figures;
+  std::string captureTime;  // ISO 8601 as the Time column has it; empty when none was read
+  Quality quality = Quality::None;
+};
 
 // The row, or the error that took its place.
 struct RowOutcome {
@@ -23,6 +35,7 @@ struct RowOutcome {
   // The decoder's warning about the picture's data (it ended early, or was corrupt), given with
   // its rows; empty for a sound picture.
   std::string warning = {};
+  RowValues values = {};
 };
 
 // What the columns after Pic show.
@@ -46,12 +59,14 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 // Decodes `path` once and analyses it with every size in turn; outcome k is the row that a
 // separate analysis with sizes[k] would give, or its error. With a region only its pixels are
 // analysed, as if the picture were cropped to it without re-encoding. The rows end with
-// `columns`; the capture time comes from the EXIF data that the decode reads anyway, corrected by
-// `clock`. A stop request ends the decode and raises DecodeStopped.
+// `columns`; the capture time comes from the EXIF data that the decode reads anyway, when the
+// columns show it or `captureTime` asks for it in the values, corrected by `clock`. A stop
+// request ends the decode and raises DecodeStopped.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction,
                                     const std::optional<PixelRegion>& region = std::nullopt,
                                     std::span<const Column> columns = {}, std::stop_token stop = {},
+                                    bool captureTime = false,
                                     const CameraClock& clock = CameraClock());
 
 // One size: the row, or the error raised.

@@ -1,5 +1,5 @@
-// Outcomes encoded one after the other: a kind byte, the row, the warning, and for an error its
-// scope, message and detail, each text as its length and its bytes.
+// Outcomes encoded one after the other: a kind byte, the row, the warning, the row's values, and
+// for an error its scope, message and detail, each text as its length and its bytes.
 #include "analysis/LaterRows.h"
 
 #include <fcntl.h>
@@ -18,20 +18,6 @@ void AppendText(std::string& out, std::string_view text) {
   out.append(text);
 }
 
-// Every field of RowOutcome, so that a row or an error comes back exactly as it went in.
-static_assert(sizeof(RowOutcome) == 2 * sizeof(std::string) + sizeof(std::optional<Error>),
-              "a field added to RowOutcome must be written and read here too");
-void Append(std::string& out, const RowOutcome& outcome) {
-  out += outcome.error ? 'E' : 'R';
-  AppendText(out, outcome.row);
-  AppendText(out, outcome.warning);
-  if (outcome.error) {
-    out += static_cast<char>(outcome.error->scope());
-    AppendText(out, outcome.error->what());
-    AppendText(out, outcome.error->detail());
-  }
-}
-
 std::string ReadText(const std::string& in, size_t& at) {
   uint64_t size;
   std::memcpy(&size, in.data() + at, sizeof size);
@@ -41,11 +27,69 @@ std::string ReadText(const std::string& in, size_t& at) {
   return text;
 }
 
+template <typename T>
+void AppendNumber(std::string& out, T value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <typename T>
+T ReadNumber(const std::string& in, size_t& at) {
+  T value;
+  std::memcpy(&value, in.data() + at, sizeof value);
+  at += sizeof value;
+  return value;
+}
+
+// Every field of RowOutcome, so that a row or an error comes back exactly as it went in.
+static_assert(sizeof(RowOutcome) ==
+                  2 * sizeof(std::string) + sizeof(std::optional<Error>) + sizeof(RowValues),
+              "a field added to RowOutcome must be written and read here too");
+static_assert(sizeof(RowValues) == 2 * sizeof(int64_t) + 2 * sizeof(int32_t) +
+                                       sizeof(NoiseFigures) + 4 + sizeof(std::string) +
+                                       sizeof(Quality) + 4,
+              "a field added to RowValues must be written and read here too");
+void AppendValues(std::string& out, const RowValues& v) {
+  AppendNumber(out, v.width);
+  AppendNumber(out, v.height);
+  for (const int32_t n :
+       {v.rectangleWidth, v.rectangleHeight, v.figures.meanDiff, v.figures.rms, v.figures.nDiffs}) {
+    AppendNumber(out, n);
+  }
+  AppendText(out, v.captureTime);
+  out += static_cast<char>(v.quality);
+}
+
+RowValues ReadValues(const std::string& in, size_t& at) {
+  RowValues v;
+  v.width = ReadNumber<int64_t>(in, at);
+  v.height = ReadNumber<int64_t>(in, at);
+  for (int32_t* n : {&v.rectangleWidth, &v.rectangleHeight, &v.figures.meanDiff, &v.figures.rms,
+                     &v.figures.nDiffs}) {
+    *n = ReadNumber<int32_t>(in, at);
+  }
+  v.captureTime = ReadText(in, at);
+  v.quality = static_cast<Quality>(in[at++]);
+  return v;
+}
+
+void Append(std::string& out, const RowOutcome& outcome) {
+  out += outcome.error ? 'E' : 'R';
+  AppendText(out, outcome.row);
+  AppendText(out, outcome.warning);
+  AppendValues(out, outcome.values);
+  if (outcome.error) {
+    out += static_cast<char>(outcome.error->scope());
+    AppendText(out, outcome.error->what());
+    AppendText(out, outcome.error->detail());
+  }
+}
+
 RowOutcome Read(const std::string& in, size_t& at) {
   RowOutcome outcome;
   const bool failed = in[at++] == 'E';
   outcome.row = ReadText(in, at);
   outcome.warning = ReadText(in, at);
+  outcome.values = ReadValues(in, at);
   if (failed) {
     const auto scope = static_cast<ErrorScope>(in[at++]);
     std::string message = ReadText(in, at);

@@ -209,9 +209,15 @@ TF::TF(QWidget* parent)
   }
 
   using swelox::ui::RunController;
-  connect(Run, &RunController::rowsReady, this, &TF::AppendLines);
+  connect(Run, &RunController::headerReady, this,
+          [this](const QString& line) { AppendLines({line}); });
   connect(Run, &RunController::rowsReady, this,
-          [this](const QStringList& lines) { lastRunLines_ += lines; });
+          [this](const std::vector<swelox::ui::PhotoResult>& rows) {
+            QStringList lines;
+            for (const swelox::ui::PhotoResult& row : rows) lines << row.text;
+            AppendLines(lines);
+            lastRunRows_.insert(lastRunRows_.end(), rows.begin(), rows.end());
+          });
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
     SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
@@ -527,13 +533,8 @@ void TF::ChartBtnClick() {
 // The photos and rows of the last run, for stepping through them and for the chart.
 void TF::ShareRunResults() {
   if (view_) view_->SetRunPhotos(lastRunFiles_);
-  ChartBtn->setEnabled(lastRunLines_.size() > 1);
-  if (chart_ && !lastRunLines_.isEmpty()) {
-    std::vector<swelox::ui::PhotoResult> results =
-        swelox::ui::ReadRunRows(lastRunLines_.front(), lastRunLines_.mid(1), lastRunFiles_);
-    swelox::ui::AddCaptureTimes(results);
-    chart_->chart()->SetResults(std::move(results));
-  }
+  ChartBtn->setEnabled(!lastRunRows_.empty());
+  if (chart_) chart_->chart()->SetResults(lastRunRows_);
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -588,7 +589,8 @@ void TF::ProcessBtnClick() {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }
   lastRunFiles_ = OpenDialog1->ChosenFiles();
-  lastRunLines_.clear();
+  lastRunRows_.clear();
+  options.captureTimes = true;  // for the chart, read during the decodes the rows need anyway
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
   ShowWarnings({});

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/RunTable.h"
 #include "imaging/PixelRegion.h"
 
 class QCheckBox;
@@ -136,7 +137,7 @@ class TF : public QWidget {
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   QString firstOfLastRun_;
   QStringList lastRunFiles_;
-  QStringList lastRunLines_;                     // the header line and the rows
+  std::vector<swelox::ui::PhotoResult> lastRunRows_;
   swelox::ui::PictureView* view_ = nullptr;      // a child window, made on first use
   swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;

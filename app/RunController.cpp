@@ -27,15 +27,15 @@ class RunController::Listener : public BatchListener {
     controller_.files_ = std::move(ordered);
   }
   void Line(const std::string& line) override { controller_.Push({Step::Kind::Line, line, {}}); }
+  void Record(const RowRecord& record) override {
+    controller_.Push({Step::Kind::Row, {}, {}, record});
+  }
   void Progress(const std::string& caption) override {
     controller_.Push({Step::Kind::Caption, caption, {}});
   }
   void FileFailed(const std::string& path, const Error& error) override {
-    {
-      std::lock_guard lock(controller_.mutex_);
-      controller_.failures_.emplace_back(FromLocal(path), error);
-    }
-    controller_.Push({Step::Kind::Failed, path, WithFullStop(error.what())});
+    std::lock_guard lock(controller_.mutex_);
+    controller_.failures_.emplace_back(FromLocal(path), error);
   }
   void FileWarned(const std::string& path, const std::string& warning) override {
     std::lock_guard lock(controller_.mutex_);
@@ -115,16 +115,20 @@ void RunController::Deliver() {
   }
   sinceDelivery_.start();
   // An error in a receiver is shown and ends only its own handling: every step is delivered.
-  QStringList lines;
+  std::vector<PhotoResult> rows;
   auto flushLines = [&] {
-    if (lines.isEmpty()) return;
-    RunHandler([&] { Q_EMIT rowsReady(lines); });
-    lines.clear();
+    if (rows.empty()) return;
+    RunHandler([&] { Q_EMIT rowsReady(rows); });
+    rows.clear();
   };
   for (const Step& step : steps) {
     switch (step.kind) {
       case Step::Kind::Line:
-        lines << FromLocal(step.text);
+        flushLines();
+        RunHandler([&] { Q_EMIT headerReady(FromLocal(step.text)); });
+        break;
+      case Step::Kind::Row:
+        rows.push_back(FromRecord(step.row));
         break;
       case Step::Kind::Caption:
         flushLines();
@@ -135,11 +139,6 @@ void RunController::Deliver() {
         RunHandler([&] {
           Q_EMIT sizesGrown(QString::fromStdString(step.text), QString::fromStdString(step.second));
         });
-        break;
-      case Step::Kind::Failed:
-        flushLines();
-        RunHandler(
-            [&] { Q_EMIT fileFailed(FromLocal(step.text), QString::fromStdString(step.second)); });
         break;
     }
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analysis/BatchRun.h"
+#include "app/RunTable.h"
 
 namespace swelox::ui {
 
@@ -53,21 +54,22 @@ class RunController : public QObject {
   static constexpr int kShowIntervalMs = 16;
 
  Q_SIGNALS:
-  // In the runner's order: the header line first, then every row.
-  void rowsReady(const QStringList& lines);
+  // In the runner's order: the header line first, then every row as its record.
+  void headerReady(const QString& line);
+  void rowsReady(const std::vector<swelox::ui::PhotoResult>& rows);
   void captionChanged(const QString& caption);
   void sizesGrown(const QString& width, const QString& height);
-  void fileFailed(const QString& path, const QString& message);
   // Last, once everything before it has been delivered and the thread has ended.
   void finished(const swelox::ui::RunEnd& end);
 
  private:
   class Listener;
   struct Step {
-    enum class Kind { Line, Caption, Sizes, Failed };
+    enum class Kind { Line, Row, Caption, Sizes };
     Kind kind;
-    std::string text;    // the line, the caption, the width, or the failed path
-    std::string second;  // the height, or the failure's message
+    std::string text;    // the line, the caption or the width
+    std::string second;  // the height
+    RowRecord row = {};
   };
 
   // On the worker thread.

@@ -293,6 +293,51 @@ TEST_F(BatchRunTest, TellsTheFilesInTheOrderOfItsRows) {
   }
 }
 
+// Each row's record says what its text says, whether its run shared the first run's decode or
+// came back from the later runs' store: the photo's place in the sorted order, its path, the run,
+// the sizes, the figures, the capture time and the quality.
+TEST_F(BatchRunTest, RecordsSayWhatTheirRowsSay) {
+  struct RecordRecorder : Recorder {
+    void Record(const RowRecord& record) override { records.push_back(record); }
+    std::vector<RowRecord> records;
+  };
+  const std::vector<std::string> given = {files_[3], broken_, files_[0], files_[1]};
+  for (const int runsPerDecode : {1, 32}) {
+    BatchOptions options{RunSettings{}, given};
+    options.settings.loops = "2";
+    options.settings.order = FileOrder::Name;
+    options.settings.columns = {Column::Time, Column::Quality};
+    options.keepGoing = true;
+    options.runsPerDecode = runsPerDecode;
+    options.captureTimes = true;
+    RecordRecorder r;
+    ASSERT_FALSE(RunBatch(options, r).fatal);
+    ASSERT_EQ(r.records.size(), 9u);  // broken.jpg is skipped in every run
+    const std::vector<std::string> ordered = {broken_, files_[0], files_[1], files_[3]};
+    for (size_t k = 0; k < r.records.size(); ++k) {
+      const RowRecord& record = r.records[k];
+      EXPECT_EQ(record.run, int64_t(k / 3));
+      EXPECT_EQ(record.index, k % 3 + 1);
+      EXPECT_EQ(record.path, ordered[record.index]);
+      const RowValues& v = record.values;
+      const std::string expected =
+          std::to_string(v.width) + "\t" + std::to_string(v.height) + "\t" +
+          std::to_string(v.rectangleWidth) + "\t" + std::to_string(v.rectangleHeight) + "\t" +
+          std::to_string(v.figures.meanDiff) + "\t" + std::to_string(v.figures.rms) + "\t" +
+          std::to_string(v.figures.nDiffs) + "\t" + PictureName(record.path) + "\t" +
+          v.captureTime + "\t" + QualityName(v.quality);
+      EXPECT_EQ(record.text, expected) << runsPerDecode;
+      EXPECT_EQ(record.text, AnalyseFileRow(record.path,
+                                            {std::to_string(v.rectangleWidth),
+                                             std::to_string(v.rectangleHeight)},
+                                            Direction::Below) +
+                                 "\t\t" + QualityName(v.quality));
+      EXPECT_EQ(v.quality, v.figures.nDiffs == 0 ? Quality::None : Quality::Ok);
+    }
+    EXPECT_EQ(r.records[8].values.rectangleWidth, 60);
+  }
+}
+
 TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
   std::stop_source stopped;
   stopped.request_stop();

@@ -255,7 +255,7 @@ class CorrectedPhotos : public testing::Test {
     static const Column kTime[] = {Column::Time};
     const RectangleTexts size{"4", "3"};
     const std::vector<RowOutcome> rows = AnalyseFile(
-        path, {&size, 1}, Direction::Below, std::nullopt, kTime, {}, CameraClock(settings));
+        path, {&size, 1}, Direction::Below, std::nullopt, kTime, {}, false, CameraClock(settings));
     EXPECT_FALSE(rows.front().error.has_value());
     return rows.front().row.substr(rows.front().row.rfind('\t') + 1);
   }

@@ -1,7 +1,9 @@
 // The day chart: the rows read back, their points in value and order, the axis of capture times or
 // of the run's order, a click that opens the picture view on the photo and size of its row, and
 // the chart saved as PNG and SVG.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -28,71 +30,71 @@ class DayChartTest : public swelox::test::WindowFixture {
 
  private:
   static std::vector<PhotoResult> Results(const QStringList& times) {
-    QStringList rows;
-    QStringList files;
+    std::vector<PhotoResult> results;
     for (int k = 0; k < times.size(); ++k) {
-      const QString name = QStringLiteral("p%1.jpg").arg(k);
-      files << QStringLiteral("/photos/") + name;
-      rows << QStringLiteral("100\t80\t15\t12\t%1\t%2\t40\t%3\t%4")
-                  .arg(10 + k * 7 % 5)
-                  .arg(20 + k)
-                  .arg(name, times[k]);
+      PhotoResult r;
+      r.name = QStringLiteral("p%1.jpg").arg(k);
+      r.path = QStringLiteral("/photos/") + r.name;
+      r.rectangleWidth = 15;
+      r.rectangleHeight = 12;
+      r.meanDiff = 10 + k * 7 % 5;
+      r.rms = 20 + k;
+      r.nDiffs = 40;
+      r.time = swelox::ui::ParseCaptureTime(times[k]);
+      r.order = k;
+      r.quality = swelox::Quality::Ok;
+      results.push_back(r);
     }
-    return swelox::ui::ReadRunRows(QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\t"
-                                                  "nDiffs\tPic\tTime"),
-                                   rows, files);
+    return results;
   }
 
  private Q_SLOTS:
   void init() { QVERIFY(OpenWindow()); }
   void cleanup() { window_.reset(); }
 
-  // Rows find their files by name in the run's order, also when a name comes twice or a file
-  // was skipped; lines that are no rows of the header are passed over; columns go by name.
-  void rowsAreReadBackWithTheirFiles() {
-    const QStringList files = {QStringLiteral("/a/x.jpg"), QStringLiteral("/b/x.jpg"),
-                               QStringLiteral("/a/y.jpg")};
-    const QString header =
-        QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tRMS\tnDiffs\tPic");
-    const QStringList rows = {
-        QStringLiteral("10\t10\t2\t2\t5\t6\t7\tx.jpg"),
-        QStringLiteral("10\t10\t2\t2\t8\t9\t10\tx.jpg"),
-        QStringLiteral("not a row"),
-        // The second run: y.jpg before it failed and was skipped, so x.jpg comes round again.
-        QStringLiteral("10\t10\t3\t3\t1\t2\t3\tx.jpg"),
-        QStringLiteral("10\t10\t3\t3\t4\t5\t6\ty.jpg"),
-        QStringLiteral("10\t10\t3\tthree\t4\t5\t6\ty.jpg"),
-    };
-    const std::vector<PhotoResult> read = swelox::ui::ReadRunRows(header, rows, files);
-    QCOMPARE(read.size(), size_t(4));
-    const struct {
-      const char* path;
-      int order, width;
-      long long meanDiff, rms, nDiffs;
-    } expected[] = {{"/a/x.jpg", 0, 2, 5, 6, 7},
-                    {"/b/x.jpg", 1, 2, 8, 9, 10},
-                    {"/a/x.jpg", 0, 3, 1, 2, 3},
-                    {"/a/y.jpg", 2, 3, 4, 5, 6}};
-    for (size_t k = 0; k < read.size(); ++k) {
-      QCOMPARE(read[k].path, QString::fromLatin1(expected[k].path));
-      QCOMPARE(read[k].order, expected[k].order);
-      QCOMPARE(read[k].rectangleWidth, expected[k].width);
-      QCOMPARE(read[k].meanDiff, expected[k].meanDiff);
-      QCOMPARE(read[k].rms, expected[k].rms);
-      QCOMPARE(read[k].nDiffs, expected[k].nDiffs);
-      QVERIFY(!read[k].time);
-    }
-    // A Time column anywhere among the others.
-    const std::vector<PhotoResult> timed =
-        swelox::ui::ReadRunRows(QStringLiteral("Time\t") + header,
-                                {QStringLiteral("2026:06:14 09:30:05\t") + rows[0]}, files);
-    QCOMPARE(timed.size(), size_t(1));
-    QVERIFY(timed[0].time);
-    QCOMPARE(timed[0].time->toString(Qt::ISODate), QStringLiteral("2026-06-14T09:30:05Z"));
+  // The capture times as the records carry them, and as the Time column writes them.
+  void captureTimesAreRead() {
     QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("   ")));
     QVERIFY(!swelox::ui::ParseCaptureTime(QStringLiteral("yesterday")));
     QCOMPARE(swelox::ui::ParseCaptureTime(QStringLiteral("2026-06-14 23:59:59"))->time(),
              QTime(23, 59, 59));
+    QCOMPARE(swelox::ui::ParseCaptureTime(QStringLiteral("2026-07-14T09:31:07.25+01:00"))
+                 ->toString(Qt::ISODate),
+             QStringLiteral("2026-07-14T09:31:07Z"));
+  }
+
+  // Skipping a failing a/IMG_1.jpg, the good b/IMG_1.jpg keeps its own path: the chart places,
+  // names and opens b's photo, not the one of the same name that failed.
+  void aRowKeepsItsOwnPhotoWhenANamesakeFails() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("a")) &&
+            QDir(dir.path()).mkpath(QStringLiteral("b")));
+    const QString a = dir.filePath(QStringLiteral("a/IMG_1.jpg"));
+    const QString b = dir.filePath(QStringLiteral("b/IMG_1.jpg"));
+    QFile broken(a);
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a photo") > 0);
+    broken.close();
+    QVERIFY(QFile::copy(Example("by-the-water.jpg"), b));
+    TF& window = *window_;
+    window.SkipBox->setChecked(true);
+    window.LoopsEdit->setText(QStringLiteral("1"));
+    Script({QStringList{a, b}});
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Running(), 20000);
+    shown_.clear();  // the list of the failure
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(window.Chart()));
+    DayChart* chart = window.Chart()->chart();
+    chart->repaint();
+    QCOMPARE(chart->results().size(), size_t(2));
+    for (const PhotoResult& r : chart->results()) {
+      QCOMPARE(r.path, b);
+      QCOMPARE(r.order, 1);
+    }
+    QCOMPARE(chart->results()[1].run, 1);
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::NoModifier, chart->points()[0].at.toPoint());
+    QVERIFY(window.View() != nullptr);
+    QCOMPARE(window.View()->path(), b);
   }
 
   // With every capture time the x axis is time: a photo taken earlier stands further left
