@@ -1,5 +1,8 @@
 #include "cli/ConsoleListener.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -47,6 +50,17 @@ void ConsoleListener::Message(const std::string& line) {
   HideCaption();
   std::fprintf(stderr, "%s\n", line.c_str());
   ShowCaption();
+}
+
+bool CaptionCannotMix(int rows, int messages) {
+  if (::isatty(messages) != 1) return false;
+  if (::isatty(rows) == 1) return true;
+  struct stat output {};
+  if (::fstat(rows, &output) != 0) return false;
+  if (S_ISREG(output.st_mode)) return true;
+  struct stat null {};
+  return S_ISCHR(output.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+         output.st_rdev == null.st_rdev;
 }
 
 std::string FileMessage(const std::string& path, const std::string& message) {

@@ -11,8 +11,7 @@ namespace swelox::cli {
 
 class ConsoleListener : public BatchListener {
  public:
-  // The caption is drawn only when standard error is a terminal. A row that cannot be written
-  // requests `stop`.
+  // The caption is drawn only when `showProgress`. A row that cannot be written requests `stop`.
   ConsoleListener(bool showProgress, std::stop_source stop);
   ~ConsoleListener() override;
 
@@ -39,6 +38,11 @@ class ConsoleListener : public BatchListener {
   bool writeFailed_ = false;
   int writeError_ = 0;
 };
+
+// Whether the caption is drawn when no option chose: only where it cannot mix with the rows, with
+// `messages` a terminal and `rows` a terminal, a regular file or /dev/null. A pipe's reader may
+// put the rows on the same screen at any moment, between the caption's drawing and its removal.
+bool CaptionCannotMix(int rows, int messages);
 
 // "swelox-cli: NAME: MESSAGE", one line whatever the name holds.
 std::string FileMessage(const std::string& path, const std::string& message);

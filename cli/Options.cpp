@@ -7,7 +7,9 @@
 #include "analysis/CameraClock.h"
 #include "analysis/Columns.h"
 #include "analysis/FileOrder.h"
+#include "analysis/RectangleStatistics.h"
 #include "analysis/Region.h"
+#include "analysis/RunPlan.h"
 #include "cli/UsageError.h"
 #include "core/IntegerText.h"
 
@@ -43,14 +45,36 @@ std::optional<PixelRegion> ParseRegionText(const std::string& text) {
 }
 
 // The value an option's text stands for; a text that stands for none is a usage error that
-// names the option.
+// names the option. The engine's messages (a number's) are sentences, shown with their full stop.
+enum class Message { AsItIs, Sentence };
+
 template <typename Read>
-auto Checked(const char* option, Read read) {
+auto Checked(const char* option, Read read, Message message = Message::AsItIs) {
   try {
     return read();
   } catch (const Error& e) {
-    throw UsageError{std::string(option) + ": " + e.what()};
+    throw UsageError{std::string(option) + ": " +
+                     (message == Message::Sentence ? WithFullStop(e.what()) : e.what())};
   }
+}
+
+// The numbers typed as options are read by the run's own rules before any work, so that a
+// text that is no number, or a side of 0 or below, is a usage error naming its option. What
+// only a later run computes (an area or a grown size past 32 bits) stays that run's error.
+void CheckNumbers(const RunSettings& settings) {
+  auto number = [](const char* option, const std::string& text) {
+    return Checked(
+        option, [&] { return ParseInteger(text); }, Message::Sentence);
+  };
+  const int32_t width = number("--width", settings.width);
+  const int32_t height = number("--height", settings.height);
+  Checked(
+      "--width", [&] { return RectangleSize::Checked(width, 1); }, Message::Sentence);
+  Checked(
+      "--height", [&] { return RectangleSize::Checked(1, height); }, Message::Sentence);
+  number("--repeats", settings.loops);
+  number("--width-increment", settings.widthIncrement);
+  number("--height-increment", settings.heightIncrement);
 }
 
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
@@ -74,12 +98,12 @@ const std::vector<OptionEntry>& Options() {
       {"repeats", 0, "N", "extra runs with larger rectangles" + Default(defaults.loops),
        [](CommandLine& c, const std::string& v) { c.batch.settings.loops = v; }},
       {"width-increment", 0, "P",
-       "percent added to the width after each run" + Default(defaults.widthIncrement),
+       "percent added to the width per run" + Default(defaults.widthIncrement),
        [](CommandLine& c, const std::string& v) { c.batch.settings.widthIncrement = v; }},
       {"height-increment", 0, "P",
-       "percent added to the height after each run" + Default(defaults.heightIncrement),
+       "percent added to the height per run" + Default(defaults.heightIncrement),
        [](CommandLine& c, const std::string& v) { c.batch.settings.heightIncrement = v; }},
-      {"right", 0, nullptr, "compare with the rectangle to the right (default: the one below)",
+      {"right", 0, nullptr, "compare to the right (default: the one below)",
        [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
       {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
        [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
@@ -87,7 +111,7 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.columns = Checked("--columns", [&] { return ParseColumnList(v); });
        }},
-      {"sort", 0, "ORDER", "analyse the files by name or time (default: in the order given)",
+      {"sort", 0, "ORDER", "order the files by name or time (default: as given)",
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
@@ -96,7 +120,7 @@ const std::vector<OptionEntry>& Options() {
          Checked("--camera-zone", [&] { return TimeZone::Parse(v); });
          c.batch.settings.time.zone = v;
        }},
-      {"clock-shift", 0, "[-]H:M:S", "add to every photo's time, correcting its camera clock",
+      {"clock-shift", 0, "SHIFT", "correct the camera clock: add [-]HH:MM:SS to each time",
        [](CommandLine& c, const std::string& v) {
          Checked("--clock-shift", [&] { return ParseClockShift(v); });
          c.batch.settings.time.shift = v;
@@ -110,15 +134,21 @@ const std::vector<OptionEntry>& Options() {
        }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
-      {"jobs", 'j', "N", "files analysed at once (default: the number of cores)",
+      {"jobs", 'j', "N", "files analysed at once (default: number of cores)",
        [](CommandLine& c, const std::string& v) { c.batch.jobs = ParseJobs(v); }},
+      {"progress", 0, nullptr,
+       "show the progress caption on standard error (default: only if standard error is a "
+       "terminal and standard output a terminal, a file or /dev/null)",
+       [](CommandLine& c, const std::string&) { c.progress = true; }},
+      {"no-progress", 0, nullptr, "never show the progress caption",
+       [](CommandLine& c, const std::string&) { c.progress = false; }},
       {"recursive", 'r', nullptr, "take the photos of a FILE that is a folder's subfolders too",
        [](CommandLine& c, const std::string&) { c.recursive = true; }},
-      {"files-from", 0, "FILE", "read further names from FILE, one a line; '-': standard input",
+      {"files-from", 0, "FILE", "read names from FILE, one a line ('-': stdin)",
        [](CommandLine& c, const std::string& v) {
          c.lists.push_back({v, ListSeparator::LineFeed});
        }},
-      {"files0-from", 0, "FILE", "read further names from FILE, each ended by a NUL byte",
+      {"files0-from", 0, "FILE", "read names from FILE, each ended by a NUL byte",
        [](CommandLine& c, const std::string& v) {
          c.lists.push_back({v, ListSeparator::Nul});
        }},
@@ -136,6 +166,35 @@ constexpr int kLongOnlyCode = 256;
 int CodeOf(size_t index) {
   const OptionEntry& entry = Options()[index];
   return entry.shortName != 0 ? entry.shortName : kLongOnlyCode + static_cast<int>(index);
+}
+
+// The help text fits a terminal of 80 columns: an option's help goes on over as many lines as it
+// needs, each indented to the column of help.
+constexpr size_t kHelpWidth = 80;
+constexpr size_t kHelpColumn = 28;
+
+std::string OptionHelp(const OptionEntry& entry) {
+  std::string line = entry.shortName != 0 ? std::string("  -") + entry.shortName + ", " : "      ";
+  line += std::string("--") + entry.name;
+  if (entry.valueName != nullptr) line += std::string("=") + entry.valueName;
+  line.resize(std::max(kHelpColumn, line.size() + 2), ' ');
+  std::string text;
+  bool lineHasWord = false;
+  size_t start = 0;
+  while (start < entry.help.size()) {
+    size_t end = entry.help.find(' ', start);
+    if (end == std::string::npos) end = entry.help.size();
+    const std::string word = entry.help.substr(start, end - start);
+    start = end + 1;
+    if (lineHasWord && line.size() + 1 + word.size() > kHelpWidth) {
+      text += line + "\n";
+      line.assign(kHelpColumn, ' ');
+      lineHasWord = false;
+    }
+    line += (lineHasWord ? " " : "") + word;
+    lineHasWord = true;
+  }
+  return text + line + "\n";
 }
 
 }  // namespace
@@ -173,35 +232,29 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       if (line.action != Action::Run) return line;
     }
   }
+  CheckNumbers(line.batch.settings);
   line.batch.files.assign(arguments.begin() + optind, arguments.begin() + argc);
   return line;
 }
 
 std::string HelpText() {
   std::string text = std::string("Usage: ") + kProgram + R"( [OPTION]... FILE...
-Measure the visual noise of JPEG photographs of the sea: each picture is divided into a lattice
-of rectangles, and each rectangle's summed brightness is compared with its neighbour's.
-Prints a tab-separated header line and one row per file and run. A FILE that is a folder
-stands for the JPEG photos in it, in natural order (IMG_9 before IMG_10).
+Measure the visual noise of JPEG photographs of the sea: each picture is divided
+into a lattice of rectangles, and each rectangle's summed brightness is compared
+with its neighbour's. Prints a tab-separated header line and one row per file
+and run. A FILE that is a folder stands for the JPEG photos in it, in natural
+order (IMG_9 before IMG_10).
 
 )";
-  constexpr size_t kHelpColumn = 30;
-  for (const OptionEntry& entry : Options()) {
-    std::string left =
-        entry.shortName != 0 ? std::string("  -") + entry.shortName + ", " : "      ";
-    left += std::string("--") + entry.name;
-    if (entry.valueName != nullptr) left += std::string("=") + entry.valueName;
-    left.resize(std::max(kHelpColumn, left.size() + 2), ' ');
-    text += left + entry.help + "\n";
-  }
+  for (const OptionEntry& entry : Options()) text += OptionHelp(entry);
   text += R"(
 Numbers are whole numbers in decimal, or hexadecimal after $, x or 0x.
 Mandatory arguments to long options are mandatory for short options too.
 
 Exit status:
  0  every file was analysed,
- 1  an error ended the runs, (with --keep-going) a file failed, or the results could not be
-    written,
+ 1  an error ended the runs, (with --keep-going) a file failed, or the results
+    could not be written,
  2  a usage error.
 )";
   return text;

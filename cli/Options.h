@@ -2,6 +2,7 @@
 // gives the help text, and so the manual page made from it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct CommandLine {
   std::vector<FileList> lists;
   bool recursive = false;  // --recursive: a folder's subfolders are walked too
   std::string output;      // --output: the table that grows; empty: the rows go to standard output
+  std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };
 
 // Raises UsageError; glibc has already written its own message for a malformed option.

@@ -11,6 +11,7 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/PhotoFolders.h"
+#include "analysis/RunPlan.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
@@ -72,10 +73,15 @@ int Run(int argc, char** argv) {
   } catch (const UsageError& error) {
     return ReportUsageError(error);
   }
+  // The table is the header alone, as in the window; a script's user is told why.
+  if (swelox::RunCount(line.batch.settings) == 0) {
+    std::fputs("swelox-cli: --repeats is below 0, so no run is made.\n", stderr);
+  }
 
   std::stop_source stop;
   const StopSignals signals(stop);
-  ConsoleListener listener(::isatty(STDERR_FILENO) == 1, stop);
+  ConsoleListener listener(line.progress.value_or(CaptionCannotMix(STDOUT_FILENO, STDERR_FILENO)),
+                           stop);
   line.batch.stop = stop.get_token();
   // After StopSignals: the table's thread must not take the signals.
   std::optional<OutputTable> table;

@@ -1,4 +1,4 @@
-// Escaping of control bytes.
+// Escaping of the bytes that are not printable UTF-8.
 #include "core/PrintableText.h"
 
 namespace swelox {
@@ -11,8 +11,38 @@ void AppendHex(std::string& escaped, unsigned char byte) {
   escaped += kHexDigits[byte & 0xF];
 }
 
-// The second byte of a C1 control in UTF-8 (U+0080 to U+009F are C2 80 to C2 9F).
-bool IsC1Continuation(unsigned char byte) { return byte >= 0x80 && byte <= 0x9F; }
+unsigned char ByteAt(std::string_view text, size_t i) {
+  return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+}
+
+// The length of the well-formed UTF-8 sequence of two to four bytes that starts at i (no
+// overlong form, no surrogate, nothing past U+10FFFF), or 0 when there is none.
+size_t SequenceLength(std::string_view text, size_t i) {
+  const unsigned char lead = ByteAt(text, i);
+  size_t length = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
+    if (lead == 0xED) high = 0x9F;  // the surrogates U+D800 to U+DFFF
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // overlong below U+10000
+    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+  } else {
+    return 0;
+  }
+  const unsigned char second = ByteAt(text, i + 1);
+  if (second < low || second > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    const unsigned char next = ByteAt(text, i + k);
+    if (next < 0x80 || next > 0xBF) return 0;
+  }
+  return length;
+}
 
 }  // namespace
 
@@ -25,26 +55,39 @@ std::string EscapeControlBytes(std::string_view text, Backslash backslash) {
     switch (c) {
       case '\\':
         escaped += backslash == Backslash::Doubled ? "\\\\" : "\\";
-        break;
+        continue;
       case '\t':
         escaped += "\\t";
-        break;
+        continue;
       case '\r':
         escaped += "\\r";
-        break;
+        continue;
       case '\n':
         escaped += "\\n";
-        break;
+        continue;
       default:
-        if (byte < 0x20 || byte == 0x7F) {
-          AppendHex(escaped, byte);
-        } else if (byte == 0xC2 && i + 1 < text.size() &&
-                   IsC1Continuation(static_cast<unsigned char>(text[i + 1]))) {
-          AppendHex(escaped, byte);
-          AppendHex(escaped, static_cast<unsigned char>(text[++i]));
-        } else {
-          escaped += c;
-        }
+        break;
+    }
+    if (byte < 0x80) {
+      if (byte < 0x20 || byte == 0x7F) {
+        AppendHex(escaped, byte);
+      } else {
+        escaped += c;
+      }
+      continue;
+    }
+    const size_t length = SequenceLength(text, i);
+    // A C1 control (U+0080 to U+009F, C2 80 to C2 9F) is obeyed by a terminal like a C0 one.
+    const bool control = length == 2 && byte == 0xC2 && ByteAt(text, i + 1) <= 0x9F;
+    if (length == 0) {
+      // A byte of no character: in an 8-bit terminal 0x9B alone opens a control sequence.
+      AppendHex(escaped, byte);
+    } else if (control) {
+      AppendHex(escaped, byte);
+      AppendHex(escaped, ByteAt(text, ++i));
+    } else {
+      escaped.append(text.substr(i, length));
+      i += length - 1;
     }
   }
   return escaped;

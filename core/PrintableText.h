@@ -13,8 +13,9 @@ enum class Backslash { Doubled, AsItIs };
 
 // Tab, carriage return and line feed become \t, \r and \n; every other byte below 0x20, and 0x7F,
 // becomes \xHH with two upper-case hex digits, and so do both bytes of a C1 control in UTF-8
-// (C2 80 to C2 9F, U+0080 to U+009F, which a terminal obeys like the C0 ones). Other bytes stay
-// as they are.
+// (C2 80 to C2 9F, U+0080 to U+009F, which a terminal obeys like the C0 ones) and every byte
+// that is not part of a well-formed UTF-8 character (a lone 0x9B is a CSI to an 8-bit
+// terminal), whatever the locale. Printable UTF-8 characters stay as they are.
 std::string EscapeControlBytes(std::string_view text, Backslash backslash);
 
 }  // namespace swelox

@@ -181,12 +181,13 @@ TEST(PictureName, IsTheLastPathComponentWithControlCharactersEscaped) {
   EXPECT_EQ(PictureName("plain.jpg"), "plain.jpg");
   EXPECT_EQ(PictureName("C:\\x.jpg"), "C:\\\\x.jpg");
   EXPECT_EQ(PictureName("dir/a\tb\nc\rd.jpg"), "a\\tb\\nc\\rd.jpg");
-  EXPECT_EQ(PictureName("dir/\xff\xfe.jpg"), "\xff\xfe.jpg");
+  EXPECT_EQ(PictureName("dir/\xff\xfe.jpg"), "\\xFF\\xFE.jpg");
   EXPECT_EQ(PictureName("dir/\x1b[2J\x7f~.jpg"), "\\x1B[2J\\x7F~.jpg");
 }
 
-// Every byte below 0x20 and 0x7F is escaped, nothing else; only rows double the backslash.
-TEST(EscapeControlBytes, EscapesExactlyTheControlBytes) {
+// Every ASCII byte below 0x20 and 0x7F is escaped, and every byte from 0x80 up that stands
+// alone (none of them begins or continues a character here); only rows double the backslash.
+TEST(EscapeControlBytes, EscapesEveryByteThatIsNotPrintable) {
   std::string all;
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
   const std::string escaped = EscapeControlBytes(all, Backslash::AsItIs);
@@ -199,7 +200,7 @@ TEST(EscapeControlBytes, EscapesExactlyTheControlBytes) {
       expected += "\\n";
     } else if (c == '\r') {
       expected += "\\r";
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (c < 0x20 || c >= 0x7F) {
       expected += std::string("\\x") + hex[c / 16] + hex[c % 16];
     } else {
       expected += static_cast<char>(c);
@@ -213,8 +214,10 @@ TEST(EscapeControlBytes, EscapesExactlyTheControlBytes) {
 
 // The C1 controls (U+0080 to U+009F) written in UTF-8 are two bytes, C2 80 to C2 9F; a terminal
 // acts on them as on their C0 counterparts (C2 9B opens a control sequence), so both bytes are
-// escaped. Other characters, and the same bytes as parts of other characters, stay as they are.
-TEST(EscapeControlBytes, EscapesTheC1ControlsOfUtf8) {
+// escaped. A byte that is not part of a well-formed character (0x9B alone is the 8-bit CSI; a
+// cut, overlong or surrogate sequence; Latin-1 text) is escaped on its own. Printable
+// characters of two, three and four bytes stay as they are.
+TEST(EscapeControlBytes, EscapesWhatIsNotPrintableUtf8) {
   const struct {
     std::string text;
     std::string escaped;
@@ -226,11 +229,23 @@ TEST(EscapeControlBytes, EscapesTheC1ControlsOfUtf8) {
       {"\xC2\x9D"
        "0;title\xC2\x9C",
        "\\xC2\\x9D"
-       "0;title\\xC2\\x9C"},                                      // OSC ... ST
-      {"\xC2\xA0\xC2\xA9\xC2\x7F", "\xC2\xA0\xC2\xA9\xC2\\x7F"},  // NBSP, (c), C2 then DEL
-      {"\xE2\x80\x99\xC3\xA9", "\xE2\x80\x99\xC3\xA9"},           // continuation bytes 80 and A9
-      {"\x9B\xC2", "\x9B\xC2"},                                   // no C2 before 9B; C2 at the end
-      {"\xC2\xC2\x85", "\xC2\\xC2\\x85"},                         // NEL after a lone C2
+       "0;title\\xC2\\x9C"},                                       // OSC ... ST
+      {"\xC2\xA0\xC2\xA9\xC2\x7F", "\xC2\xA0\xC2\xA9\\xC2\\x7F"},  // NBSP, (c), C2 then DEL
+      {"\xE2\x80\x99\xC3\xA9", "\xE2\x80\x99\xC3\xA9"},            // continuation bytes 80 and A9
+      {"\xF0\x9F\x90\x8B", "\xF0\x9F\x90\x8B"},                    // a whale, four bytes
+      {"\xEF\xBF\xBD\xF4\x8F\xBF\xBF", "\xEF\xBF\xBD\xF4\x8F\xBF\xBF"},  // U+FFFD, U+10FFFF
+      {"\x9B"
+       "2J",
+       "\\x9B2J"},                                            // the 8-bit CSI alone
+      {"a\x85z", "a\\x85z"},                                  // NEL alone
+      {"\x9B\xC2", "\\x9B\\xC2"},                             // a lone continuation; C2 at the end
+      {"\xC2\xC2\x85", "\\xC2\\xC2\\x85"},                    // NEL after a lone C2
+      {"caf\xE9.jpg", "caf\\xE9.jpg"},                        // Latin-1
+      {"\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},  // overlong "/"
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                    // a surrogate
+      {"\xF4\x90\x80\x80\xF8", "\\xF4\\x90\\x80\\x80\\xF8"},  // past U+10FFFF; no lead
+      {"\xE2\x82", "\\xE2\\x82"},                             // cut at the end
+      {"\xE2\x82z\xE2\x82\xAC", "\\xE2\\x82z\xE2\x82\xAC"},   // cut, then the euro sign
   };
   for (const auto& c : cases) {
     EXPECT_EQ(EscapeControlBytes(c.text, Backslash::AsItIs), c.escaped) << c.escaped;

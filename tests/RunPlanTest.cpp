@@ -468,10 +468,10 @@ TEST_F(BatchRunTest, CliPrintsTheRowsAndReportsErrors) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, PlainRuns(options));
 
-  r = RunCli({"--width=abc", a});
+  r = RunCli({"--width=2147483647", "--height=2", a});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, std::string(kHeaderLine) + "\n");
-  EXPECT_EQ(r.err, "swelox-cli: 'abc' is not a valid integer value.\n");
+  EXPECT_EQ(r.err, "swelox-cli: Integer overflow.\n");
 
   r = RunCli({"-k", a, broken_, b});
   EXPECT_EQ(r.exitCode, 1);

@@ -955,33 +955,38 @@ class WindowTest : public swelox::test::WindowFixture {
     QTest::addColumn<bool>("right");
     QTest::addColumn<QString>("broken");  // a file put third in the list: "bad" or "missing"
     QTest::addColumn<bool>("fails");
-    QTest::newRow("defaults") << QStringList{"15", "12", "0", "100", "100"} << false << "" << false;
+    // The option whose text swelox-cli refuses before any work (a usage error naming it), where
+    // the window reports the same message after the rows before it.
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("defaults") << QStringList{"15", "12", "0", "100", "100"} << false << "" << false
+                              << "";
     QTest::newRow("to the right, repeats, uneven growth")
-        << QStringList{"20", "9", "2", "50", "25"} << true << "" << false;
+        << QStringList{"20", "9", "2", "50", "25"} << true << "" << false << "";
     QTest::newRow("hexadecimal and signed text, one increment 0")
-        << QStringList{"  $10", "+7", "1", "0", "50"} << false << "" << false;
+        << QStringList{"  $10", "+7", "1", "0", "50"} << false << "" << false << "";
     QTest::newRow("no growth allows one run")
-        << QStringList{"15", "12", "3", "0", "0"} << true << "" << false;
+        << QStringList{"15", "12", "3", "0", "0"} << true << "" << false << "";
     QTest::newRow("no run at all")
-        << QStringList{"15", "12", "-1", "100", "100"} << false << "" << false;
+        << QStringList{"15", "12", "-1", "100", "100"} << false << "" << false << "";
     QTest::newRow("not a photo, in the first run")
-        << QStringList{"15", "12", "1", "100", "100"} << false << "bad" << true;
+        << QStringList{"15", "12", "1", "100", "100"} << false << "bad" << true << "";
     QTest::newRow("missing photo")
-        << QStringList{"15", "12", "0", "100", "100"} << true << "missing" << true;
+        << QStringList{"15", "12", "0", "100", "100"} << true << "missing" << true << "";
     QTest::newRow("width not a number")
-        << QStringList{"abc", "12", "1", "100", "100"} << false << "" << true;
+        << QStringList{"abc", "12", "1", "100", "100"} << false << "" << true << "--width";
     QTest::newRow("repeats not a number")
-        << QStringList{"15", "12", "two", "100", "100"} << false << "" << true;
+        << QStringList{"15", "12", "two", "100", "100"} << false << "" << true << "--repeats";
     QTest::newRow("height increment not a number, after the first run")
-        << QStringList{"15", "12", "2", "50", "x"} << false << "" << true;
+        << QStringList{"15", "12", "2", "50", "x"} << false << "" << true << "--height-increment";
     QTest::newRow("rectangle too large in the second run")
-        << QStringList{"30000", "30000", "1", "100", "100"} << true << "" << true;
+        << QStringList{"30000", "30000", "1", "100", "100"} << true << "" << true << "";
   }
   void resultsEqualTheBatchTool() {
     QFETCH(QStringList, fields);
     QFETCH(bool, right);
     QFETCH(QString, broken);
     QFETCH(bool, fails);
+    QFETCH(QString, refused);
     QStringList paths;
     for (auto it = kExampleSizes.rbegin(); it != kExampleSizes.rend(); ++it) {
       paths << Example(it->first.toUtf8().constData());
@@ -1008,13 +1013,24 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(cli.waitForFinished(30000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     const QString printed = QString::fromUtf8(cli.readAllStandardOutput());
+    const QString reported = QString::fromUtf8(cli.readAllStandardError());
+    if (!refused.isEmpty()) {
+      QCOMPARE(shown_.size(), size_t{1});
+      QCOMPARE(cli.exitCode(), 2);
+      QCOMPARE(printed, QString());
+      QCOMPARE(reported, "swelox-cli: " + refused + ": " + shown_[0].text +
+                             "\nTry 'swelox-cli --help' for more information.\n");
+      return;
+    }
     QCOMPARE(window_->Memo1->toPlainText(), printed);
     QVERIFY(printed.count(QLatin1Char('\n')) >= 1);
     // The error, if any, is the same message, after the same rows.
-    const QString reported = QString::fromUtf8(cli.readAllStandardError());
     if (shown_.empty()) {
       QCOMPARE(cli.exitCode(), 0);
-      QCOMPARE(reported, QString());
+      QCOMPARE(reported,
+               fields[2] == "-1"
+                   ? QStringLiteral("swelox-cli: --repeats is below 0, so no run is made.\n")
+                   : QString());
     } else if (broken.isEmpty()) {
       QCOMPARE(cli.exitCode(), 1);
       QCOMPARE(reported, "swelox-cli: " + shown_[0].text + "\n");

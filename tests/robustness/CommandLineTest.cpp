@@ -34,6 +34,8 @@ std::string RowAlone(const std::string& path, std::vector<std::string> options =
   return lines.size() == 2 ? lines[1] : "";
 }
 
+const std::string kNoRun = "swelox-cli: --repeats is below 0, so no run is made.\n";
+
 void ExpectFinished(const CliResult& r) {
   EXPECT_FALSE(r.timedOut) << "swelox-cli did not finish in time";
   EXPECT_EQ(r.signal, 0) << "swelox-cli died of signal " << r.signal << "\n" << r.err;
@@ -126,8 +128,8 @@ TEST_F(CommandLine, OddFileNamesKeepTheColumns) {
       {"back\\slash.jpg", "back\\\\slash.jpg"},
       {"all\t\r\n\\.jpg", "all\\t\\r\\n\\\\.jpg"},
       {"\\t-literally.jpg", "\\\\t-literally.jpg"},
-      {"latin1-\xE9t\xE9.jpg", "latin1-\xE9t\xE9.jpg"},
-      {"invalid-utf8-\xFF\xFE\xC3.jpg", "invalid-utf8-\xFF\xFE\xC3.jpg"},
+      {"latin1-\xE9t\xE9.jpg", "latin1-\\xE9t\\xE9.jpg"},
+      {"invalid-utf8-\xFF\xFE\xC3.jpg", "invalid-utf8-\\xFF\\xFE\\xC3.jpg"},
       {"utf8-\xC3\xA9t\xC3\xA9-\xF0\x9F\x8C\x8A.jpg",
        "utf8-\xC3\xA9t\xC3\xA9-\xF0\x9F\x8C\x8A.jpg"},
       {"quote\"and'apostrophe.jpg", "quote\"and'apostrophe.jpg"},
@@ -153,15 +155,18 @@ TEST_F(CommandLine, OddFileNamesKeepTheColumns) {
   }
 }
 
-// A missing file with an odd name is reported under its own name, raw.
+// A missing file with an odd name is reported under its own name, a byte that is no UTF-8
+// escaped.
 TEST_F(CommandLine, OddNamesOfMissingFilesAppearInTheirMessage) {
   for (const std::string name : {"with space.jpg", "latin1-\xE9.jpg", "back\\slash.jpg"}) {
     const std::string path = dir_->File("missing " + name);
+    const std::string shown =
+        name == "latin1-\xE9.jpg" ? dir_->File("missing latin1-\\xE9.jpg") : path;
     const CliResult r = RunCli({"-k", path, good_});
     ExpectFinished(r);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, kHeader + goodRow_ + "\n");
-    EXPECT_EQ(r.err, "swelox-cli: " + path + ": Cannot open file \"" + path +
+    EXPECT_EQ(r.err, "swelox-cli: " + shown + ": Cannot open file \"" + shown +
                          "\". No such file or directory.\n");
   }
 }
@@ -176,7 +181,7 @@ TEST_F(CommandLine, FileListsKeepNamesAsWritten) {
   test::WriteBytes(list, test::ToBytes(spaced + "\r\n\n" + tabbed + "\n\r\n" + odd));
   const std::string expected = kHeader + GoodRowNamed(" spaced name .jpg") + "\n" +
                                GoodRowNamed("tab\\tname.jpg") + "\n" +
-                               GoodRowNamed("odd-\xFF.jpg") + "\n";
+                               GoodRowNamed("odd-\\xFF.jpg") + "\n";
   CliResult r = RunCli({"--files-from", list});
   ExpectFinished(r);
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -204,15 +209,23 @@ TEST_F(CommandLine, HugeNumbersInEveryOption) {
   auto invalid = [](const std::string& text) {
     return "swelox-cli: '" + text + "' is not a valid integer value.\n";
   };
+  // A text that is no 32-bit number is its option's usage error, before any work.
+  auto refused = [](const std::string& option, const std::string& text) {
+    return "swelox-cli: " + option + ": '" + text +
+           "' is not a valid integer value.\nTry 'swelox-cli --help' for more information.\n";
+  };
   const std::vector<Case> cases = {
-      {{"--width", "2147483648"}, 1, "", invalid("2147483648")},
-      {{"--width", "99999999999999999999999999"}, 1, "", invalid("99999999999999999999999999")},
-      {{"--height", "-2147483649"}, 1, "", invalid("-2147483649")},
-      {{"--height", "$123456789"}, 1, "", invalid("$123456789")},
+      {{"--width", "2147483648"}, 2, "", refused("--width", "2147483648")},
+      {{"--width", "99999999999999999999999999"},
+       2,
+       "",
+       refused("--width", "99999999999999999999999999")},
+      {{"--height", "-2147483649"}, 2, "", refused("--height", "-2147483649")},
+      {{"--height", "$123456789"}, 2, "", refused("--height", "$123456789")},
       {{"--width", "2147483647", "--height", "2"}, 1, "", "swelox-cli: Integer overflow.\n"},
-      {{"--repeats", "2147483648"}, 1, "", invalid("2147483648")},
-      {{"--repeats", "-2147483648"}, 0, "", ""},
-      {{"--repeats", "$80000000"}, 0, "", ""},
+      {{"--repeats", "2147483648"}, 2, "", refused("--repeats", "2147483648")},
+      {{"--repeats", "-2147483648"}, 0, "", kNoRun},
+      {{"--repeats", "$80000000"}, 0, "", kNoRun},
       // Two billion runs asked for: the doubling sizes overflow the area after a dozen runs.
       {{"--repeats", "2147483647"},
        1,
@@ -228,8 +241,8 @@ TEST_F(CommandLine, HugeNumbersInEveryOption) {
            }(),
        "swelox-cli: Integer overflow.\n"},
       // The increments are read after the first run; p + 100 must not overflow.
-      {{"--width-increment", "2147483648"}, 1, row15x12 + "\n", invalid("2147483648")},
-      {{"--height-increment", "99999999999"}, 1, row15x12 + "\n", invalid("99999999999")},
+      {{"--width-increment", "2147483648"}, 2, "", refused("--width-increment", "2147483648")},
+      {{"--height-increment", "99999999999"}, 2, "", refused("--height-increment", "99999999999")},
       {{"--width-increment", "2147483647"}, 1, row15x12 + "\n", "swelox-cli: Integer overflow.\n"},
       {{"--height-increment", "2147483548"}, 1, row15x12 + "\n", "swelox-cli: Integer overflow.\n"},
       {{"--width-increment", "2147483547"}, 0, row15x12 + "\n", ""},
@@ -256,7 +269,7 @@ TEST_F(CommandLine, HugeNumbersInEveryOption) {
     const CliResult r = RunCli(arguments, 60);
     ExpectFinished(r);
     EXPECT_EQ(r.exitCode, c.exitCode);
-    EXPECT_EQ(r.out, kHeader + c.out);
+    EXPECT_EQ(r.out, c.exitCode == 2 ? "" : kHeader + c.out);
     EXPECT_EQ(r.err, c.err);
   }
 
@@ -267,6 +280,56 @@ TEST_F(CommandLine, HugeNumbersInEveryOption) {
     EXPECT_EQ(r.out, "") << jobs;
     EXPECT_NE(r.err.find("'" + jobs + "'"), std::string::npos) << r.err;
   }
+}
+
+// The numbers of the options as a new user mistypes them: each error names its option and is a
+// usage error (status 2, the hint to --help, no header); repeats below 0 make no run and say so.
+TEST_F(CommandLine, OptionErrorsNameTheOption) {
+  const std::string hint = "Try 'swelox-cli --help' for more information.\n";
+  struct Case {
+    std::vector<std::string> options;
+    std::string message;  // empty: the run is made
+  };
+  const std::vector<Case> cases = {
+      {{"--width=abc"}, "--width: 'abc' is not a valid integer value."},
+      {{"--width=0"}, "--width: Division by zero."},
+      {{"--height", "0", "--width", "2147483647"}, "--height: Division by zero."},
+      {{"--width=-3"}, "--width: The rectangle width must be positive, not -3."},
+      {{"--height=$FFFFFFFF"}, "--height: The rectangle height must be positive, not -1."},
+      {{"--height="}, "--height: '' is not a valid integer value."},
+      {{"--repeats=two"}, "--repeats: 'two' is not a valid integer value."},
+      {{"--repeats=1", "--width-increment=1.5"},
+       "--width-increment: '1.5' is not a valid integer value."},
+      {{"--height-increment= 5 "}, "--height-increment: ' 5 ' is not a valid integer value."},
+      {{"--width", "8", "--height", " 6"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = c.options;
+    SCOPED_TRACE(arguments.front());
+    arguments.push_back(good_);
+    const CliResult r = RunCli(arguments);
+    ExpectFinished(r);
+    if (c.message.empty()) {
+      EXPECT_EQ(r.exitCode, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(test::Lines(r.out).size(), 2u);
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "swelox-cli: " + c.message + "\n" + hint);
+  }
+
+  // Repeats below 0: the header alone, as in the window, status 0, and the reason on stderr;
+  // with growth forbidden the repeats do not count and the one run is made.
+  CliResult r = RunCli({"--repeats=-1", good_});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, kHeader);
+  EXPECT_EQ(r.err, kNoRun);
+  r = RunCli({"--repeats=-1", "--width-increment=0", "--height-increment=0", good_});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, kHeader + goodRow_ + "\n");
+  EXPECT_EQ(r.err, "");
 }
 
 // --keep-going: every good file keeps its row, in order, every bad one gets its message, in

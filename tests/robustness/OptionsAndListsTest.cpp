@@ -94,6 +94,18 @@ TEST_F(OptionsAndLists, HelpAndVersionEndAtOnce) {
   EXPECT_EQ(help.err, "");
 }
 
+// The help text fits a terminal of 80 columns, also where an option's help goes on over lines.
+TEST_F(OptionsAndLists, HelpFitsEightyColumns) {
+  const CliResult help = RunCli({"--help"});
+  ASSERT_EQ(help.exitCode, 0);
+  const std::vector<std::string> lines = test::Lines(help.out);
+  ASSERT_GT(lines.size(), 20u);
+  for (const std::string& line : lines) {
+    EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_EQ(line.find('\t'), std::string::npos) << line;
+  }
+}
+
 // A command line the tool cannot act on: one message and the hint, exit status 2, no rows.
 TEST_F(OptionsAndLists, UsageErrors) {
   const std::string folder = dir_->path().string();

@@ -288,7 +288,7 @@ TEST(OutputTable, ATableMadeOtherwiseIsRefusedAndLeftAlone) {
   }
   // A table of no rows, left by a command that failed at once, starts afresh instead.
   const std::string mistyped = dir.File("mistyped.tsv");
-  EXPECT_EQ(RunCli({"--output", mistyped, "--width=l5", photo}).exitCode, 1);
+  EXPECT_EQ(RunCli({"--output", mistyped, "--width=2147483647", "--height=2", photo}).exitCode, 1);
   EXPECT_EQ(ReadText(mistyped),
             std::string(kHeaderLine) + "\tRun\tSource\tBytes\tModified\tDamaged\n");
   const CliResult corrected = RunCli({"--output", mistyped, "--width=15", photo});

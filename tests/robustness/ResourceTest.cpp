@@ -258,24 +258,30 @@ TEST(Threads, ThoseThatCannotStartAreDoneWithout) {
 
 // ---- Names that would drive a terminal -------------------------------------------------------
 
+// C0 and C1 controls, and bytes of no UTF-8 character (0x9B alone is the 8-bit CSI, 0x85 NEL),
+// are escaped in the Pic and Path columns and in the messages; printable UTF-8 is not.
 TEST(ControlBytes, InNamesAreEscapedInRowsAndMessages) {
   TempDir dir;
   const std::string shown = dir.File(
       "esc\x1b[31mred\x7f\xC2\x9B"
-      "2J.jpg");
+      "2J\x9B"
+      "3J\x85\xFF\xC3\xA9.jpg");
   std::filesystem::copy_file(Sample("infinite-sea.jpg"), shown);
   const std::string missing = dir.File(
       "gone\x1b]0;title\x07\x01\xC2\x9D"
-      "0;t\xC2\x9C.jpg");
+      "0;t\xC2\x9C\x9B"
+      "1m\xE2\x82.jpg");
   const CliResult plain = RunCli({Sample("infinite-sea.jpg")});
-  const CliResult r = RunCli({"-k", shown, missing});
+  const CliResult r = RunCli({"-k", "--columns=path", shown, missing});
   ExpectFinished(r);
   EXPECT_EQ(r.exitCode, 1);
   const std::string row = test::Lines(plain.out).at(1);
-  EXPECT_EQ(r.out, kHeader + row.substr(0, row.rfind('\t') + 1) +
-                       "esc\\x1B[31mred\\x7F\\xC2\\x9B2J.jpg\n");
+  const std::string escapedName = "esc\\x1B[31mred\\x7F\\xC2\\x9B2J\\x9B3J\\x85\\xFF\xC3\xA9.jpg";
+  EXPECT_EQ(r.out, kHeader.substr(0, kHeader.size() - 1) + "\tPath\n" +
+                       row.substr(0, row.rfind('\t') + 1) + escapedName + "\t" +
+                       dir.File(escapedName) + "\n");
   const std::string escapedPath =
-      dir.File("gone\\x1B]0;title\\x07\\x01\\xC2\\x9D0;t\\xC2\\x9C.jpg");
+      dir.File("gone\\x1B]0;title\\x07\\x01\\xC2\\x9D0;t\\xC2\\x9C\\x9B1m\\xE2\\x82.jpg");
   EXPECT_EQ(r.err, "swelox-cli: " + escapedPath + ": Cannot open file \"" + escapedPath +
                        "\". No such file or directory.\n");
 }
