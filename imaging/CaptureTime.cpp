@@ -1,12 +1,11 @@
-// Reading the capture time: libexif parses the EXIF structure (either byte order, with its
-// checks against offsets that point outside the data or back into it); the values are checked
-// here, since cameras and editors write blanks, zeros and nonsense into them.
+// Reading the capture time: the few directories of the EXIF structure that can hold it are read
+// here, each once and only as far as the data goes; the values are checked, since cameras and
+// editors write blanks, zeros and nonsense into them.
 #include "imaging/CaptureTime.h"
 
-#include <libexif/exif-data.h>
-
-#include <memory>
-#include <new>
+#include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace swelox {
 namespace {
@@ -49,19 +48,118 @@ bool IsWellFormedOffset(std::string_view t) {
          Number(t, 1, 2) <= 23 && Number(t, 4, 2) >= 0 && Number(t, 4, 2) <= 59;
 }
 
-struct ExifDataFree {
-  void operator()(ExifData* data) const { exif_data_unref(data); }
+// The TIFF structure after "Exif\0\0", in either byte order; offsets count from its start.
+class Tiff {
+ public:
+  explicit Tiff(std::span<const uint8_t> data) : data_(data) {
+    if (data_.size() < 8) return;
+    if (data_[0] == 'I' && data_[1] == 'I') {
+      bigEndian_ = false;
+    } else if (data_[0] == 'M' && data_[1] == 'M') {
+      bigEndian_ = true;
+    } else {
+      return;
+    }
+    valid_ = U16(2) == 42;
+  }
+
+  // False for data that does not begin as a TIFF structure does.
+  bool valid() const { return valid_; }
+  size_t size() const { return data_.size(); }
+  // The bytes [at, at + count), or nothing when they are not all there.
+  std::optional<std::string_view> Bytes(uint64_t at, uint64_t count) const {
+    if (at > data_.size() || count > data_.size() - at) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(data_.data() + at), count);
+  }
+  // Callers check that the bytes are there.
+  uint16_t U16(size_t at) const {
+    return static_cast<uint16_t>(bigEndian_ ? data_[at] << 8 | data_[at + 1]
+                                            : data_[at + 1] << 8 | data_[at]);
+  }
+  uint32_t U32(size_t at) const {
+    const uint32_t high = U16(bigEndian_ ? at : at + 2);
+    const uint32_t low = U16(bigEndian_ ? at + 2 : at);
+    return high << 16 | low;
+  }
+
+ private:
+  std::span<const uint8_t> data_;
+  bool bigEndian_ = false;
+  bool valid_ = false;
 };
 
-// The raw text of a tag of the EXIF sub-IFD, empty when it is missing or not text.
-std::string_view TagText(ExifData* data, ExifTag tag) {
-  ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], tag);
-  if (entry == nullptr || entry->data == nullptr ||
-      (entry->format != EXIF_FORMAT_ASCII && entry->format != EXIF_FORMAT_UNDEFINED)) {
+constexpr uint16_t kExifIfdPointer = 0x8769;
+constexpr uint16_t kAscii = 2;
+constexpr uint16_t kUndefined = 7;
+constexpr size_t kEntrySize = 12;
+
+// The directories that can lead to the time: IFD0, the IFD1 that IFD0 links to, and the Exif IFD
+// that the first Exif IFD pointer of those two leads to. The walk reads nothing else, follows no
+// other pointer and no further link, so whatever the data holds (directories pointing at
+// themselves or at each other, chains that lead back) it reads at most three directories once
+// each, at most 5,461 entries of 12 bytes each for a segment of 64 KiB: a few microseconds.
+class ExifDirectories {
+ public:
+  explicit ExifDirectories(const Tiff& tiff) : tiff_(tiff) {}
+
+  // The entry count that fits in the data (a directory cut short keeps the entries that are
+  // whole), or nothing when not even the count is there.
+  std::optional<size_t> EntryCount(uint32_t offset, bool* whole = nullptr) const {
+    if (!tiff_.Bytes(offset, 2)) return std::nullopt;
+    const size_t stated = tiff_.U16(offset);
+    const size_t room = (tiff_.size() - offset - 2) / kEntrySize;
+    if (whole != nullptr) *whole = stated <= room;
+    return std::min(stated, room);
+  }
+  size_t EntryAt(uint32_t offset, size_t index) const {
+    return size_t{offset} + 2 + index * kEntrySize;
+  }
+
+  // The Exif IFD's offset: from the first Exif IFD pointer in IFD0, else in IFD1, that points
+  // inside the data.
+  std::optional<uint32_t> ExifIfd() const {
+    if (!tiff_.valid()) return std::nullopt;
+    const uint32_t ifd0 = tiff_.U32(4);
+    if (auto exif = ExifPointerIn(ifd0)) return exif;
+    bool whole = false;
+    const std::optional<size_t> count = EntryCount(ifd0, &whole);
+    // IFD0's link to IFD1 is read only where IFD0 is whole.
+    if (!count || !whole || !tiff_.Bytes(EntryAt(ifd0, *count), 4)) return std::nullopt;
+    const uint32_t ifd1 = tiff_.U32(EntryAt(ifd0, *count));
+    if (ifd1 == 0 || ifd1 == ifd0) return std::nullopt;
+    return ExifPointerIn(ifd1);
+  }
+
+  // The text of the first entry with `tag` in the directory at `offset`, where it is ASCII or
+  // undefined and wholly inside the data; empty otherwise.
+  std::string_view Text(uint32_t offset, uint16_t tag) const {
+    const size_t count = EntryCount(offset).value_or(0);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t entry = EntryAt(offset, i);
+      if (tiff_.U16(entry) != tag) continue;
+      const uint16_t format = tiff_.U16(entry + 2);
+      const uint32_t size = tiff_.U32(entry + 4);
+      if (format != kAscii && format != kUndefined) return {};
+      const uint64_t at = size <= 4 ? entry + 8 : tiff_.U32(entry + 8);
+      return tiff_.Bytes(at, size).value_or(std::string_view{});
+    }
     return {};
   }
-  return {reinterpret_cast<const char*>(entry->data), entry->size};
-}
+
+ private:
+  std::optional<uint32_t> ExifPointerIn(uint32_t offset) const {
+    const size_t count = EntryCount(offset).value_or(0);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t entry = EntryAt(offset, i);
+      if (tiff_.U16(entry) != kExifIfdPointer) continue;
+      const uint32_t target = tiff_.U32(entry + 8);
+      if (target < tiff_.size()) return target;
+    }
+    return std::nullopt;
+  }
+
+  const Tiff& tiff_;
+};
 
 }  // namespace
 
@@ -93,28 +191,26 @@ std::optional<CaptureTime> CaptureTimeFromFields(std::string_view dateTime,
 }
 
 std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment) {
-  // An APP1 segment holds at most 65533 bytes, but the caller's buffer need not be one.
-  if (segment.empty() || segment.size() > 0xFFFFFF) return std::nullopt;
-  const std::unique_ptr<ExifData, ExifDataFree> data(exif_data_new());
-  if (!data) throw std::bad_alloc();
-  // By default libexif "repairs" what it loads to what the standard demands (it adds missing
-  // mandatory tags with made-up values and changes entries it finds wrong) and drops tags it does
-  // not know in an IFD: the time must be what the camera wrote, or nothing.
-  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-  exif_data_load_data(data.get(), segment.data(), static_cast<unsigned int>(segment.size()));
+  static constexpr std::array<uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
+  if (segment.size() < kExifHeader.size() ||
+      std::memcmp(segment.data(), kExifHeader.data(), kExifHeader.size()) != 0) {
+    return std::nullopt;
+  }
+  const Tiff tiff(segment.subspan(kExifHeader.size()));
+  const ExifDirectories directories(tiff);
+  const std::optional<uint32_t> exif = directories.ExifIfd();
+  if (!exif) return std::nullopt;
 
   const struct {
-    ExifTag dateTime, subSeconds, offset;
+    uint16_t dateTime, subSeconds, offset;
   } kTrios[] = {
-      {EXIF_TAG_DATE_TIME_ORIGINAL, EXIF_TAG_SUB_SEC_TIME_ORIGINAL, EXIF_TAG_OFFSET_TIME_ORIGINAL},
-      {EXIF_TAG_DATE_TIME_DIGITIZED, EXIF_TAG_SUB_SEC_TIME_DIGITIZED,
-       EXIF_TAG_OFFSET_TIME_DIGITIZED},
+      {0x9003, 0x9291, 0x9011},  // DateTimeOriginal, SubSecTimeOriginal, OffsetTimeOriginal
+      {0x9004, 0x9292, 0x9012},  // DateTimeDigitized and its two
   };
   for (const auto& trio : kTrios) {
-    if (auto time = CaptureTimeFromFields(TagText(data.get(), trio.dateTime),
-                                          TagText(data.get(), trio.subSeconds),
-                                          TagText(data.get(), trio.offset))) {
+    if (auto time = CaptureTimeFromFields(directories.Text(*exif, trio.dateTime),
+                                          directories.Text(*exif, trio.subSeconds),
+                                          directories.Text(*exif, trio.offset))) {
       return time;
     }
   }

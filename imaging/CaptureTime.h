@@ -26,10 +26,11 @@ std::optional<CaptureTime> CaptureTimeFromFields(std::string_view dateTime,
                                                  std::string_view subSeconds,
                                                  std::string_view offset);
 
-// From an APP1 segment's payload ("Exif\0\0" and the TIFF structure), read with libexif:
+// From an APP1 segment's payload ("Exif\0\0" and the TIFF structure), in either byte order:
 // DateTimeOriginal with SubSecTimeOriginal and OffsetTimeOriginal, or, where that date is missing
-// or not valid, DateTimeDigitized with its own two. Nothing for data that is not EXIF, is broken
-// or records neither time. Raises only std::bad_alloc.
+// or not valid, DateTimeDigitized with its own two, from the Exif IFD that IFD0 (or else IFD1)
+// points to. Nothing for data that is not EXIF, is broken or records neither time. Reads at most
+// three directories, each once, whatever the data holds; raises nothing.
 std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment);
 
 }  // namespace swelox

@@ -98,8 +98,12 @@ struct Decompression {
   // Takes the picture's share of the memory budget; false to stop decoding.
   bool (*reserve)(void* context, size_t bytes);
   void* reserveContext;
-  bool keepExif;    // keep the APP1 segments, where EXIF data lives
-  bool headerOnly;  // stop once the header is read, before any scan
+  bool keepExif;  // keep the first APP1 segment that holds EXIF data
+  // Its payload, in libjpeg's image pool, and its length; exifLength is 0 until one is kept.
+  const JOCTET* exif;
+  size_t exifLength;
+  bool reserveFailed;  // the budget could not be taken for it
+  bool headerOnly;     // stop once the header is read, before any scan
   DecodeNotes* notes;
   bool notesFailed;
 };
@@ -238,14 +242,11 @@ JSAMPARRAY OutputRows(j_decompress_ptr cinfo) {
 
 // What libjpeg takes for the picture, known once the header is read: with several scans the
 // coefficients of the whole picture (a block of 64 for each 8 x 8 pixels of every component,
-// padded to whole MCUs), and in any case some rows of samples as wide as the picture; also the
-// segments kept for their EXIF data.
+// padded to whole MCUs), and in any case some rows of samples as wide as the picture. The segment
+// kept for its EXIF data was taken from the budget as it was read.
 size_t DecodeMemoryNeed(j_decompress_ptr cinfo) {
   constexpr uint64_t kRowBytes = 64 * 4;
   uint64_t bytes = uint64_t{cinfo->image_width} * kRowBytes;
-  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
-    bytes += m->data_length;
-  }
   if (jpeg_has_multiple_scans(cinfo)) {
     auto roundUp = [](uint64_t n, uint64_t step) { return (n + step - 1) / step * step; };
     for (int k = 0; k < cinfo->num_components; ++k) {
@@ -289,22 +290,54 @@ void NarrowToRegion(Decompression* d) {
   if (y > rowMargin) jpeg_skip_scanlines(cinfo, y - rowMargin);
 }
 
-// The payload of the first kept APP1 segment that holds EXIF data; empty when there is none.
-std::span<const uint8_t> ExifSegment(const jpeg_decompress_struct& cinfo) {
-  static constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
-    if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof kExifHeader &&
-        std::equal(kExifHeader, kExifHeader + sizeof kExifHeader, m->data)) {
-      return {m->data, m->data_length};
-    }
-  }
-  return {};
+JOCTET NextByte(j_decompress_ptr cinfo) {
+  jpeg_source_mgr* src = cinfo->src;
+  if (src->bytes_in_buffer == 0) (*src->fill_input_buffer)(cinfo);  // never suspends
+  --src->bytes_in_buffer;
+  return *src->next_input_byte++;
 }
 
-// Reads the capture time while the kept segments exist: the end of the decode frees them.
+// libjpeg's reader of APP1 segments while the capture time is wanted: the first segment that
+// holds EXIF data is kept, every other one is skipped unread. So a file of thousands of APP1
+// segments holds at most one segment of 64 KiB in memory, and that one is taken from the
+// picture's share of the memory budget (and from libjpeg's limit) before it is allocated.
+boolean KeepFirstExifSegment(j_decompress_ptr cinfo) {
+  static constexpr JOCTET kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  auto* d = static_cast<Decompression*>(cinfo->client_data);
+  const unsigned high = NextByte(cinfo);
+  const long length = static_cast<long>(high << 8 | NextByte(cinfo)) - 2;
+  if (length <= 0) return TRUE;
+  JOCTET header[sizeof kExifHeader] = {};
+  long read = 0;
+  if (d->exifLength == 0) {
+    while (read < length && read < static_cast<long>(sizeof header)) {
+      header[read++] = NextByte(cinfo);
+    }
+  }
+  if (read < static_cast<long>(sizeof header) ||
+      !std::equal(kExifHeader, kExifHeader + sizeof kExifHeader, header)) {
+    (*cinfo->src->skip_input_data)(cinfo, length - read);
+    return TRUE;
+  }
+  const auto bytes = static_cast<size_t>(length);
+  if (d->reserve != nullptr && !d->reserve(d->reserveContext, bytes)) {
+    d->reserveFailed = true;
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+  }
+  cinfo->mem->max_memory_to_use -= length;
+  auto* kept = static_cast<JOCTET*>(
+      (*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, bytes));
+  std::copy(header, header + sizeof header, kept);
+  for (size_t k = sizeof header; k < bytes; ++k) kept[k] = NextByte(cinfo);
+  d->exif = kept;
+  d->exifLength = bytes;
+  return TRUE;
+}
+
+// Reads the capture time while the kept segment exists: the end of the decode frees it.
 void NoteCaptureTime(Decompression* d) noexcept {
   try {
-    d->notes->captureTime = CaptureTimeFromExif(ExifSegment(d->cinfo));
+    d->notes->captureTime = CaptureTimeFromExif({d->exif, d->exifLength});
   } catch (...) {
     d->notesFailed = true;  // no memory even for that
   }
@@ -321,6 +354,7 @@ Outcome RunDecompression(Decompression* d) {
   d->errors.pub.reset_error_mgr = ResetErrorManager;
   if (setjmp(d->errors.jump)) {
     if (d->stopRequested) return Outcome::StopRequested;
+    if (d->reserveFailed) return Outcome::Stopped;
     if (d->source.readFailed) return Outcome::ReadError;
     if (d->tooManyScans) return Outcome::TooManyScans;
     return d->tooMuchScanWork ? Outcome::TooMuchScanWork : Outcome::LibjpegError;
@@ -342,7 +376,7 @@ Outcome RunDecompression(Decompression* d) {
   d->source.pub.bytes_in_buffer = 0;
   d->source.pub.next_input_byte = nullptr;
 
-  if (d->keepExif) jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+  if (d->keepExif) jpeg_set_marker_processor(cinfo, JPEG_APP0 + 1, KeepFirstExifSegment);
   jpeg_read_header(cinfo, TRUE);
   if (d->keepExif) NoteCaptureTime(d);
   if (d->headerOnly) return Outcome::Done;
@@ -600,9 +634,12 @@ void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
 }
 
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {
+  BudgetHook hook(MemoryBudget::Process());  // for the segment kept
   Decompressor decompressor(file);
   Decompression& d = decompressor.get();
   DecodeNotes notes;
+  d.reserve = BudgetHook::Reserve;
+  d.reserveContext = &hook;
   d.keepExif = true;
   d.headerOnly = true;
   d.notes = &notes;

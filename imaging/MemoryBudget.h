@@ -4,6 +4,7 @@
 // take, and whether a picture decodes never depends on what else runs.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -50,7 +51,8 @@ class MemoryReservation {
   MemoryReservation(const MemoryReservation&) = delete;
   MemoryReservation& operator=(const MemoryReservation&) = delete;
 
-  void Take(size_t bytes) { taken_ += budget_.Take(bytes); }
+  // What one decode holds together never passes the whole budget: it would wait for itself.
+  void Take(size_t bytes) { taken_ += budget_.Take(std::min(bytes, budget_.capacity() - taken_)); }
 
  private:
   MemoryBudget& budget_;

@@ -5,18 +5,19 @@
 # Building and running the two programs (help2man makes swelox-cli's manual page).
 swelox_build_packages=(
   cmake g++ make pkg-config
-  libjpeg62-turbo-dev libexif-dev qt6-base-dev qt6-svg-dev
+  libjpeg62-turbo-dev qt6-base-dev qt6-svg-dev
   help2man
 )
 
 # The test suite, benchmarks, fuzzing and CI: GoogleTest and Google Benchmark, cjpeg/djpeg and
-# jpegtran as yardsticks, clang for libFuzzer, an X server and its tools for the window's tests,
-# tmux for the terminal test, the measuring tools of bench/, exiftool to write capture times
-# into test photos, and pandas for the test of the README's join of rows to sightings.
+# jpegtran as yardsticks, clang for libFuzzer, clang-format for CI's check of the format, an X
+# server and its tools for the window's tests, tmux for the terminal test, the measuring tools of
+# bench/, exiftool to write capture times into test photos, and pandas for the test of the
+# README's join of rows to sightings.
 swelox_test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb x11-utils xauth libx11-dev imagemagick
   tmux time hyperfine netpbm
   libimage-exiftool-perl

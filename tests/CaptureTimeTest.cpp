@@ -12,6 +12,7 @@
 #include "imaging/CaptureTime.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
+#include "toolkit/CliRun.h"
 #include "toolkit/TestImages.h"
 
 namespace swelox {
@@ -244,6 +245,80 @@ TEST(CaptureTimeFromExif, BrokenOrHostileDataGivesNoTimeAndEnds) {
   EXPECT_EQ(TimeText(ExifHeader()), std::nullopt);
 }
 
+// An EXIF bomb: IFD0 holding `entries` Exif, GPS and interoperability IFD pointers, every one
+// back at IFD0 itself, and its link to IFD1 back at it too. With `timed`, the first pointer leads
+// to an Exif IFD holding DateTimeOriginal and pointers back at itself and at IFD0.
+Bytes ExifBomb(bool bigEndian, size_t entries, bool timed) {
+  const size_t ifd0 = 8;
+  const size_t exifIfd = ifd0 + 2 + 12 * entries + 4;
+  const size_t exifEntries = timed ? 1 + entries : 0;
+  const size_t date = exifIfd + 2 + 12 * exifEntries + 4;
+  Bytes tiff(timed ? date + 20 : exifIfd, 0);
+  auto u16 = [&](size_t at, uint16_t v) {
+    tiff[at + (bigEndian ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+    tiff[at + (bigEndian ? 1 : 0)] = static_cast<uint8_t>(v);
+  };
+  auto u32 = [&](size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) {
+      tiff[at + (bigEndian ? k : 3 - k)] = static_cast<uint8_t>(v >> (24 - 8 * k));
+    }
+  };
+  auto entry = [&](size_t at, uint16_t tag, uint16_t format, uint32_t count, uint32_t value) {
+    u16(at, tag);
+    u16(at + 2, format);
+    u32(at + 4, count);
+    u32(at + 8, value);
+  };
+  static constexpr uint16_t kPointers[] = {0x8769, 0x8825, 0xA005};
+  tiff[0] = tiff[1] = bigEndian ? 'M' : 'I';
+  u16(2, 42);
+  u32(4, ifd0);
+  u16(ifd0, static_cast<uint16_t>(entries));
+  for (size_t k = 0; k < entries; ++k) {
+    const bool toExif = timed && k == 0;
+    entry(ifd0 + 2 + 12 * k, kPointers[k % 3], 4, 1,
+          static_cast<uint32_t>(toExif ? exifIfd : ifd0));
+  }
+  u32(ifd0 + 2 + 12 * entries, ifd0);
+  if (timed) {
+    u16(exifIfd, static_cast<uint16_t>(exifEntries));
+    entry(exifIfd + 2, 0x9003, 2, 20, static_cast<uint32_t>(date));
+    for (size_t k = 1; k < exifEntries; ++k) {
+      entry(exifIfd + 2 + 12 * k, kPointers[k % 3], 4, 1,
+            static_cast<uint32_t>(k % 2 != 0 ? exifIfd : ifd0));
+    }
+    u32(exifIfd + 2 + 12 * exifEntries, static_cast<uint32_t>(exifIfd));
+    std::memcpy(&tiff[date], "2026:07:14 09:31:07", 19);
+  }
+  Bytes segment = ExifHeader();
+  segment.insert(segment.end(), tiff.begin(), tiff.end());
+  return segment;
+}
+
+// Directories that point back at themselves, in every count up to the most a segment holds: each
+// is read once, so the worst costs about what a sound segment costs, and a time beside the
+// pointers is still found.
+TEST(CaptureTimeFromExif, DirectoriesPointingBackAreReadOnce) {
+  for (const bool bigEndian : {true, false}) {
+    for (const size_t entries : {3, 150, 207, 1000, 2700}) {
+      SCOPED_TRACE(std::to_string(entries) + (bigEndian ? " big-endian" : " little-endian"));
+      for (const bool timed : {false, true}) {
+        const Bytes bomb = ExifBomb(bigEndian, entries, timed);
+        ASSERT_LE(bomb.size(), 65533u);
+        // The best of three, so that a busy machine's pause is not taken for the parse's cost.
+        auto spent = std::chrono::steady_clock::duration::max();
+        for (int k = 0; k < 3; ++k) {
+          const auto start = std::chrono::steady_clock::now();
+          const std::optional<std::string> text = TimeText(bomb);
+          spent = std::min(spent, std::chrono::steady_clock::now() - start);
+          EXPECT_EQ(text, timed ? std::optional<std::string>("2026-07-14T09:31:07") : std::nullopt);
+        }
+        EXPECT_LT(spent, std::chrono::milliseconds(5));
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Through the decoder and the row.
 
@@ -357,6 +432,25 @@ TEST_F(CaptureTimeColumn, BrokenExifNeverFailsTheRow) {
   const std::string two =
       Write("two.jpg", WithApp1(WithApp1(plain, ExifSegment(true, kRecorded)), Bytes(100, 'x')));
   EXPECT_EQ(TimeColumn(two), "2026-07-14T09:31:07.25+01:00");
+}
+
+// The bombs in photos, through swelox-cli with the time read for the column and the order: the
+// run takes about what the clean photo takes.
+TEST_F(CaptureTimeColumn, ExifBombsCostTheToolNoTime) {
+  const Bytes plain = test::ReadBytes(plain_);
+  std::vector<std::string> arguments = {"--columns=time", "--sort=time"};
+  for (const size_t entries : {150, 207}) {
+    arguments.push_back(Write("bomb" + std::to_string(entries) + ".jpg",
+                              WithApp1(plain, ExifBomb(false, entries, false))));
+  }
+  arguments.push_back(Write("timed-bomb.jpg", WithApp1(plain, ExifBomb(true, 207, true))));
+  const test::CliResult r = test::RunCli(arguments, 30);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_LT(r.seconds, 1.0);
+  const std::vector<std::string> lines = test::Lines(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 34), "timed-bomb.jpg\t2026-07-14T09:31:07");
+  EXPECT_EQ(lines[2].back(), '\t');  // no time
 }
 
 TEST_F(CaptureTimeColumn, EveryColumnAfterPic) {

@@ -228,6 +228,63 @@ TEST(MemoryBudget, WorkersDoNotMultiplyThePeakMemory) {
   }
 }
 
+// A photo with `count` APP1 segments of 64 KiB after its start marker, each beginning as EXIF data
+// does; the first holds a capture time. Written a segment at a time.
+std::string WriteApp1Flood(const TempDir& dir, const std::string& name, size_t count) {
+  const Bytes photo = test::ReadBytes(Sample("by-the-water.jpg"));
+  const std::string path = dir.File(name);
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  EXPECT_NE(out, nullptr);
+  Bytes segment = {0xFF, 0xE1, 0xFF, 0xFF, 'E', 'x', 'i', 'f', 0, 0};
+  segment.resize(2 + 0xFFFF, 0x11);
+  // TIFF, IFD0 with the Exif IFD pointer, the Exif IFD with DateTimeOriginal.
+  const Bytes tiff = {'M', 'M', 0,    42,   0, 0, 0, 8,                      // header
+                      0,   1,   0x87, 0x69, 0, 4, 0, 0, 0, 1,  0, 0, 0, 26,  // IFD0: one entry
+                      0,   0,   0,    0,                                     // no IFD1
+                      0,   1,   0x90, 0x03, 0, 2, 0, 0, 0, 20, 0, 0, 0, 44,  // Exif IFD
+                      0,   0,   0,    0};
+  std::copy(tiff.begin(), tiff.end(), segment.begin() + 10);
+  const std::string date = "2026:07:14 09:31:07";
+  std::copy(date.begin(), date.end(), segment.begin() + 10 + 44);
+  segment[10 + 44 + 19] = 0;
+  std::fwrite(photo.data(), 1, 2, out);
+  for (size_t k = 0; k < count; ++k) std::fwrite(segment.data(), 1, segment.size(), out);
+  std::fwrite(photo.data() + 2, 1, photo.size() - 2, out);
+  EXPECT_EQ(std::fclose(out), 0);
+  return path;
+}
+
+// Four photos of 128 MB of APP1 segments, with the capture time read: one segment is kept of
+// each, within the memory budget, so four workers take about the memory of one, and that is
+// about what the photo takes without its segments.
+TEST(MemoryBudget, App1SegmentsKeptForTheTimeAreBounded) {
+  TempDir dir;
+  std::vector<std::string> arguments = {"--columns=time", "-j", "1"};
+  for (int k = 0; k < 4; ++k) {
+    arguments.push_back(WriteApp1Flood(dir, "flood" + std::to_string(k) + ".jpg", 2048));
+  }
+  const CliResult plain = RunCli({"--columns=time", Sample("by-the-water.jpg")});
+  const CliResult one = RunCli(arguments, 300);
+  arguments[2] = "4";
+  const CliResult four = RunCli(arguments, 300);
+  ExpectFinished(one);
+  ExpectFinished(four);
+  Report("the photo alone", plain);
+  Report("four photos of 128 MB of APP1 segments, -j 1", one);
+  Report("the same, -j 4", four);
+  EXPECT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_EQ(four.out, one.out);
+  const std::vector<std::string> lines = test::Lines(one.out);
+  ASSERT_EQ(lines.size(), 5u);
+  for (size_t k = 1; k < lines.size(); ++k) {
+    EXPECT_EQ(lines[k].substr(lines[k].rfind('\t') + 1), "2026-07-14T09:31:07");
+  }
+  if (!kSanitized) {
+    EXPECT_LT(one.peakRssKb, plain.peakRssKb + 16 * 1024);
+    EXPECT_LT(four.peakRssKb, one.peakRssKb * 11 / 10 + 8 * 1024);
+  }
+}
+
 // ---- Threads ---------------------------------------------------------------------------------
 
 // Under a small address-space limit only some of the 16 workers' stacks can be had, and what is
