@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 
 #include "core/Errors.h"
 #include "core/IntegerText.h"
@@ -278,7 +279,13 @@ GrowingTable::GrowingTable(const std::string& path, TableFormat format, const st
     FailErrno(path, "cannot write");
   }
   if (!headerWhole) SyncFolderOf(path);  // a new table's name
-  syncer_ = std::jthread([this](std::stop_token stop) { SyncEvery(stop); });
+  try {
+    syncer_ = std::jthread([this](std::stop_token stop) { SyncEvery(stop); });
+  } catch (const std::system_error& e) {
+    ::close(fd_);
+    errno = e.code().value();
+    FailErrno(path, "cannot start the thread that syncs it");
+  }
 }
 
 GrowingTable::~GrowingTable() {

@@ -6,9 +6,9 @@ namespace swelox::ui {
 
 std::string WindowHelpText() {
   return "Usage: swelox [QT-OPTION]...\n"
-         "Measure the visual noise of photographs of the sea in a window: choose JPEG photos and\n"
-         "get a tab-separated row of figures for each, to copy or save. For shells and scripts,\n"
-         "swelox-cli gives the same rows without a window.\n"
+         "Measure the visual noise of photographs of the sea in a window: choose JPEG\n"
+         "photos and get a tab-separated row of figures for each, to copy or save. For\n"
+         "shells and scripts, swelox-cli gives the same rows without a window.\n"
          "\n"
          "      --help     display this help and exit\n"
          "      --version  output version information and exit\n"

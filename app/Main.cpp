@@ -2,6 +2,8 @@
 // and the analysis runs.
 #include "app/Main.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -25,8 +27,10 @@
 #include <QThread>
 #include <QToolButton>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -688,10 +692,22 @@ void TF::SaveResultsTo(const QString& path) {
           ? swelox::ui::ResultsAsCsv(text)
           : swelox::ui::ResultsAsTsv(text);
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() +
-                        ": " + file.errorString().toStdString());
+  // QSaveFile commits a file whose last buffered write failed in the commit's own flush (a full
+  // disk): every write, the flush and the sync to disk are checked first, and any failure cancels
+  // the save, which leaves the old file as it was.
+  QString reason;
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+    reason = file.errorString();
+  } else if (::fsync(file.handle()) != 0) {
+    reason = QString::fromLocal8Bit(std::strerror(errno));
+  } else if (file.commit()) {
+    return;
+  } else {
+    reason = file.errorString();
   }
+  file.cancelWriting();
+  throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() + ": " +
+                      reason.toStdString());
 }
 
 void TF::RestoreSettings() {

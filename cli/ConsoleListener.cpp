@@ -12,19 +12,18 @@
 namespace swelox::cli {
 
 ConsoleListener::ConsoleListener(bool showProgress, std::stop_source stop)
-    : showProgress_(showProgress), stop_(std::move(stop)) {}
+    : showProgress_(showProgress), stop_(std::move(stop)), rows_(STDOUT_FILENO) {}
 
 ConsoleListener::~ConsoleListener() { Finish(); }
 
 // On a terminal the caption shares the screen with the rows: it is taken away before a row or a
 // message is written and drawn again after it, so that the rows read exactly as in a file.
+// A row goes out whole in one write where it can; one that cannot be written ends the runs.
 void ConsoleListener::Line(const std::string& line) {
   if (writeFailed_) return;
   HideCaption();
-  errno = 0;
-  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
-      std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
-    writeError_ = errno != 0 ? errno : EIO;
+  if (!rows_.Write(line + "\n", stop_.get_token())) {
+    writeError_ = rows_.error();
     writeFailed_ = true;
     stop_.request_stop();
     return;

@@ -6,12 +6,14 @@
 #include <string>
 
 #include "analysis/BatchRun.h"
+#include "cli/RowOutput.h"
 
 namespace swelox::cli {
 
 class ConsoleListener : public BatchListener {
  public:
-  // The caption is drawn only when `showProgress`. A row that cannot be written requests `stop`.
+  // The caption is drawn only when `showProgress`. A row that cannot be written requests `stop`;
+  // one that waits for a blocked reader gives way to a stop request.
   ConsoleListener(bool showProgress, std::stop_source stop);
   ~ConsoleListener() override;
 
@@ -35,6 +37,7 @@ class ConsoleListener : public BatchListener {
   std::string caption_;
   bool captionShown_ = false;
   std::stop_source stop_;
+  RowOutput rows_;  // standard output
   bool writeFailed_ = false;
   int writeError_ = 0;
 };

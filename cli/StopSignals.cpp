@@ -4,7 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
-#include <thread>
+#include <memory>
 
 namespace swelox::cli {
 namespace {
@@ -19,6 +19,24 @@ sigset_t StopSet() {
   return set;
 }
 
+// The thread that waits for the signals needs next to no stack; the C library's default (the
+// stack limit, 8 MiB) may not be had under an address-space limit.
+constexpr size_t kWaiterStackBytes = 256 * 1024;
+
+struct Waiter {
+  std::stop_source source;
+  sigset_t set;
+};
+
+void* WaitForSignal(void* context) {
+  const std::unique_ptr<Waiter> waiter(static_cast<Waiter*>(context));
+  int signal = 0;
+  if (sigwait(&waiter->set, &signal) != 0) return nullptr;
+  g_received = signal;
+  waiter->source.request_stop();
+  return nullptr;
+}
+
 }  // namespace
 
 // The stop is requested from an ordinary thread that takes the signals with sigwait, not from a
@@ -26,13 +44,24 @@ sigset_t StopSet() {
 StopSignals::StopSignals(std::stop_source source) {
   const sigset_t set = StopSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  // Detached: it waits for a signal for as long as the program runs.
-  std::thread([source, set]() mutable {
-    int signal = 0;
-    if (sigwait(&set, &signal) != 0) return;
-    g_received = signal;
-    source.request_stop();
-  }).detach();
+  auto waiter = std::make_unique<Waiter>(Waiter{std::move(source), set});
+  pthread_attr_t attributes;
+  int error = pthread_attr_init(&attributes);
+  if (error == 0) {
+    pthread_t thread;
+    // Detached: it waits for a signal for as long as the program runs.
+    error = pthread_attr_setstacksize(&attributes, kWaiterStackBytes);
+    if (error == 0) error = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (error == 0) error = pthread_create(&thread, &attributes, WaitForSignal, waiter.get());
+    pthread_attr_destroy(&attributes);
+  }
+  if (error == 0) {
+    waiter.release();  // the thread's now
+    return;
+  }
+  // No thread to be had (a process limit): the signals keep their default action, which ends the
+  // process at once, after the rows written so far, each of them whole.
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 StopSignals::~StopSignals() = default;

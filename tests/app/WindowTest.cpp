@@ -44,8 +44,10 @@
 #include "app/RunController.h"
 #include "app/SettingsModel.h"
 #include "core/Errors.h"
+#include "toolkit/Golden.h"
 #include "toolkit/OpenWatch.h"
 #include "toolkit/QtFixture.h"
+#include "toolkit/SmallDisk.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;
@@ -58,8 +60,6 @@ const QString kHeader = QStringLiteral("Width\tHeight\tBwide\tBhigh\tmeanDiff\tR
 const QString kStart = QStringLiteral("Select set of images and start the analysis");
 const QString kBelow = QStringLiteral("Compare with rectangle below");
 const QString kRight = QStringLiteral("Compare with rectangle to right");
-
-QString Spaces(int n) { return QString(n, QLatin1Char(' ')); }
 
 // Picture sizes of the sample photos, as their files state them.
 const std::map<QString, QSize> kExampleSizes = {
@@ -92,6 +92,62 @@ void WhenModal(std::function<void(T*)> act) {
     }
   });
   timer->start();
+}
+
+// The texts a user first meets in the window, one line per line of text: the control's name, what
+// the text is, and the text in quotes, so that spaces at either end show.
+QString WindowTexts(TF& w) {
+  QString texts;
+  auto add = [&texts](const QString& name, const char* what, const QString& text) {
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+      texts += name + QLatin1Char(' ') + QLatin1String(what) + QStringLiteral(" \"") + line +
+               QStringLiteral("\"\n");
+    }
+  };
+  add(QStringLiteral("application"), "name", QCoreApplication::applicationName());
+  add(QStringLiteral("F"), "caption", w.windowTitle());
+  const std::pair<const char*, QWidget*> controls[] = {
+      {"ProcessBtn", w.ProcessBtn},
+      {"Label3", w.Label3},
+      {"Label2", w.Label2},
+      {"WidthEdit", w.WidthEdit},
+      {"Label1", w.Label1},
+      {"HighEdit", w.HighEdit},
+      {"Label4", w.Label4},
+      {"LoopsEdit", w.LoopsEdit},
+      {"Label5", w.Label5},
+      {"WidthIncrementEdit", w.WidthIncrementEdit},
+      {"Label6", w.Label6},
+      {"HeightIncrementEdit", w.HeightIncrementEdit},
+      {"HorizontalVerticalLbl", w.HorizontalVerticalLbl},
+      {"SkipBox", w.SkipBox},
+      {"ColumnsBtn", w.ColumnsBtn},
+      {"OrderBox", w.OrderBox},
+      {"RegionLbl", w.RegionLbl},
+      {"Region", w.Region},
+      {"ShowBtn", w.ShowBtn},
+      {"SaveBtn", w.SaveBtn},
+      {"ChartBtn", w.ChartBtn},
+      {"Memo1", w.Memo1},
+  };
+  for (const auto& [name, control] : controls) {
+    const QString n = QString::fromLatin1(name);
+    if (auto* label = qobject_cast<QLabel*>(control)) add(n, "caption", label->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) add(n, "caption", button->text());
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+      add(n, "text", edit->text());
+      if (!edit->placeholderText().isEmpty()) add(n, "placeholder", edit->placeholderText());
+    }
+    if (auto* box = qobject_cast<QComboBox*>(control)) {
+      for (int i = 0; i < box->count(); ++i) add(n, "item", box->itemText(i));
+    }
+    if (auto* tool = qobject_cast<QToolButton*>(control); tool && tool->menu()) {
+      for (const QAction* action : tool->menu()->actions()) add(n, "item", action->text());
+    }
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(control)) add(n, "text", memo->toPlainText());
+    if (!control->toolTip().isEmpty()) add(n, "hint", control->toolTip());
+  }
+  return texts;
 }
 
 }  // namespace
@@ -164,85 +220,11 @@ class WindowTest : public swelox::test::WindowFixture {
   void startsWithItsCaptionsAndDefaults() {
     QCOMPARE(F, window_.get());
     QVERIFY(!CompareRight);
-    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Swelox"));
-    QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Swelox v1.0 digital image visual noise analyzer"));
 
-    const std::pair<QString, QString> texts[] = {
-        {window_->ProcessBtn->text(), kStart},
-        {window_->Label1->text(), QStringLiteral("Height")},
-        {window_->Label2->text(), QStringLiteral("Width")},
-        {window_->Label3->text(),
-         QStringLiteral("Set the height and width of the rectangles to be compared.  Successive "
-                        "rectangles across or down the image will be compared to proudce a simple "
-                        "mean absolute diference in brightness and the RMS value of the "
-                        "differences.")},
-        {window_->HorizontalVerticalLbl->text(), kBelow},
-        {window_->Label4->text(), "Run" + Spaces(12) + "repeats with larger comparison rectangles"},
-        {window_->Label5->text(), "Add" + Spaces(12) + "% to rectangle width"},
-        {window_->Label6->text(), "Add" + Spaces(12) + "% to rectangle height"},
-        {window_->WidthEdit->text(), QStringLiteral("15")},
-        {window_->HighEdit->text(), QStringLiteral("12")},
-        {window_->LoopsEdit->text(), QStringLiteral("0")},
-        {window_->WidthIncrementEdit->text(), QStringLiteral("100")},
-        {window_->HeightIncrementEdit->text(), QStringLiteral("100")},
-    };
-    for (const auto& [actual, expected] : texts) QCOMPARE(actual, expected);
-
-    // The help text, line by line: leading spaces, text, trailing spaces.
-    const std::tuple<int, const char*, int> help[] = {
-        {0, "", 0},
-        {4, "Take photos at intervals of the view of the sea that you want to analyse.", 0},
-        {4,
-         "Give them date/time names so they're easy to identify and sort in order   'Location YY "
-         "MM dd hh mm.jpg'",
-         0},
-        {4, "", 0},
-        {4, "Crop them to the required area - the area from which the bulk of your sightings come.",
-         0},
-        {4, "Put them all in one directory.", 0},
-        {0, "", 0},
-        {4, "Change the height or width of the analysis rectangle if you wish.", 2},
-        {4,
-         "The size and proportion of a typical view of a cetacean is the preferred comparison "
-         "rectangle, or maybe something a bit lower and wider.",
-         0},
-        {4, "", 0},
-        {3,
-         "The next process will get the mean brightness of one such rectangle and compare it with "
-         "the one to the right of it, or the one below it,",
-         1},
-        {3, "depending on:", 0},
-        {6,
-         "Set the number of repeats and the values controlling the change in size (or shape) on "
-         "successive runs.",
-         0},
-        {4,
-         "Set 'compare with rectangle below' to 'compare with rectangle to right' if you wish, by "
-         "clicking on the text.",
-         0},
-        {0, "", 0},
-        {4, "Click 'Select set of images....' and a row of values will slowly appear in this box.",
-         0},
-        {4, "Right-click in the results area and choose 'select all' then 'copy'", 0},
-        {4, "Paste them into a spreadsheet.", 0},
-        {0, "", 0},
-        {3, "The meanDiff and RMS values represent the visual noise level.", 2},
-        {3, "nDiffs is how many rectangles were compared.", 0},
-        {0, "", 0},
-        {0, "", 0},
-    };
-    const QString memo = window_->Memo1->toPlainText();
-    QVERIFY(memo.endsWith(QLatin1Char('\n')));
-    const QStringList lines = Lines(memo);
-    QCOMPARE(lines.size(), 24);
-    for (size_t i = 0; i < std::size(help); ++i) {
-      const auto& [lead, text, trail] = help[i];
-      QCOMPARE(lines[int(i)], Spaces(lead) + QString::fromLatin1(text) + Spaces(trail));
-    }
-    static const QRegularExpression contact(
-        QStringLiteral("^   Email:   [^ @]+@[^ @]+\\.[a-z]+ with comments / problems / ideas\\.$"));
-    QVERIFY2(contact.match(lines[23]).hasMatch(), qPrintable(lines[23]));
+    // Every caption, field text, hint and the help text, as the golden file holds them.
+    const std::string difference =
+        swelox::test::GoldenDifference("window-texts.txt", WindowTexts(*window_).toStdString());
+    QVERIFY2(difference.empty(), difference.c_str());
   }
 
   // The layout as a user reads it: each size field right of its label on the same line, each
@@ -427,7 +409,7 @@ class WindowTest : public swelox::test::WindowFixture {
   }
 
   // The labels that explain a field or the direction carry a hint, shown for 2.5 s after half a
-  // second; no other control has one (the texts show in the test below).
+  // second; no other control has one (their texts are in the golden file of the window's texts).
   void hintsOnlyOnTheExplainingLabels() {
     TF& w = *window_;
     const QList<QWidget*> explaining = {w.Label1, w.Label2, w.HorizontalVerticalLbl, w.Label4,
@@ -1442,6 +1424,38 @@ class WindowTest : public swelox::test::WindowFixture {
     QCOMPARE(asked, 4);
   }
 
+  // Saving onto an old file on a full disk: the write fails in QSaveFile's buffer, at the
+  // flush; the save is cancelled, the old file stays byte for byte and no temporary file is
+  // left, and the box names the file and the reason; as TSV and as CSV.
+  void saveOntoAFullDiskLeavesTheOldFile() {
+    const swelox::test::SmallDisk disk(64 * 1024);
+    if (!disk.unavailable().empty()) QSKIP(disk.unavailable().c_str());
+    Script({QStringList{Example("evening-glow-lake.jpg")}});
+    Click();
+    QCOMPARE(Rows().size(), 1);
+    QString answer;
+    window_->SetSaveDialog([&](QWidget*) { return answer; });
+    const QByteArray old = "Width\tHeight\n1\t2\n";
+    for (const char* name : {"results.txt", "results.csv"}) {
+      QFile file(QString::fromStdString(disk.File(name)));
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
+    disk.Fill();
+    for (const char* name : {"results.txt", "results.csv"}) {
+      answer = QString::fromStdString(disk.File(name));
+      shown_.clear();
+      window_->SaveBtn->click();
+      QCOMPARE(int(shown_.size()), 1);
+      QCOMPARE(shown_[0].text,
+               "Cannot save the results to " + answer + ": No space left on device.");
+      QFile file(answer);
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), old);
+    }
+    QCOMPARE(QDir(QString::fromStdString(disk.File(""))).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"filler", "results.csv", "results.txt"}));
+  }
+
   // What the window remembers: the fields as shown at the close, the direction, the region, the
   // skip box, the chooser's folder and the geometry. Closing by Ctrl+Q saves as the close box does.
   void settingsStayAcrossStarts() {
@@ -1667,8 +1681,15 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(app.waitForFinished(10000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), exitCode);
-    const QStringList printed = Lines(QString::fromUtf8(app.readAllStandardOutput()));
+    const QByteArray output = app.readAllStandardOutput();
+    const QStringList printed = Lines(QString::fromUtf8(output));
     QCOMPARE(printed.value(0), out);
+    if (arguments == QStringList{"--help"}) {
+      const std::string difference =
+          swelox::test::GoldenDifference("swelox-help.txt", output.toStdString());
+      QVERIFY2(difference.empty(), difference.c_str());
+      for (const QString& line : printed) QVERIFY2(line.size() <= 80, qPrintable(line));
+    }
     QCOMPARE(QString::fromUtf8(app.readAllStandardError()), err.isEmpty() ? err : err + "\n");
   }
 };

@@ -11,6 +11,7 @@
 #include "analysis/ImageAnalysis.h"
 #include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
+#include "toolkit/SmallDisk.h"
 #include "toolkit/TestImages.h"
 
 namespace swelox {
@@ -431,6 +432,30 @@ TEST_F(CommandLine, ReportsResultsThatCannotBeWritten) {
               std::string::npos)
         << r.err;
   }
+}
+
+// Rows written into a file on a disk that fills: the write that fails stops the run at once,
+// status 1 with the reason, and the file is cut back to its last whole row.
+TEST_F(CommandLine, AFullDiskLeavesNoCutRow) {
+  const test::SmallDisk disk(16 * 1024);
+  if (!disk.unavailable().empty()) GTEST_SKIP() << disk.unavailable();
+  std::vector<std::string> arguments = {"-j", "1"};
+  const std::string photo = Copy("full-disk.jpg");
+  const std::string row = GoodRowNamed("full-disk.jpg");
+  for (int k = 0; k < 1000; ++k) arguments.push_back(photo);
+  const std::string rows = disk.File("rows.tsv");
+  const CliResult r = RunCli(arguments, 60, std::nullopt, rows);
+  ExpectFinished(r);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "swelox-cli: cannot write the results: No space left on device.\n");
+  const test::Bytes bytes = test::ReadBytes(rows);
+  const std::string text(bytes.begin(), bytes.end());
+  // The disk holds 16 KiB; a cut row would end it wherever the last page ended.
+  ASSERT_NE((16 * 1024 - kHeader.size()) % (row.size() + 1), 0u);
+  ASSERT_GT(text.size(), kHeader.size());
+  std::string expected = kHeader;
+  while (expected.size() < text.size()) expected += row + "\n";
+  EXPECT_TRUE(text == expected) << "it ends with: " << text.substr(text.size() - 60);
 }
 
 // Pictures that claim a huge size with no scan data at all. libjpeg fills the missing data, so a

@@ -7,6 +7,7 @@
 
 #include "analysis/ImageAnalysis.h"
 #include "toolkit/CliRun.h"
+#include "toolkit/Golden.h"
 #include "toolkit/JpegCraft.h"
 #include "toolkit/TestImages.h"
 
@@ -94,10 +95,12 @@ TEST_F(OptionsAndLists, HelpAndVersionEndAtOnce) {
   EXPECT_EQ(help.err, "");
 }
 
-// The help text fits a terminal of 80 columns, also where an option's help goes on over lines.
-TEST_F(OptionsAndLists, HelpFitsEightyColumns) {
+// The help text is the golden one, and fits a terminal of 80 columns (also where an option's help
+// goes on over lines).
+TEST_F(OptionsAndLists, HelpIsTheGoldenTextInEightyColumns) {
   const CliResult help = RunCli({"--help"});
   ASSERT_EQ(help.exitCode, 0);
+  EXPECT_EQ(test::GoldenDifference("swelox-cli-help.txt", help.out), "");
   const std::vector<std::string> lines = test::Lines(help.out);
   ASSERT_GT(lines.size(), 20u);
   for (const std::string& line : lines) {

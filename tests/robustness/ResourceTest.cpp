@@ -313,6 +313,27 @@ TEST(Threads, ThoseThatCannotStartAreDoneWithout) {
   }
 }
 
+// An address space of 15,000 KB holds no thread with the C library's default stack of 8 MiB:
+// the thread that waits for Ctrl+C and the workers take small stacks, or the run goes on without
+// them, so one file, or several with -j 1 or -j 4, still give their rows.
+TEST(Threads, ATinyAddressSpaceStillGivesTheRows) {
+  if (kSanitized) GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+  const std::string photo = Sample("by-the-water.jpg");
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{photo},
+                                                    {"-j", "1", photo, photo, photo},
+                                                    {"-j", "4", photo, photo, photo}}) {
+    SCOPED_TRACE(arguments.front());
+    const CliResult alone = RunCli(arguments);
+    ASSERT_EQ(alone.exitCode, 0) << alone.err;
+    const CliResult limited =
+        RunCli(arguments, 60, std::nullopt, std::nullopt, {{RLIMIT_AS, 15000 * 1024}});
+    ExpectFinished(limited);
+    EXPECT_EQ(limited.exitCode, 0);
+    EXPECT_EQ(limited.err, "");
+    EXPECT_EQ(limited.out, alone.out);
+  }
+}
+
 // ---- Names that would drive a terminal -------------------------------------------------------
 
 // C0 and C1 controls, and bytes of no UTF-8 character (0x9B alone is the 8-bit CSI, 0x85 NEL),

@@ -191,5 +191,63 @@ TEST(Stop, SignalsEndTheBatchToolWithItsRowsWritten) {
   }
 }
 
+// Standard output a pipe that nobody reads (a pager paused, a terminal stopped by Ctrl+S): once
+// the pipe is full, SIGINT or SIGTERM still end swelox-cli within a second, by the signal, and
+// what the pipe holds then is whole rows.
+TEST(Stop, SignalsEndTheBatchToolWhileNobodyReadsItsRows) {
+  test::TempDir dir;
+  const std::string good = test::EncodeWithCjpeg(dir, "good.jpg", test::RandomRaster(32, 24, 7));
+  const std::string row = AnalyseFileRow(good, {"15", "12"}, Direction::Below);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    // 4000 rows are far more than a pipe holds.
+    std::vector<std::string> arguments = {"swelox-cli", "-j", "1"};
+    for (int k = 0; k < 4000; ++k) arguments.push_back(good);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execv(SWELOX_CLI, argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    // The pipe fills within a fraction of a second; the tool then waits for a reader.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "it did not wait for the reader";
+    const auto sent = Clock::now();
+    ::kill(child, signal);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && SecondsSince(sent) < 5) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const double took = SecondsSince(sent);
+    if (ended == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+    }
+    EXPECT_LT(took, 1.0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+      text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    ASSERT_GT(text.size(), 4096u);
+    ASSERT_EQ(text.back(), '\n');
+    std::string expected = std::string(kHeaderLine) + "\n";
+    while (expected.size() < text.size()) expected += row + "\n";
+    EXPECT_TRUE(text == expected) << "it ends with: " << text.substr(text.size() - 60);
+  }
+}
+
 }  // namespace
 }  // namespace swelox
