@@ -63,6 +63,10 @@ DayChart::DayChart(QWidget* parent) : QWidget(parent) {
 }
 
 void DayChart::SetResults(std::vector<PhotoResult> results) {
+  const auto none = std::remove_if(results.begin(), results.end(),
+                                   [](const PhotoResult& r) { return r.quality == Quality::None; });
+  leftOut_ = int(results.end() - none);
+  results.erase(none, results.end());
   results_ = std::move(results);
   series_.clear();
   seriesOf_.clear();
@@ -76,6 +80,14 @@ void DayChart::SetResults(std::vector<PhotoResult> results) {
   }
   hovered_ = -1;
   update();
+  Q_EMIT resultsChanged();
+}
+
+QString DayChart::LeftOutText() const {
+  if (leftOut_ == 0) return QString();
+  return leftOut_ == 1 ? QStringLiteral("1 row without comparisons (nDiffs 0) is not drawn.")
+                       : QStringLiteral("%1 rows without comparisons (nDiffs 0) are not drawn.")
+                             .arg(leftOut_);
 }
 
 void DayChart::SetMeasure(Measure measure) {
@@ -214,6 +226,16 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     painter.setBrush(SeriesColour(s));
     for (const QPointF& at : joined) painter.drawEllipse(at, 3.5, 3.5);
   }
+  // A damaged photo's point is hollow, in a red ring: its figures come from filled-in data.
+  for (size_t k = 0; k < points.size(); ++k) {
+    if (results_[k].quality != Quality::Damaged) continue;
+    painter.setBrush(Qt::white);
+    painter.setPen(QPen(SeriesColour(points[k].series), 1.5));
+    painter.drawEllipse(points[k].at, 3.5, 3.5);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(0xD5, 0x00, 0x00), 1.5));
+    painter.drawEllipse(points[k].at, 6, 6);
+  }
 
   // The legend: one entry per rectangle size.
   double x = plot.left();
@@ -263,7 +285,7 @@ int DayChart::RowAt(QPointF at) const {
 QString DayChart::Describe(int row) const {
   if (row < 0 || size_t(row) >= results_.size()) return QString();
   const PhotoResult& r = results_[size_t(row)];
-  return QStringLiteral("%1   %2   meanDiff %3   RMS %4   nDiffs %5   rectangle %6 x %7")
+  return QStringLiteral("%1   %2   meanDiff %3   RMS %4   nDiffs %5   rectangle %6 x %7%8")
       .arg(r.name, r.time
                        ? r.time->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                        : QStringLiteral("no capture time (photo %1 of the run)").arg(r.order + 1))
@@ -271,7 +293,10 @@ QString DayChart::Describe(int row) const {
       .arg(r.rms)
       .arg(r.nDiffs)
       .arg(r.rectangleWidth)
-      .arg(r.rectangleHeight);
+      .arg(r.rectangleHeight)
+      .arg(r.quality == Quality::Damaged
+               ? QStringLiteral("   damaged: its data was cut or corrupt and filled in")
+               : QString());
 }
 
 void DayChart::mouseMoveEvent(QMouseEvent* event) {
@@ -310,6 +335,8 @@ DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* save = new QPushButton(QStringLiteral("Save image..."), this);
   status_ = new ElidedLabel(this);
   status_->setText(QStringLiteral("Point at a photo for its figures; click it to see it."));
+  leftOut_ = new QLabel(this);
+  leftOut_->hide();
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel(QStringLiteral("Show"), this));
   top->addWidget(measure_);
@@ -318,7 +345,12 @@ DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(chart_, 1);
+  layout->addWidget(leftOut_);
   layout->addWidget(status_);
+  connect(chart_, &DayChart::resultsChanged, this, [this] {
+    leftOut_->setText(chart_->LeftOutText());
+    leftOut_->setVisible(chart_->leftOut() > 0);
+  });
   connect(measure_, &QComboBox::currentIndexChanged, this, [this](int index) {
     chart_->SetMeasure(index == 1 ? DayChart::Measure::Rms : DayChart::Measure::MeanDiff);
   });

@@ -10,6 +10,7 @@
 #include "app/RunTable.h"
 
 class QComboBox;
+class QLabel;
 
 namespace swelox::ui {
 
@@ -23,8 +24,13 @@ class DayChart : public QWidget {
 
   explicit DayChart(QWidget* parent = nullptr);
 
+  // The rows drawn are those with comparisons; a row of quality `none` (nDiffs 0) is no
+  // measurement, and is only counted.
   void SetResults(std::vector<PhotoResult> results);
   const std::vector<PhotoResult>& results() const { return results_; }
+  int leftOut() const { return leftOut_; }
+  // "2 rows without comparisons (nDiffs 0) are not drawn."; empty when none is left out.
+  QString LeftOutText() const;
   void SetMeasure(Measure measure);
   Measure measure() const { return measure_; }
 
@@ -50,6 +56,8 @@ class DayChart : public QWidget {
 
  Q_SIGNALS:
   void pointed(const QString& text);
+  // New results were set.
+  void resultsChanged();
   // A point was clicked: the picture view should show `path` with this rectangle size.
   void pointOpened(const QString& path, int width, int height);
 
@@ -66,6 +74,7 @@ class DayChart : public QWidget {
   std::vector<PhotoResult> results_;
   std::vector<QSize> series_;
   std::vector<int> seriesOf_;  // per row
+  int leftOut_ = 0;
   Measure measure_ = Measure::MeanDiff;
   bool timeAxis_ = false;
   std::vector<Point> points_;
@@ -81,6 +90,8 @@ class DayChartWindow : public QWidget {
   DayChart* chart() const { return chart_; }
   QComboBox* measureChoice() const { return measure_; }
   ElidedLabel* status() const { return status_; }
+  // Under the chart: how many rows it leaves out.
+  QLabel* leftOut() const { return leftOut_; }
   // Writes the chart as PNG, or as SVG when the name ends in .svg; false and a message in the
   // status line when it cannot.
   bool SaveImage(const QString& path, QSize size = QSize(1200, 700));
@@ -93,6 +104,7 @@ class DayChartWindow : public QWidget {
   DayChart* chart_;
   QComboBox* measure_;
   ElidedLabel* status_;
+  QLabel* leftOut_;
   bool placed_ = false;
 };
 

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -28,6 +29,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -52,6 +54,7 @@
 #include "app/RunTable.h"
 #include "app/SettingsModel.h"
 #include "core/IntegerText.h"
+#include "imaging/JpegDecoder.h"
 
 TF* F = nullptr;
 bool CompareRight = false;
@@ -171,6 +174,22 @@ QLabel* NewLabel(QWidget* parent, const QString& caption, const QString& hint = 
 
 using Field = swelox::ui::SettingsModel::Field;
 
+TF::CloseAnswer AskBeforeClosing(QWidget* window) {
+  QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
+                  QStringLiteral("The results have not been saved."),
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window);
+  box.setInformativeText(QStringLiteral("Save them before closing?"));
+  box.setDefaultButton(QMessageBox::Save);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return TF::CloseAnswer::Save;
+    case QMessageBox::Discard:
+      return TF::CloseAnswer::Discard;
+    default:
+      return TF::CloseAnswer::Cancel;
+  }
+}
+
 const QString kStopCaption = QStringLiteral("Stop");
 
 // Where the window keeps what it remembers between starts: ~/.config/swelox/swelox.conf (or
@@ -221,6 +240,7 @@ TF::TF(QWidget* parent)
             for (const swelox::ui::PhotoResult& row : rows) lines << row.text;
             AppendLines(lines);
             lastRunRows_.insert(lastRunRows_.end(), rows.begin(), rows.end());
+            unsaved_ = true;
           });
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
@@ -437,6 +457,14 @@ void TF::CreateColumnsControls() {
   Place(WarningsLbl, 156, 486, 589, 18);  // beside the chart button
   WarningsLbl->hide();
 
+  NextRunLbl = NewLabel(this, QString());
+  Place(NextRunLbl, 625, 114, 108, 13);  // right of the direction, inside the frame
+  NextRunLbl->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  NextRunLbl->hide();
+  connect(Model, &swelox::ui::SettingsModel::textChanged, this, [this](Field field) {
+    if (field == Field::Width || field == Field::Height) ShowNextRunSizes();
+  });
+
   QWidget::setTabOrder(SkipBox, ColumnsBtn);
   QWidget::setTabOrder(ColumnsBtn, OrderBox);
   QWidget::setTabOrder(OrderBox, Region);
@@ -459,11 +487,12 @@ void TF::ShowColumns() {
 
 // One line under the results: how many photos had damaged data, and their names as far as they
 // fit; the tool tip lists each with libjpeg's warning.
-void TF::ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings) {
+void TF::ShowWarnings(const QString& outcome,
+                      const std::vector<std::pair<QString, QString>>& warnings) {
   if (warnings.empty()) {
-    WarningsLbl->hide();
-    WarningsLbl->clear();
+    WarningsLbl->setText(outcome);
     WarningsLbl->setToolTip(QString());
+    WarningsLbl->setVisible(!outcome.isEmpty());
     return;
   }
   QStringList names, lines;
@@ -472,6 +501,7 @@ void TF::ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings) 
     lines << photo + QStringLiteral(": ") + warning;
   }
   const QString text =
+      (outcome.isEmpty() ? QString() : outcome + QStringLiteral("  ")) +
       (warnings.size() == 1
            ? QStringLiteral("1 photo had damaged data and was analysed as decoded: ")
            : QStringLiteral("%1 photos had damaged data and were analysed as decoded: ")
@@ -505,7 +535,14 @@ void TF::ShowBtnClick() {
     if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
     path = OpenDialog1->ChosenFiles().front();
   }
-  EnsureView()->Open(path);  // what goes wrong shows in the view's status line
+  // After a run, at the size its first row was measured at, not the size the run grew to.
+  // What goes wrong shows in the view's status line.
+  if (!lastRunRows_.empty() && firstOfLastRun_ == path) {
+    const swelox::ui::PhotoResult& first = lastRunRows_.front();
+    EnsureView()->OpenAt(first.path, first.rectangleWidth, first.rectangleHeight);
+  } else {
+    EnsureView()->Open(path);
+  }
   view_->show();
   view_->raise();
 }
@@ -594,10 +631,20 @@ void TF::ProcessBtnClick() {
   }
   lastRunFiles_ = OpenDialog1->ChosenFiles();
   lastRunRows_.clear();
+  runDataset_ = swelox::Dataset{};
+  runDataset_->settings = options.settings;
+  runDataset_->program = "swelox " SWELOX_VERSION;
+  runDataset_->decoder = swelox::DecoderLibrary();
+  runDataset_->idct = swelox::DecoderIdct();
+  runDataset_->created = runDataset_->started = swelox::UtcTime(std::chrono::system_clock::now());
+  runDataset_->end.photos = static_cast<int64_t>(options.files.size());
+  runStartSizes_ = {WidthEdit->text(), HighEdit->text()};
+  runEndSizes_.reset();
+  ShowNextRunSizes();
   options.captureTimes = true;  // for the chart, read during the decodes the rows need anyway
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
-  ShowWarnings({});
+  ShowWarnings({}, {});
   progressCaption_.clear();
   ShowRunning(true);
   Run->Start(std::move(options));  // its first line is the header
@@ -629,25 +676,31 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
+  runEndSizes_ = {WidthEdit->text(), HighEdit->text()};
+  ShowNextRunSizes();
   // Sorted by name or time, the run's order is the one to show and step through.
   if (!end.files.isEmpty()) {
     lastRunFiles_ = end.files;
     firstOfLastRun_ = end.files.front();
   }
   ShareRunResults();
+  FinishDataset(end);
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
-  // it skipped until then are still listed, unless the window is closing.
+  // it skipped until then are still listed, unless the window is closing. Until the next run the
+  // line under the results says it was stopped.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
     if (isVisible()) {
-      ShowWarnings(end.warnings);
+      ShowWarnings(QStringLiteral("The run was %1.")
+                       .arg(QString::fromStdString(swelox::EndSummary(runDataset_->end))),
+                   end.warnings);
       if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
     }
     return;
   }
   // After an error the caption keeps the progress text of the photo at which it arose.
   SetProcessCaption(end.fatal && !progressCaption_.isEmpty() ? progressCaption_ : kProcessCaption);
-  ShowWarnings(end.warnings);
+  ShowWarnings({}, end.warnings);
   if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
   // A photo's own error names the photo; one of the settings would fail any photo alike.
   if (end.fatal) {
@@ -659,6 +712,51 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
 }
 
 void TF::SetProcessCaption(const QString& caption) { ProcessBtn->setText(caption); }
+
+void TF::FinishDataset(const swelox::ui::RunEnd& end) {
+  if (!runDataset_) return;
+  swelox::RunEnd& outcome = runDataset_->end;
+  swelox::SetOutcome(outcome, end.result);
+  runDataset_->ended = swelox::UtcTime(std::chrono::system_clock::now());
+  outcome.rows = static_cast<int64_t>(lastRunRows_.size());
+  outcome.photosFailed = static_cast<int64_t>(end.failures.size());
+  outcome.photosDamaged = static_cast<int64_t>(end.warnings.size());
+  // A photo is measured once the rows of every run are there.
+  int64_t runs = 0;
+  try {
+    runs = swelox::RunCount(runDataset_->settings);
+  } catch (const swelox::Error&) {
+  }
+  std::vector<int64_t> rowsOf(static_cast<size_t>(outcome.photos), 0);
+  for (const swelox::ui::PhotoResult& r : lastRunRows_) {
+    if (size_t(r.order) < rowsOf.size()) ++rowsOf[size_t(r.order)];
+  }
+  outcome.photosMeasured = runs > 0 ? std::count(rowsOf.begin(), rowsOf.end(), runs) : int64_t{0};
+}
+
+std::pair<QString, QString> TF::SizesToStore() const {
+  const std::pair<QString, QString> shown{Model->text(Field::Width), Model->text(Field::Height)};
+  if (runStartSizes_ && runEndSizes_ && shown == *runEndSizes_) return *runStartSizes_;
+  return shown;
+}
+
+// The fields show the sizes the last run grew to, and a click would start from them; the next
+// start of the program would not.
+void TF::ShowNextRunSizes() {
+  const std::pair<QString, QString> shown{Model->text(Field::Width), Model->text(Field::Height)};
+  if (!runStartSizes_ || !runEndSizes_ || shown != *runEndSizes_ || shown == *runStartSizes_) {
+    NextRunLbl->hide();
+    return;
+  }
+  const QString text = QStringLiteral("Next run: %1 x %2").arg(shown.first, shown.second);
+  NextRunLbl->setText(
+      NextRunLbl->fontMetrics().elidedText(text, Qt::ElideRight, NextRunLbl->width()));
+  NextRunLbl->setToolTip(
+      QStringLiteral("The last run started from %1 x %2 and grew the rectangle to %3 x %4: the "
+                     "next run starts from %3 x %4, the next start of Swelox from %1 x %2.")
+          .arg(runStartSizes_->first, runStartSizes_->second, shown.first, shown.second));
+  NextRunLbl->show();
+}
 
 // The new lines go at the end; the user's own selection, if any, stays where it is.
 void TF::AppendLines(const QStringList& lines) {
@@ -673,24 +771,23 @@ void TF::AppendLines(const QStringList& lines) {
   }
 }
 
-void TF::SaveResults() {
+bool TF::SaveResults() {
   const QString path =
       saveDialog_ ? saveDialog_(this)
                   : QFileDialog::getSaveFileName(this, QStringLiteral("Save results"), lastSaved_,
                                                  QStringLiteral("Tab-separated text (*.txt *.tsv);;"
                                                                 "Comma-separated values (*.csv);;"
                                                                 "All files (*)"));
-  if (path.isEmpty()) return;
+  if (path.isEmpty()) return false;
   SaveResultsTo(path);
   lastSaved_ = path;
+  return true;
 }
 
-void TF::SaveResultsTo(const QString& path) {
-  const QString text = Memo1->toPlainText();
-  const QByteArray bytes =
-      swelox::FormatForName(QFile::encodeName(path).toStdString()) == swelox::TableFormat::Csv
-          ? swelox::ui::ResultsAsCsv(text)
-          : swelox::ui::ResultsAsTsv(text);
+namespace {
+
+// Replaces the file at `path` whole, or leaves it as it was and raises the error.
+void ReplaceWhole(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
   // QSaveFile commits a file whose last buffered write failed in the commit's own flush (a full
   // disk): every write, the flush and the sync to disk are checked first, and any failure cancels
@@ -708,6 +805,25 @@ void TF::SaveResultsTo(const QString& path) {
   file.cancelWriting();
   throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() + ": " +
                       reason.toStdString());
+}
+
+}  // namespace
+
+// The table, and beside it the descriptor of the run that made its rows.
+void TF::SaveResultsTo(const QString& path) {
+  const QString text = Memo1->toPlainText();
+  const std::string local = QFile::encodeName(path).toStdString();
+  const swelox::TableFormat format = swelox::FormatForName(local);
+  ReplaceWhole(path, format == swelox::TableFormat::Csv ? swelox::ui::ResultsAsCsv(text)
+                                                        : swelox::ui::ResultsAsTsv(text));
+  if (runDataset_) {
+    swelox::Dataset dataset = *runDataset_;
+    dataset.tablePath = QFile::encodeName(QFileInfo(path).fileName()).toStdString();
+    dataset.format = format;
+    ReplaceWhole(QFile::decodeName(QByteArray::fromStdString(swelox::DescriptorPathFor(local))),
+                 QByteArray::fromStdString(swelox::DescriptorText(dataset)));
+  }
+  unsaved_ = false;
 }
 
 void TF::RestoreSettings() {
@@ -737,8 +853,13 @@ void TF::RestoreSettings() {
 
 void TF::StoreSettings() const {
   const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
+  // Not the sizes a run grew to: the next start measures what the last run started from.
+  const std::pair<QString, QString> sizes = SizesToStore();
   for (const StoredField& f : kStoredFields) {
-    stored->setValue(QString::fromLatin1(f.key), Model->text(f.field));
+    const QString text = f.field == Field::Width    ? sizes.first
+                         : f.field == Field::Height ? sizes.second
+                                                    : Model->text(f.field);
+    stored->setValue(QString::fromLatin1(f.key), text);
   }
   stored->setValue(QStringLiteral("direction"),
                    Model->compareRight() ? QStringLiteral("right") : QStringLiteral("below"));
@@ -757,8 +878,24 @@ void TF::StoreSettings() const {
   stored->sync();
 }
 
+// Results that were not saved are not thrown away without asking, as a document editor asks.
 // Closing stops a run under way; the process ends as soon as its decodes have noticed.
 void TF::closeEvent(QCloseEvent* event) {
+  if (unsaved_ && !Running()) {
+    const CloseAnswer answer = closeQuestion_ ? closeQuestion_(this) : AskBeforeClosing(this);
+    if (answer == CloseAnswer::Cancel) {
+      event->ignore();
+      return;
+    }
+    if (answer == CloseAnswer::Save) {
+      bool saved = false;
+      swelox::ui::RunHandler([&] { saved = SaveResults(); });
+      if (!saved) {  // cancelled, or it failed and said so: the results stay
+        event->ignore();
+        return;
+      }
+    }
+  }
   StoreSettings();
   StopRun();
   QWidget::closeEvent(event);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "analysis/Dataset.h"
 #include "app/RunTable.h"
 #include "imaging/PixelRegion.h"
 
@@ -72,6 +73,8 @@ class TF : public QWidget {
   QToolButton* ColumnsBtn;
   QComboBox* OrderBox;
   QLabel* WarningsLbl;
+  // Beside the fields after a run that grew the sizes: what the next run starts from.
+  QLabel* NextRunLbl;
 
   // The settings the fields show; the picture view and the runs read them here.
   swelox::ui::SettingsModel* Model;
@@ -89,11 +92,19 @@ class TF : public QWidget {
   void StopRun();
   // Asks for a file name and writes the results area there: comma-separated when the name ends
   // in ".csv", else tab-separated as shown. A cancel changes nothing.
-  void SaveResults();
+  bool SaveResults();  // false when cancelled
   // Writes the results area to `path` at once (the file is replaced whole or not at all).
   void SaveResultsTo(const QString& path);
   // Replaces the save dialog: it returns the chosen name, or an empty one for a cancel.
   void SetSaveDialog(std::function<QString(QWidget*)> dialog) { saveDialog_ = std::move(dialog); }
+  // What closing with results that were not saved does, as asked of the user.
+  enum class CloseAnswer { Save, Discard, Cancel };
+  // Replaces the question asked then (a box with Save, Discard and Cancel).
+  void SetCloseQuestion(std::function<CloseAnswer(QWidget*)> question) {
+    closeQuestion_ = std::move(question);
+  }
+  // Whether the results of the last run have been changed or made since they were last saved.
+  bool Unsaved() const { return unsaved_; }
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
@@ -119,6 +130,10 @@ class TF : public QWidget {
   void SetProcessCaption(const QString& caption);
   void AppendLines(const QStringList& lines);
   void ShowGrownSizes(const QString& width, const QString& height);
+  // The sizes to keep for the next start: those the last run started from while the fields
+  // still show the sizes it grew to, else the fields'.
+  std::pair<QString, QString> SizesToStore() const;
+  void ShowNextRunSizes();
   void RunFinished(const swelox::ui::RunEnd& end);
   // Enables or disables what must not change during a run.
   void ShowRunning(bool running);
@@ -130,11 +145,20 @@ class TF : public QWidget {
   void CreateRegionControls();
   void CreateColumnsControls();
   void ShowColumns();
-  void ShowWarnings(const std::vector<std::pair<QString, QString>>& warnings);
+  // Under the results: that the last run was stopped, and the photos with damaged data.
+  void ShowWarnings(const QString& outcome,
+                    const std::vector<std::pair<QString, QString>>& warnings);
+  // The descriptor of the last run's rows as they will be saved.
+  void FinishDataset(const swelox::ui::RunEnd& end);
   swelox::ui::PictureView* EnsureView();
   void ShareRunResults();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
+  // The size fields' texts when the last run started, and as it left them.
+  std::optional<std::pair<QString, QString>> runStartSizes_, runEndSizes_;
+  // What a save writes beside the table about the last run: its settings as it started, the
+  // program, the times and the outcome. None before the first run.
+  std::optional<swelox::Dataset> runDataset_;
   QString firstOfLastRun_;
   QStringList lastRunFiles_;
   std::vector<swelox::ui::PhotoResult> lastRunRows_;
@@ -142,6 +166,8 @@ class TF : public QWidget {
   swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
   double scale_ = 1.0;
   std::function<QString(QWidget*)> saveDialog_;
+  std::function<CloseAnswer(QWidget*)> closeQuestion_;
+  bool unsaved_ = false;  // rows made, or the results edited, since the last save
   QString lastSaved_;
   QString progressCaption_;  // the caption of the row being made, shown beside "Stop"
   QStringList failures_;     // the photos skipped in the run under way, with their messages

@@ -99,6 +99,11 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
   canvas_->SetMapOpacity(opacity_->value() / 100.0);
   UpdateStepping();
 
+  connect(&settings_, &SettingsModel::textChanged, this, [this](SettingsModel::Field field) {
+    if (field == SettingsModel::Field::Width || field == SettingsModel::Field::Height) {
+      rowSize_.reset();  // the user (or a run) chose a size: the view follows it again
+    }
+  });
   connect(&settings_, &SettingsModel::changed, this, &PictureView::Refresh);
   connect(canvas_, &PictureCanvas::regionEdited, this, [this](const PixelRegion& r) {
     settings_.setText(SettingsModel::Field::Region, QString::fromStdString(r.Text()));
@@ -180,9 +185,9 @@ void PictureView::Refresh() {
   try {
     using Field = SettingsModel::Field;
     request.region = ParseRegion(settings_.text(Field::Region).toStdString());
-    request.size =
-        RectangleSize::Checked(ParseInteger(settings_.text(Field::Width).toStdString()),
-                               ParseInteger(settings_.text(Field::Height).toStdString()));
+    const auto [width, height] = LatticeSize();
+    request.size = RectangleSize::Checked(ParseInteger(width.toStdString()),
+                                          ParseInteger(height.toStdString()));
   } catch (const Error& e) {
     request.size.reset();
     request.problem = QString::fromStdString(WithFullStop(e.what()));
@@ -265,9 +270,14 @@ void PictureView::Step(int by) {
 }
 
 void PictureView::OpenAt(const QString& path, int width, int height) {
-  settings_.setText(SettingsModel::Field::Width, QString::number(width));
-  settings_.setText(SettingsModel::Field::Height, QString::number(height));
+  rowSize_ = {width, height};
   Open(path);
+}
+
+std::pair<QString, QString> PictureView::LatticeSize() const {
+  if (rowSize_) return {QString::number(rowSize_->first), QString::number(rowSize_->second)};
+  return {settings_.text(SettingsModel::Field::Width),
+          settings_.text(SettingsModel::Field::Height)};
 }
 
 void PictureView::UpdateStepping() {

@@ -47,8 +47,11 @@ class PictureView : public QWidget {
   const QStringList& runPhotos() const { return runPhotos_; }
   // Moves `by` photos on in the run (back when negative), if there is one there.
   void Step(int by);
-  // Sets the rectangle size of the settings and opens `path`, as a point of the day chart asks.
+  // Opens `path` at this rectangle size, a row's own, as a point of the day chart asks; the
+  // settings keep theirs, and the view follows them again once their width or height changes.
   void OpenAt(const QString& path, int width, int height);
+  // The size the lattice is laid at: the row's given to OpenAt, else the settings'.
+  std::pair<QString, QString> LatticeSize() const;
 
   QString path() const { return pathText_; }
   // True from a request until the map it asked for (or the reason there is none) shows.
@@ -100,6 +103,7 @@ class PictureView : public QWidget {
   bool busy_ = false;
   bool placed_ = false;
   QString failedPath_;
+  std::optional<std::pair<int, int>> rowSize_;  // from OpenAt, until the settings' size changes
 };
 
 }  // namespace swelox::ui

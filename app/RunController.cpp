@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <exception>
+#include <unordered_set>
 #include <utility>
 
 #include "app/ErrorBox.h"
@@ -34,6 +35,8 @@ class RunController::Listener : public BatchListener {
     controller_.Push({Step::Kind::Caption, caption, {}});
   }
   void FileFailed(const std::string& path, const Error& error) override {
+    // A photo fails in every run that tries it (and as often as it was given): it is one failure.
+    if (!failed_.insert(path).second) return;
     std::lock_guard lock(controller_.mutex_);
     controller_.failures_.emplace_back(FromLocal(path), error);
   }
@@ -47,6 +50,7 @@ class RunController::Listener : public BatchListener {
 
  private:
   RunController& controller_;
+  std::unordered_set<std::string> failed_;  // on the worker thread only
 };
 
 RunController::RunController(QObject* parent) : QObject(parent) {
@@ -152,6 +156,7 @@ void RunController::WorkerEnded() {
   RunEnd end;
   end.files = std::move(files_);
   end.stopped = result_.stopped;
+  end.result = result_;
   end.fatal = result_.fatal;
   end.fatalFile = FromLocal(result_.fatalFile);
   if (failure_) end.fatal = ErrorFromException(failure_);

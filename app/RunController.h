@@ -26,9 +26,11 @@ struct RunEnd {
   // run ended before it had them in order.
   QStringList files;
   bool stopped = false;
+  BatchResult result;          // as the runner gave it
   std::optional<Error> fatal;  // the error that ended it
   QString fatalFile;           // the photo that raised it; empty for a settings error
-  // With skipping, the photos that failed, each with its error, in the order of the rows.
+  // With skipping, the photos that failed, each once with its first error, in the order of the
+  // rows.
   std::vector<std::pair<QString, Error>> failures;
   // The photos whose data libjpeg found corrupt or cut short, each with its first warning, in the
   // order of their rows.

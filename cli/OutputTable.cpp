@@ -13,7 +13,7 @@
 
 namespace swelox::cli {
 
-OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
+OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, const PartOfList& part,
                          const std::string& version, ConsoleListener& console,
                          std::stop_source stop)
     : path_(path), batch_(batch), console_(console), stop_(std::move(stop)) {
@@ -28,6 +28,7 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
   dataset_.idct = DecoderIdct();
   dataset_.created = now;
   dataset_.started = now;
+  dataset_.part = part;
 
   TableContents contents;
   struct stat status {};
@@ -142,14 +143,8 @@ void OutputTable::Finish(const BatchResult& result) {
   if (writeError() != 0) {
     end.status = RunEnd::Status::Failed;
     end.error = std::string("cannot write the results: ") + std::strerror(writeError());
-  } else if (result.fatal) {
-    end.status = RunEnd::Status::Failed;
-    end.error = ExplainedMessage(*result.fatal);
-    end.errorPhoto = EscapeControlBytes(result.fatalFile, Backslash::Doubled);
-  } else if (result.stopped) {
-    end.status = RunEnd::Status::Stopped;
   } else {
-    end.status = RunEnd::Status::Complete;
+    SetOutcome(end, result);
   }
   dataset_.ended = UtcTime(std::chrono::system_clock::now());
   WriteDescriptor();

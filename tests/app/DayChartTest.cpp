@@ -221,8 +221,10 @@ class DayChartTest : public swelox::test::WindowFixture {
     swelox::ui::PictureView* view = window.View();
     QVERIFY(view != nullptr);
     QCOMPARE(view->path(), photos[1]);
-    QCOMPARE(window.WidthEdit->text(), QStringLiteral("30"));
-    QCOMPARE(window.HighEdit->text(), QStringLiteral("24"));
+    // The view lays the row's own size; the fields keep what they hold.
+    QCOMPARE(view->LatticeSize(), std::make_pair(QStringLiteral("30"), QStringLiteral("24")));
+    QCOMPARE(window.WidthEdit->text(), QStringLiteral("7"));
+    QCOMPARE(window.HighEdit->text(), QStringLiteral("48"));
     QTRY_VERIFY_WITH_TIMEOUT(!view->busy(), 20000);
     const QStringList cells = rows[row].split(QLatin1Char('\t'));
     QVERIFY(view->figures()->text().startsWith(

@@ -1307,8 +1307,9 @@ class WindowTest : public swelox::test::WindowFixture {
     const QStringList failures = {
         bad + ": JPEG error #53. (Not a JPEG file: starts with 0x54 0x68)",
         missing + ": Cannot open file \"" + missing + "\". No such file or directory."};
-    QCOMPARE(shown_[0].text, "4 photos failed and were skipped:\n" + failures[0] + "\n" +
-                                 failures[1] + "\n" + failures[0] + "\n" + failures[1]);
+    // Each failing photo once, however many runs tried it.
+    QCOMPARE(shown_[0].text,
+             "2 photos failed and were skipped:\n" + failures[0] + "\n" + failures[1]);
 
     QProcess cli;
     cli.start(QStringLiteral(SWELOX_CLI),

@@ -22,6 +22,8 @@ bool WindowFixture::OpenWindow() {
   shown_.clear();
   chooser_ = {};
   window_ = std::make_unique<TF>();
+  // A test that closes the window after a run means to discard its results.
+  window_->SetCloseQuestion([](QWidget*) { return TF::CloseAnswer::Discard; });
   window_->show();
   return QTest::qWaitForWindowExposed(window_.get());
 }
