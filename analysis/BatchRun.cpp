@@ -124,10 +124,12 @@ bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
 // (the later runs' outcomes wait in LaterRows), so the bound holds for any number of runs.
 class GroupAnalysis {
  public:
-  GroupAnalysis(const BatchOptions& options, const PathList& files, const RunGroup& group)
+  GroupAnalysis(const BatchOptions& options, const PathList& files, const RunGroup& group,
+                const CameraClock& clock)
       : options_(options),
         files_(files),
         group_(group),
+        clock_(clock),
         results_(files.size()),
         retry_(files.size(), false) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
@@ -190,7 +192,7 @@ class GroupAnalysis {
     try {
       return AnalyseFile(files_[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
-                         options_.captureTimes);
+                         options_.captureTimes, clock_);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -256,6 +258,7 @@ class GroupAnalysis {
   const BatchOptions& options_;
   const PathList& files_;  // in the runs' order
   const RunGroup& group_;
+  const CameraClock& clock_;
   std::mutex mutex_;
   std::condition_variable_any ready_;
   std::vector<std::optional<std::vector<RowOutcome>>> results_;
@@ -277,6 +280,7 @@ BatchResult RunInOrder(const BatchOptions& options, const PathList& files,
   listener.Line(HeaderLine(settings.columns));
   try {
     const int64_t runCount = RunCount(settings);
+    const CameraClock clock(settings.time);
     const bool showRun = runCount > 1;
     const int64_t fileCount = static_cast<int64_t>(files.size());
 
@@ -297,7 +301,7 @@ BatchResult RunInOrder(const BatchOptions& options, const PathList& files,
         if (group.growthError) break;
       }
 
-      GroupAnalysis analysis(options, files, group);
+      GroupAnalysis analysis(options, files, group, clock);
       LaterRows later(group.sizes.size());
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {
@@ -360,7 +364,8 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   }
   PathList ordered;
   try {
-    ordered = OrderFiles(options.files, options.settings.order, options.stop);
+    ordered = OrderFiles(options.files, options.settings.order, options.stop,
+                         CameraClock(options.settings.time));
   } catch (...) {
     listener.Line(HeaderLine(options.settings.columns));
     BatchResult failed;

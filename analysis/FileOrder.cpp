@@ -20,10 +20,12 @@ int CompareNumbers(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::optional<std::string> TimeKey(const std::string& path) {
+std::optional<std::string> TimeKey(const std::string& path, const CameraClock& clock) {
   try {
     PictureFile file(path);
-    if (auto time = ReadCaptureTime(file)) return std::move(time->sortKey);
+    if (auto time = ReadCaptureTime(file)) {
+      if (auto corrected = clock.Correct(*time)) return std::move(corrected->sortKey);
+    }
   } catch (const std::bad_alloc&) {
     throw;
   } catch (...) {
@@ -76,7 +78,8 @@ const char* FileOrderName(FileOrder order) {
   return "given";
 }
 
-PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop) {
+PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop,
+                    const CameraClock& clock) {
   if (order == FileOrder::AsGiven) return files;
   std::vector<size_t> indices(files.size());
   for (size_t k = 0; k < indices.size(); ++k) indices[k] = k;
@@ -87,7 +90,7 @@ PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop
     std::vector<std::optional<std::string>> keys(files.size());
     for (size_t k = 0; k < files.size(); ++k) {
       if (stop.stop_requested()) return files;
-      keys[k] = TimeKey(files[k]);
+      keys[k] = TimeKey(files[k], clock);
     }
     std::stable_sort(indices.begin(), indices.end(), [&](size_t a, size_t b) {
       if (keys[a] && keys[b]) return *keys[a] < *keys[b];

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/CameraClock.h"
 #include "analysis/Settings.h"
 #include "core/PathList.h"
 
@@ -20,12 +21,13 @@ FileOrder ParseFileOrder(std::string_view text);
 // What ParseFileOrder reads back: "given", "name" or "time".
 const char* FileOrderName(FileOrder order);
 
-// `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
-// play no part), earliest first; files without a time (or that cannot be read) follow in name
-// order. Only each file's header is read, nothing decoded; equal files keep their given order.
-// Once `stop` is requested no further header is read and the files stay in their given order.
-// Beside the list, the order takes one index (and, by time, one key) a file.
-[[nodiscard]] PathList OrderFiles(const PathList& files, FileOrder order,
-                                  std::stop_token stop = {});
+// `files` in `order`. By time: by the time as `clock` corrects it (CameraClock::Corrected's
+// sortKey: with no time settings the recorded date and time with its sub-seconds, offsets playing
+// no part), earliest first; files without a time (or that cannot be read) follow in name order.
+// Only each file's header is read, nothing decoded; equal files keep their given order. Once
+// `stop` is requested no further header is read and the files stay in their given order. Beside
+// the list, the order takes one index (and, by time, one key) a file.
+[[nodiscard]] PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop = {},
+                                  const CameraClock& clock = CameraClock());
 
 }  // namespace swelox

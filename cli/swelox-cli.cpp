@@ -76,7 +76,8 @@ swelox::PartOfList TakeShard(CommandLine& line) {
     throw UsageError{error.what()};
   }
   swelox::PathList& files = line.batch.files;
-  files = swelox::OrderFiles(files, line.batch.settings.order);
+  files = swelox::OrderFiles(files, line.batch.settings.order, {},
+                             swelox::CameraClock(line.batch.settings.time));
   const swelox::PartOfList part{shard.part, shard.partOf, static_cast<int64_t>(files.size()),
                                 swelox::ListFingerprint(files)};
   const swelox::Slice slice = swelox::ShardSlice(files.size(), shard);
