@@ -645,6 +645,10 @@ void TF::ProcessBtnClick() {
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
   ShowWarnings({}, {});
+  // Nothing of the last run stays on view.
+  if (chart_) chart_->Clear();
+  if (view_) view_->Clear();
+  ChartBtn->setEnabled(false);
   progressCaption_.clear();
   ShowRunning(true);
   Run->Start(std::move(options));  // its first line is the header
