@@ -1,5 +1,6 @@
 #include "analysis/Dataset.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "analysis/Columns.h"
@@ -118,7 +119,34 @@ int64_t Count(const Value& object, std::string_view key) {
 
 Value TextOrNull(const std::string& text) { return text.empty() ? Value() : Value::String(text); }
 
+std::string PartText(const PartOfList& part) {
+  return part.part > 0 ? FormatInteger(part.part) + " of " + FormatInteger(part.partOf)
+                       : "the whole list";
+}
+
+// Only the parts of a job are bound to one list; a whole list's table grows with new photos.
+std::string ListText(const PartOfList& part) {
+  if (part.part == 0) return {};
+  return FormatInteger(part.listPhotos) + (part.listPhotos == 1 ? " photo" : " photos") +
+         " (fingerprint " + part.listHash + ")";
+}
+
 }  // namespace
+
+std::string ListFingerprint(const PathList& paths) {
+  // FNV-1a over the paths, each ended by its NUL: the same list gives the same digits on every
+  // machine.
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    for (const char c : paths.view(i)) {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    hash *= 0x100000001b3ULL;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
 
 const char* StatusName(RunEnd::Status status) {
   switch (status) {
@@ -280,6 +308,15 @@ std::string DescriptorText(const Dataset& dataset) {
   end.Set("rows", Value::Integer(dataset.end.rows));
   end.Set("error", TextOrNull(dataset.end.error));
   end.Set("errorPhoto", TextOrNull(dataset.end.errorPhoto));
+  // A part of a job's list, or null for a whole list's table.
+  const PartOfList& part = dataset.part;
+  made.Set("part", part.part > 0 ? Value::Integer(part.part) : Value());
+  made.Set("partOf", part.part > 0 ? Value::Integer(part.partOf) : Value());
+  if (part.part > 0) {
+    Value& list = made.Set("list", Value::Object());
+    list.Set("photos", Value::Integer(part.listPhotos));
+    list.Set("fingerprint", Value::String(part.listHash));
+  }
   return json::Serialize(package) + "\n";
 }
 
@@ -343,6 +380,19 @@ Dataset ReadDescriptor(std::string_view text) {
   dataset.end.rows = Count(end, "rows");
   dataset.end.error = Text(end, "error");
   dataset.end.errorPhoto = Text(end, "errorPhoto");
+
+  // Tables made before jobs had parts say nothing of them: a whole list's.
+  const Value* part = made.Find("part");
+  if (part != nullptr && part->kind() != Value::Kind::Null) {
+    PartOfList& p = dataset.part;
+    p.part = Count(made, "part");
+    p.partOf = Count(made, "partOf");
+    const Value& list = Member(made, "list");
+    p.listPhotos = Count(list, "photos");
+    p.listHash = Text(list, "fingerprint");
+    if (p.part < 1 || p.part > p.partOf)
+      Malformed("gives part " + FormatInteger(p.part) + " of " + FormatInteger(p.partOf));
+  }
   return dataset;
 }
 
@@ -371,6 +421,8 @@ std::string DatasetDifference(const Dataset& table, const Dataset& run) {
       {"the format",
        {table.format == TableFormat::Csv ? "csv" : "tsv",
         run.format == TableFormat::Csv ? "csv" : "tsv"}},
+      {"the part", {PartText(table.part), PartText(run.part)}},
+      {"the list of photos the parts share", {ListText(table.part), ListText(run.part)}},
       {"the kind of table",
        {table.photoColumns ? "a growing one" : "a saved one",
         run.photoColumns ? "a growing one" : "a saved one"}},

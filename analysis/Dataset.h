@@ -13,6 +13,7 @@
 #include "analysis/BatchRun.h"
 #include "analysis/Settings.h"
 #include "analysis/TableFormat.h"
+#include "core/PathList.h"
 
 namespace swelox {
 
@@ -37,6 +38,19 @@ const char* StatusName(RunEnd::Status status);
 // "complete: 60 photos", "stopped after 15 of 60 photos", "ended by an error at PHOTO: MESSAGE".
 std::string EndSummary(const RunEnd& end);
 
+// A table made by one task of a job (--shard=K/N): the K-th of N contiguous slices of one ordered
+// list of photos, which the merge puts back together. `part` 0: the table of a whole list.
+struct PartOfList {
+  int64_t part = 0;        // from 1
+  int64_t partOf = 0;      // the number of parts
+  int64_t listPhotos = 0;  // the photos of the whole list
+  std::string listHash;    // a fingerprint of the whole ordered list (ListFingerprint)
+  bool operator==(const PartOfList&) const = default;
+};
+
+// 16 hexadecimal digits that tell one ordered list of paths from another.
+std::string ListFingerprint(const PathList& paths);
+
 // Everything a descriptor says.
 struct Dataset {
   std::string tablePath;  // the table's name as the descriptor gives it: beside the descriptor
@@ -52,6 +66,7 @@ struct Dataset {
   std::string started;  // when the latest runs started
   std::string ended;    // and ended; empty while they run
   RunEnd end;
+  PartOfList part;
 };
 
 // The columns that end a growing table's rows: the run (from 1, as the progress caption counts),
@@ -88,8 +103,8 @@ Dataset ReadDescriptor(std::string_view text);
 
 // What differs between the table's making and a new run's, such that their rows cannot share
 // one table, as a phrase naming the first difference: "the width is 15, not 20", "the program is
-// swelox-cli 1.0.0, not swelox-cli 1.1.0"; empty when they agree. Times, outcomes and the file
-// name do not count.
+// swelox-cli 1.0.0, not swelox-cli 1.1.0", "the part is 2 of 4, not the whole list"; empty when
+// they agree. Times, outcomes and the file name do not count.
 std::string DatasetDifference(const Dataset& table, const Dataset& run);
 
 }  // namespace swelox

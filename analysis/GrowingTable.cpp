@@ -66,24 +66,12 @@ std::string ModificationTime(const struct timespec& when) {
   return text;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return true;
-}
-
 // The lines of a file, each with its line feed, read a block at a time, so that a table of any
 // length takes the memory of one block and its longest line.
 class LineReader {
  public:
-  explicit LineReader(const std::string& path) : path_(path) {
+  explicit LineReader(const std::string& path, size_t block = 1 << 20)
+      : path_(path), kBlock(block) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) FailErrno(path, "cannot open");
   }
@@ -117,15 +105,29 @@ class LineReader {
   size_t rest() const { return buffer_.size() - start_; }
 
  private:
-  static constexpr size_t kBlock = 1 << 20;
   std::string path_;
+  size_t kBlock;
   int fd_ = -1;
   std::string buffer_;
   size_t start_ = 0;
   bool ended_ = false;
 };
 
-// Makes the folder's entries durable: a new name, or a rename, survives a power cut.
+}  // namespace
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(put));
+  }
+  return true;
+}
+
 void SyncFolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -135,8 +137,6 @@ void SyncFolderOf(const std::string& path) {
     ::close(dir);
   }
 }
-
-}  // namespace
 
 PhotoIdentity IdentifyPhoto(const std::string& path) {
   PhotoIdentity photo{EscapeControlBytes(path, Backslash::Doubled), {}, {}};
@@ -175,67 +175,91 @@ bool HeldRows::Take(const std::string& key, int64_t run) {
   return true;
 }
 
-TableContents ReadTable(const std::string& tablePath) {
-  TableContents contents;
+Dataset ReadTableDescriptor(const std::string& tablePath) {
   const std::string descriptorPath = DescriptorPathFor(tablePath);
   bool missing = false;
   const std::string descriptor = ReadWhole(descriptorPath, missing);
   if (missing) Fail(tablePath, "there is no descriptor " + Shown(descriptorPath) + " beside it");
   try {
-    contents.dataset = ReadDescriptor(descriptor);
+    return ReadDescriptor(descriptor);
   } catch (const Error& e) {
     Fail(descriptorPath, e.what());
   }
-  const Dataset& dataset = contents.dataset;
+}
+
+class TableRows::Lines : public LineReader {
+ public:
+  using LineReader::LineReader;
+};
+
+TableRows::TableRows(const std::string& tablePath, const Dataset& dataset, size_t blockBytes)
+    : path_(tablePath),
+      dataset_(dataset),
+      lines_(std::make_unique<Lines>(tablePath, blockBytes)),
+      recordEnd_(RecordEnd(dataset.format)),
+      fieldCount_(TableSchema(dataset.settings, dataset.photoColumns).size()) {
+  std::string_view record;
+  if (!lines_->Next(record)) return;
+  line_ = 1;
   const std::string headerRecord =
       TableRecord(TableHeader(dataset.settings, dataset.photoColumns), dataset.format);
-  LineReader lines(tablePath);
-
-  const std::string_view end = RecordEnd(dataset.format);
-  const size_t fieldCount = TableSchema(dataset.settings, dataset.photoColumns).size();
-  const size_t photoFields = std::size(kPhotoColumns);
-  off_t at = 0;
-  int64_t line = 0;
-  for (std::string_view record; lines.Next(record);) {
-    ++line;
-    const off_t next = at + static_cast<off_t>(record.size());
-    const auto notOurs = [&](const std::string& why) {
-      Fail(tablePath, "line " + FormatInteger(line) + " " + why);
-    };
-    if (record.size() < end.size() || record.substr(record.size() - end.size()) != end) {
-      notOurs("does not end as a record of this table");
-    }
-    record.remove_suffix(end.size());
-    if (line == 1) {
-      if (record.size() + end.size() != headerRecord.size() ||
-          headerRecord.compare(0, record.size(), record) != 0) {
-        notOurs("is not the header of the table its descriptor describes");
-      }
-      contents.headerWhole = true;
-    } else {
-      const SplitFields split = SplitRecord(record, dataset.format);
-      if (!split.complete || split.fields.size() != fieldCount) {
-        notOurs("is not a row of this table");
-      }
-      ++contents.rows;
-      if (dataset.photoColumns) {
-        const std::string* photo = &split.fields[fieldCount - photoFields];
-        int64_t run = 0;
-        try {
-          run = int64_t{ParseInteger(photo[0])} - 1;
-        } catch (const Error&) {
-          run = -1;
-        }
-        if (run < 0 || (photo[4] != "true" && photo[4] != "false")) {
-          notOurs("is not a row of this table");
-        }
-        contents.held.Add(IdentityKey({photo[1], photo[2], photo[3]}), run, photo[4] == "true");
-      }
-    }
-    at = next;
+  if (!record.ends_with(recordEnd_)) Fail(path_, "line 1 does not end as a record of this table");
+  if (record != headerRecord) {
+    Fail(path_, "line 1 is not the header of the table its descriptor describes");
   }
-  contents.end = at;
-  contents.cutBytes = static_cast<off_t>(lines.rest());
+  headerWhole_ = true;
+  at_ = static_cast<off_t>(record.size());
+}
+
+TableRows::~TableRows() = default;
+
+off_t TableRows::cutBytes() const { return static_cast<off_t>(lines_->rest()); }
+
+bool TableRows::Next(Row& row) {
+  std::string_view record;
+  if (!headerWhole_ || !lines_->Next(record)) return false;
+  ++line_;
+  const auto notOurs = [&](const std::string& why) {
+    Fail(path_, "line " + FormatInteger(line_) + " " + why);
+  };
+  if (!record.ends_with(recordEnd_)) notOurs("does not end as a record of this table");
+  row.record = record;
+  row.split = SplitRecord(record.substr(0, record.size() - recordEnd_.size()), dataset_.format);
+  if (!row.split.complete || row.split.fields.size() != fieldCount_) {
+    notOurs("is not a row of this table");
+  }
+  row.run = 0;
+  if (dataset_.photoColumns) {
+    const std::string* photo = &row.split.fields[fieldCount_ - std::size(kPhotoColumns)];
+    try {
+      row.run = int64_t{ParseInteger(photo[0])} - 1;
+    } catch (const Error&) {
+      row.run = -1;
+    }
+    if (row.run < 0 || (photo[4] != "true" && photo[4] != "false")) {
+      notOurs("is not a row of this table");
+    }
+  }
+  at_ += static_cast<off_t>(record.size());
+  return true;
+}
+
+TableContents ReadTable(const std::string& tablePath) {
+  TableContents contents;
+  contents.dataset = ReadTableDescriptor(tablePath);
+  const Dataset& dataset = contents.dataset;
+  TableRows rows(tablePath, dataset);
+  const size_t photoFields = std::size(kPhotoColumns);
+  for (TableRows::Row row; rows.Next(row);) {
+    ++contents.rows;
+    if (dataset.photoColumns) {
+      const std::string* photo = &row.split.fields[row.split.fields.size() - photoFields];
+      contents.held.Add(IdentityKey({photo[1], photo[2], photo[3]}), row.run, photo[4] == "true");
+    }
+  }
+  contents.headerWhole = rows.headerWhole();
+  contents.end = rows.end();
+  contents.cutBytes = rows.cutBytes();
   return contents;
 }
 

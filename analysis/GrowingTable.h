@@ -9,8 +9,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -63,6 +65,53 @@ struct TableContents {
 // Raises Error naming the file and the fault: no descriptor, a malformed descriptor, a header or
 // a record that does not belong to it, a file that cannot be read.
 TableContents ReadTable(const std::string& tablePath);
+
+// The descriptor beside a table, read. Raises Error as ReadTable does.
+Dataset ReadTableDescriptor(const std::string& tablePath);
+
+// A table's rows one at a time, each checked as ReadTable checks it, in the memory of one block
+// (`blockBytes`) and the longest record.
+class TableRows {
+ public:
+  struct Row {
+    std::string_view record;  // as the file holds it, its end included
+    SplitFields split;        // its fields
+    int64_t run = 0;          // from 0; with the photo columns only
+  };
+
+  // Opens the table and reads its header, which must be the one `dataset` gives (a file that ends
+  // inside its header has no rows). Raises Error.
+  TableRows(const std::string& tablePath, const Dataset& dataset, size_t blockBytes = 1 << 20);
+  ~TableRows();
+  TableRows(const TableRows&) = delete;
+  TableRows& operator=(const TableRows&) = delete;
+
+  // The next whole row; false at the end of the whole records. Raises Error naming the line of a
+  // record that is not a row of this table.
+  bool Next(Row& row);
+  // After the end: the offset past the last whole record, and the bytes of a cut one after it.
+  off_t end() const { return at_; }
+  off_t cutBytes() const;
+  bool headerWhole() const { return headerWhole_; }
+  int64_t line() const { return line_; }
+
+ private:
+  class Lines;
+  std::string path_;
+  const Dataset& dataset_;
+  std::unique_ptr<Lines> lines_;
+  std::string_view recordEnd_;
+  size_t fieldCount_ = 0;
+  off_t at_ = 0;
+  int64_t line_ = 0;
+  bool headerWhole_ = false;
+};
+
+// Writes all of `bytes` to `fd` (through EINTR and short writes); false with errno on failure.
+bool WriteAll(int fd, std::string_view bytes);
+// Makes the entries of the folder that holds `path` durable: a new name, or a rename, survives a
+// power cut.
+void SyncFolderOf(const std::string& path);
 
 // Replaces `path` with `text` in one step (a new file beside it, synced, then renamed over it), so
 // that a reader sees the old text or the new, never part of one. Raises Error.

@@ -119,6 +119,10 @@ const std::vector<OptionEntry>& Options() {
          if (v.empty()) throw UsageError{"--output needs a file name"};
          c.output = v;
        }},
+      {"shard", 0, "K/N", "take part K of N of the ordered list ('slurm': the job array task's)",
+       [](CommandLine& c, const std::string& v) { c.shard = v; }},
+      {"merge", 0, nullptr, "join the tables FILE... of a job's parts into the --output table",
+       [](CommandLine& c, const std::string&) { c.merge = true; }},
       {"keep-going", 'k', nullptr, "report a failing file and go on with the others",
        [](CommandLine& c, const std::string&) { c.batch.keepGoing = true; }},
       {"jobs", 'j', "N", "files analysed at once (default: number of cores)",

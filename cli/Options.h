@@ -18,6 +18,8 @@ struct CommandLine {
   BatchOptions batch;  // files named on the command line only
   std::vector<FileList> lists;
   bool recursive = false;  // --recursive: a folder's subfolders are walked too
+  std::string shard;       // --shard: K/N or slurm; empty: the whole list
+  bool merge = false;      // --merge: the files are the parts of a job, joined into --output
   std::string output;      // --output: the table that grows; empty: the rows go to standard output
   std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };

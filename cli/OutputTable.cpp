@@ -13,7 +13,7 @@
 
 namespace swelox::cli {
 
-OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
+OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, const PartOfList& part,
                          const std::string& version, ConsoleListener& console,
                          std::stop_source stop)
     : path_(path), batch_(batch), console_(console), stop_(std::move(stop)) {
@@ -28,6 +28,7 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch,
   dataset_.idct = DecoderIdct();
   dataset_.created = now;
   dataset_.started = now;
+  dataset_.part = part;
 
   TableContents contents;
   struct stat status {};

@@ -21,9 +21,10 @@ class OutputTable : public BatchListener {
   // Reads the table at `path` back, or begins it, and writes its descriptor as running. Raises
   // Error (settings) for a table that cannot be read, one made with other settings (naming the
   // difference) or an existing file that is no such table. `batch` is the whole command; messages
-  // and the caption go to `console`; a failed write requests `stop`.
-  OutputTable(const std::string& path, const BatchOptions& batch, const std::string& version,
-              ConsoleListener& console, std::stop_source stop);
+  // and the caption go to `console`; a failed write requests `stop`. `part` says which part of a
+  // job's list `batch` is (part 0: the whole list).
+  OutputTable(const std::string& path, const BatchOptions& batch, const PartOfList& part,
+              const std::string& version, ConsoleListener& console, std::stop_source stop);
   ~OutputTable() override;
 
   // The command with only the photos that still lack rows, in the order given.

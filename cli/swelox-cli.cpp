@@ -8,10 +8,14 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "analysis/BatchRun.h"
+#include "analysis/FileOrder.h"
 #include "analysis/PhotoFolders.h"
 #include "analysis/RunPlan.h"
+#include "analysis/Shard.h"
+#include "analysis/TableMerge.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
@@ -61,15 +65,60 @@ void ExpandFolders(CommandLine& line) {
   if (named && line.batch.files.empty()) throw UsageError{"no photos in the folders given"};
 }
 
+// --shard: the part's slice of the whole list in the order the runs take it, which the part's
+// table records with the list's length and fingerprint.
+swelox::PartOfList TakeShard(CommandLine& line) {
+  swelox::Shard shard;
+  try {
+    shard = swelox::ParseShard(line.shard);
+  } catch (const swelox::Error& error) {
+    throw UsageError{error.what()};
+  }
+  swelox::PathList& files = line.batch.files;
+  if (line.batch.settings.order != swelox::FileOrder::AsGiven) {
+    std::vector<std::string> names(files.begin(), files.end());
+    swelox::OrderFiles(names, line.batch.settings.order);
+    files = swelox::PathList(names);
+  }
+  const swelox::PartOfList part{shard.part, shard.partOf, static_cast<int64_t>(files.size()),
+                                swelox::ListFingerprint(files)};
+  const swelox::Slice slice = swelox::ShardSlice(files.size(), shard);
+  swelox::PathList sliced;
+  for (size_t i = slice.begin; i < slice.end; ++i) sliced.push_back(files.view(i));
+  files = std::move(sliced);
+  return part;
+}
+
+// --merge: the files are the parts' tables; nothing is measured.
+int Merge(const CommandLine& line) {
+  try {
+    std::vector<std::string> parts(line.batch.files.begin(), line.batch.files.end());
+    swelox::MergeParts(parts, line.output);
+  } catch (const swelox::Error& error) {
+    std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   CommandLine line;
+  swelox::PartOfList part;
   try {
     line = ParseCommandLine(argc, argv);
     if (line.action == Action::ShowHelp) return Print(HelpText());
     if (line.action == Action::ShowVersion) return Print(VersionText());
     for (const FileList& list : line.lists) ReadFileList(list, line.batch.files);
+    if (line.merge) {
+      if (line.output.empty())
+        throw UsageError{"--merge needs --output FILE for the table it makes"};
+      if (!line.shard.empty()) throw UsageError{"--merge joins parts; it takes no --shard"};
+      if (line.batch.files.empty()) throw UsageError{"--merge needs the tables of the parts"};
+      return Merge(line);
+    }
     ExpandFolders(line);
     if (line.batch.files.empty()) throw UsageError{"no files given"};
+    if (!line.shard.empty()) part = TakeShard(line);
   } catch (const UsageError& error) {
     return ReportUsageError(error);
   }
@@ -87,7 +136,7 @@ int Run(int argc, char** argv) {
   std::optional<OutputTable> table;
   if (!line.output.empty()) {
     try {
-      table.emplace(line.output, line.batch, SWELOX_VERSION, listener, stop);
+      table.emplace(line.output, line.batch, part, SWELOX_VERSION, listener, stop);
     } catch (const swelox::Error& error) {
       std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
       return 1;
