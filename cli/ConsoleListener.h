@@ -22,6 +22,9 @@ class ConsoleListener : public BatchListener {
   void FileFailed(const std::string& path, const Error& error) override;
   void FileWarned(const std::string& path, const std::string& warning) override;
 
+  // A line of its own on standard error (the caption kept below it).
+  void Note(const std::string& line) { Message(line); }
+
   // Removes the caption for good, at the end of the runs.
   void Finish();
 

@@ -119,6 +119,13 @@ const std::vector<OptionEntry>& Options() {
          if (v.empty()) throw UsageError{"--output needs a file name"};
          c.output = v;
        }},
+      {"watch", 0, "FOLDER", "measure FOLDER's photos, then each new one",
+       [](CommandLine& c, const std::string& v) {
+         if (v.empty()) throw UsageError{"--watch needs a folder"};
+         c.watch = v;
+       }},
+      {"new-only", 0, nullptr, "with --watch: only the photos that come later",
+       [](CommandLine& c, const std::string&) { c.newOnly = true; }},
       {"shard", 0, "K/N", "take part K of N of the ordered list ('slurm': the job array task's)",
        [](CommandLine& c, const std::string& v) { c.shard = v; }},
       {"merge", 0, nullptr, "join the tables FILE... of a job's parts into the --output table",
@@ -225,6 +232,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   }
   CheckNumbers(line.batch.settings);
   line.batch.files.assign(arguments.begin() + optind, arguments.begin() + argc);
+  if (!line.watch.empty() && (!line.batch.files.empty() || !line.lists.empty())) {
+    throw UsageError{"--watch takes the photos of its folder, not FILE arguments or lists"};
+  }
+  if (line.newOnly && line.watch.empty()) throw UsageError{"--new-only needs --watch"};
+  if (!line.watch.empty() && (!line.shard.empty() || line.merge)) {
+    throw UsageError{"--watch takes no --shard or --merge"};
+  }
+  // A post's watch goes on past a photo that fails.
+  if (!line.watch.empty()) line.batch.keepGoing = true;
   return line;
 }
 

@@ -21,6 +21,8 @@ struct CommandLine {
   std::string shard;       // --shard: K/N or slurm; empty: the whole list
   bool merge = false;      // --merge: the files are the parts of a job, joined into --output
   std::string output;      // --output: the table that grows; empty: the rows go to standard output
+  std::string watch;       // --watch: the folder whose photos are measured as they come
+  bool newOnly = false;    // --new-only: not the photos already in it
   std::optional<bool> progress;  // --progress, --no-progress; unset: where it cannot mix with rows
 };
 

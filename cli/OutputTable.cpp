@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -98,6 +99,25 @@ BatchOptions OutputTable::Remaining() const {
   return remaining;
 }
 
+BatchOptions OutputTable::Arrived(const BatchOptions& arrived) {
+  watching_ = true;
+  BatchOptions remaining = arrived;
+  remaining.files.clear();
+  for (const std::string& file : arrived.files) {
+    // A photo written again is another version of it, with a key of its own.
+    PhotoIdentity& photo = photos_[file];
+    photo = IdentifyPhoto(file);
+    const std::string key = IdentityKey(photo);
+    int64_t& named = named_[key];
+    named = std::max<int64_t>(named, 1);
+    if (!Measured(key)) remaining.files.push_back(file);
+  }
+  dataset_.end.photos = static_cast<int64_t>(photos_.size());
+  return remaining;
+}
+
+void OutputTable::Checkpoint() { WriteDescriptor(); }
+
 // The header line: the table has its own, with the photo columns.
 void OutputTable::Line(const std::string& /*line*/) {}
 
@@ -136,8 +156,14 @@ void OutputTable::Finish(const BatchResult& result) {
   table_->Sync();
   RunEnd& end = dataset_.end;
   end.photosMeasured = 0;
-  for (const std::string& file : batch_.files) {
-    if (Measured(IdentityKey(photos_.at(file)))) ++end.photosMeasured;
+  if (watching_) {
+    for (const auto& [file, photo] : photos_) {
+      if (Measured(IdentityKey(photo))) ++end.photosMeasured;
+    }
+  } else {
+    for (const std::string& file : batch_.files) {
+      if (Measured(IdentityKey(photos_.at(file)))) ++end.photosMeasured;
+    }
   }
   end.photosFailed = static_cast<int64_t>(failed_.size());
   if (writeError() != 0) {

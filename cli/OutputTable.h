@@ -29,6 +29,11 @@ class OutputTable : public BatchListener {
 
   // The command with only the photos that still lack rows, in the order given.
   BatchOptions Remaining() const;
+  // A watch's newly arrived photos (`arrived.files`) join the command, each once: the options
+  // with those the table lacks, in the order given.
+  BatchOptions Arrived(const BatchOptions& arrived);
+  // Between a watch's batches: the descriptor says what the table holds so far.
+  void Checkpoint();
 
   void Line(const std::string& line) override;
   void Row(const std::string& path, int64_t run, const std::string& row) override;
@@ -61,6 +66,7 @@ class OutputTable : public BatchListener {
   std::unordered_set<std::string> warned_;  // paths whose decode warned in this run
   std::unordered_set<std::string> failed_;  // keys that failed in this run
   std::unique_ptr<GrowingTable> table_;
+  bool watching_ = false;  // the photos are those of a watch (photos_), not the command's
 };
 
 }  // namespace swelox::cli

@@ -22,6 +22,7 @@
 #include "cli/OutputTable.h"
 #include "cli/StopSignals.h"
 #include "cli/UsageError.h"
+#include "cli/Watch.h"
 #include "core/PrintableText.h"
 
 namespace {
@@ -117,7 +118,7 @@ int Run(int argc, char** argv) {
       return Merge(line);
     }
     ExpandFolders(line);
-    if (line.batch.files.empty()) throw UsageError{"no files given"};
+    if (line.batch.files.empty() && line.watch.empty()) throw UsageError{"no files given"};
     if (!line.shard.empty()) part = TakeShard(line);
   } catch (const UsageError& error) {
     return ReportUsageError(error);
@@ -132,6 +133,16 @@ int Run(int argc, char** argv) {
   ConsoleListener listener(line.progress.value_or(CaptionCannotMix(STDOUT_FILENO, STDERR_FILENO)),
                            stop);
   line.batch.stop = stop.get_token();
+  // Before the table, which a folder that cannot be watched leaves untouched.
+  std::optional<swelox::FolderWatch> watch;
+  if (!line.watch.empty()) {
+    try {
+      watch.emplace(line.watch, line.newOnly);
+    } catch (const swelox::Error& error) {
+      std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+      return 1;
+    }
+  }
   // After StopSignals: the table's thread must not take the signals.
   std::optional<OutputTable> table;
   if (!line.output.empty()) {
@@ -142,8 +153,13 @@ int Run(int argc, char** argv) {
       return 1;
     }
   }
-  const swelox::BatchResult result =
-      table ? swelox::RunBatch(table->Remaining(), *table) : swelox::RunBatch(line.batch, listener);
+  swelox::BatchResult result;
+  if (watch) {
+    result = RunWatch(*watch, line.batch, listener, table ? &*table : nullptr);
+  } else {
+    result = table ? swelox::RunBatch(table->Remaining(), *table)
+                   : swelox::RunBatch(line.batch, listener);
+  }
   listener.Finish();
   if (table) {
     try {
