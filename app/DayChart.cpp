@@ -148,6 +148,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     left = std::min(left, X(r));
     right = std::max(right, X(r));
   }
+  // The photos' own span: the margins added below may cross midnight, the photos do not.
+  const double firstPhoto = left, lastPhoto = right;
   // Room above the highest point, so that neither it nor its ring touches the frame.
   const double yStep = NiceStep(double(std::max(top, 1LL)) * 1.08, 5);
   const double yTop = std::ceil(double(std::max(top, 1LL)) * 1.08 / yStep) * yStep;
@@ -176,8 +178,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   }
   // As many x ticks as their labels have room for. Across more than one day they carry the date.
   const bool manyDays =
-      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC).date() !=
-                       QDateTime::fromMSecsSinceEpoch(qint64(right), Qt::UTC).date();
+      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC).date() !=
+                       QDateTime::fromMSecsSinceEpoch(qint64(lastPhoto), Qt::UTC).date();
   const QString widest = !timeAxis_ ? QString::number(qint64(right))
                          : manyDays ? QStringLiteral("28 May 00:00")
                                     : QStringLiteral("00:00:00");
@@ -223,7 +225,7 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
     xTitle += QStringLiteral(" (") +
-              QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC)
+              QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC)
                   .toString(QStringLiteral("d MMM yyyy")) +
               QStringLiteral(")");
   }
