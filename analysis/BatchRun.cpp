@@ -192,7 +192,8 @@ class GroupAnalysis {
     try {
       return AnalyseFile(files_[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
-                         options_.captureTimes, clock_);
+                         options_.captureTimes, clock_,
+                         options_.knownTimes.empty() ? nullptr : &options_.knownTimes[file]);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -362,17 +363,19 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   if (options.settings.order == FileOrder::AsGiven) {
     return RunInOrder(options, options.files, listener);
   }
+  // The sort's header times go with the files, so a Time column reads no EXIF data again.
+  BatchOptions withTimes = options;
   PathList ordered;
   try {
     ordered = OrderFiles(options.files, options.settings.order, options.stop,
-                         CameraClock(options.settings.time));
+                         CameraClock(options.settings.time), &withTimes.knownTimes);
   } catch (...) {
     listener.Line(HeaderLine(options.settings.columns));
     BatchResult failed;
     failed.fatal = ErrorFromException(std::current_exception());
     return failed;
   }
-  return RunInOrder(options, ordered, listener);
+  return RunInOrder(withTimes, ordered, listener);
 }
 
 }  // namespace swelox

@@ -20,16 +20,21 @@ int CompareNumbers(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::optional<std::string> TimeKey(const std::string& path, const CameraClock& clock) {
+KnownCaptureTime HeaderTime(const std::string& path) {
   try {
     PictureFile file(path);
-    if (auto time = ReadCaptureTime(file)) {
-      if (auto corrected = clock.Correct(*time)) return std::move(corrected->sortKey);
-    }
+    return ReadKnownCaptureTime(file);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (...) {
     // A file that cannot be opened fails when its turn comes; for ordering it has no time.
+  }
+  return {};
+}
+
+std::optional<std::string> TimeKey(const KnownCaptureTime& known, const CameraClock& clock) {
+  if (known.time) {
+    if (auto corrected = clock.Correct(*known.time)) return std::move(corrected->sortKey);
   }
   return std::nullopt;
 }
@@ -79,18 +84,22 @@ const char* FileOrderName(FileOrder order) {
 }
 
 PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop,
-                    const CameraClock& clock) {
+                    const CameraClock& clock, std::vector<KnownCaptureTime>* times) {
+  if (times != nullptr) times->assign(files.size(), KnownCaptureTime());
   if (order == FileOrder::AsGiven) return files;
   std::vector<size_t> indices(files.size());
   for (size_t k = 0; k < indices.size(); ++k) indices[k] = k;
   const auto byName = [&](size_t a, size_t b) { return NaturalLess(files.view(a), files.view(b)); };
+  std::vector<KnownCaptureTime> known;
   if (order == FileOrder::Name) {
     std::stable_sort(indices.begin(), indices.end(), byName);
   } else {
+    known.resize(files.size());
     std::vector<std::optional<std::string>> keys(files.size());
     for (size_t k = 0; k < files.size(); ++k) {
       if (stop.stop_requested()) return files;
-      keys[k] = TimeKey(files[k], clock);
+      known[k] = HeaderTime(files[k]);
+      keys[k] = TimeKey(known[k], clock);
     }
     std::stable_sort(indices.begin(), indices.end(), [&](size_t a, size_t b) {
       if (keys[a] && keys[b]) return *keys[a] < *keys[b];
@@ -100,6 +109,9 @@ PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop
   }
   PathList ordered;
   for (const size_t k : indices) ordered.push_back(files.view(k));
+  if (times != nullptr && !known.empty()) {
+    for (size_t k = 0; k < indices.size(); ++k) (*times)[k] = std::move(known[indices[k]]);
+  }
   return ordered;
 }
 

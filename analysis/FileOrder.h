@@ -9,6 +9,7 @@
 #include "analysis/CameraClock.h"
 #include "analysis/Settings.h"
 #include "core/PathList.h"
+#include "imaging/CaptureTime.h"
 
 namespace swelox {
 
@@ -26,8 +27,11 @@ const char* FileOrderName(FileOrder order);
 // no part), earliest first; files without a time (or that cannot be read) follow in name order.
 // Only each file's header is read, nothing decoded; equal files keep their given order. Once
 // `stop` is requested no further header is read and the files stay in their given order. Beside
-// the list, the order takes one index (and, by time, one key) a file.
+// the list, the order takes one index (and, by time, one key) a file. With `times`, it receives
+// what each file's header gave, in the new order (none read unless by time), so that the decodes
+// need not read the EXIF data again.
 [[nodiscard]] PathList OrderFiles(const PathList& files, FileOrder order, std::stop_token stop = {},
-                                  const CameraClock& clock = CameraClock());
+                                  const CameraClock& clock = CameraClock(),
+                                  std::vector<KnownCaptureTime>* times = nullptr);
 
 }  // namespace swelox
