@@ -134,6 +134,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     left = std::min(left, X(r));
     right = std::max(right, X(r));
   }
+  // The photos' own span: the margins added below may cross midnight, the photos do not.
+  const double firstPhoto = left, lastPhoto = right;
   const double yStep = NiceStep(double(std::max(top, 1LL)), 5);
   const double yTop = std::ceil(double(std::max(top, 1LL)) / yStep) * yStep;
   double xStep;
@@ -184,8 +186,8 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
 
   // x ticks: times of day (with the date where the span passes midnight), or photo numbers.
   const bool manyDays =
-      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC).date() !=
-                       QDateTime::fromMSecsSinceEpoch(qint64(right), Qt::UTC).date();
+      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC).date() !=
+                       QDateTime::fromMSecsSinceEpoch(qint64(lastPhoto), Qt::UTC).date();
   const double firstTick = std::ceil(left / xStep) * xStep;
   for (double x = firstTick; x <= right; x += xStep) {
     const QString label = timeAxis_ ? QDateTime::fromMSecsSinceEpoch(qint64(x), Qt::UTC)
@@ -201,7 +203,7 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
     xTitle += QStringLiteral(" (") +
-              QDateTime::fromMSecsSinceEpoch(qint64(left), Qt::UTC)
+              QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC)
                   .toString(QStringLiteral("d MMM yyyy")) +
               QStringLiteral(")");
   }

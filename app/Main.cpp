@@ -847,8 +847,11 @@ void TF::RestoreSettings() {
   } catch (const swelox::Error&) {
   }
   OpenDialog1->SetPrefill(stored->value(QStringLiteral("chooser/lastFolder")).toString());
-  const QByteArray geometry = stored->value(QStringLiteral("window/geometry")).toByteArray();
-  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    swelox::ui::RestoreFittedGeometry(
+        this, stored->value(QStringLiteral("window/geometry")).toByteArray(),
+        screen->availableGeometry(), size());
+  }
 }
 
 void TF::StoreSettings() const {

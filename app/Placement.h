@@ -17,6 +17,7 @@ QPoint ChooserOrigin(const QRect& screen, const QSize& dialog);
 
 #include <memory>
 
+class QByteArray;
 class QSettings;
 class QWidget;
 class QString;
@@ -33,6 +34,12 @@ int EstimatedTitleBar(const QWidget* window);
 // A window's client area moved and shrunk as little as possible so that, with a frame of the
 // given margins around it, it lies wholly within `available`.
 QRect FitWithin(const QRect& client, const QRect& available, int frameSides, int frameTop);
+
+// Restores a geometry kept by saveGeometry, fitted to `available` as FitWithin fits it (but never
+// smaller than `least`); false, with the window as it was, when there is none or it cannot be
+// fitted (an empty or inverted rectangle).
+bool RestoreFittedGeometry(QWidget* window, const QByteArray& stored, const QRect& available,
+                           QSize least = QSize());
 
 // A secondary window before its first showing: where it was last (kept under `key` when it
 // hides), or `preferred` centred, on its parent's screen; either way wholly on the screen's

@@ -97,6 +97,34 @@ class DayChartTest : public swelox::test::WindowFixture {
     QCOMPARE(window.View()->path(), b);
   }
 
+  // The date under the axis is the photos' own: a night's photos from 00:00 on 14 July are of
+  // 14 July, although the margin before the first reaches back into 13 July, and their ticks are
+  // times alone; photos on both sides of midnight put the date on every tick.
+  void theAxisNamesThePhotosDay() {
+    QTemporaryDir dir;
+    auto svgText = [&](const QStringList& times) {
+      swelox::ui::DayChartWindow window;
+      window.chart()->SetResults(Results(times));
+      const QString path = dir.filePath(QStringLiteral("chart.svg"));
+      if (!window.SaveImage(path)) return QString();
+      QFile file(path);
+      return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QStringList night;
+    for (int minutes = 0; minutes <= 291; minutes += 3) {
+      night << QStringLiteral("2026:07:14 %1:%2:00")
+                   .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                   .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    }
+    const QString one = svgText(night);
+    QVERIFY(one.contains(QStringLiteral("Capture time (14 Jul 2026)")));
+    QCOMPARE(one.count(QStringLiteral(" Jul")), 1);  // the title's alone
+    const QString two =
+        svgText({QStringLiteral("2026:07:13 23:10:00"), QStringLiteral("2026:07:14 00:50:00")});
+    QVERIFY(two.contains(QStringLiteral("Capture time (13 Jul 2026)")));
+    QVERIFY(two.count(QStringLiteral(" Jul")) > 2);
+  }
+
   // With every capture time the x axis is time: a photo taken earlier stands further left
   // whatever its place in the run. One photo without a time puts them all in the run's order,
   // and the axis says so.

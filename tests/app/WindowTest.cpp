@@ -2,6 +2,7 @@
 // chooser, the runs with their captions, rows and growing sizes, the error box, and rows equal to
 // those of swelox-cli for the same settings and files.
 #include <fpu_control.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractTextDocumentLayout>
@@ -1467,7 +1468,8 @@ class WindowTest : public swelox::test::WindowFixture {
     window_->SkipBox->setChecked(true);
     Script({QStringList{Example("by-the-water.jpg")}});
     QVERIFY(window_->OpenDialog1->ChooseFiles());
-    window_->resize(window_->width() + 30, window_->height() + 20);
+    // Smaller than its own size: a larger one would be fitted to the screen.
+    window_->resize(window_->width() - 30, window_->height() - 20);
     const QSize size = window_->size();
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -1491,6 +1493,100 @@ class WindowTest : public swelox::test::WindowFixture {
     // A run uses what was restored.
     QCOMPARE(w.Model->ToRunSettings().width, std::string("21"));
     QCOMPARE(w.Model->direction(), swelox::Direction::Right);
+  }
+
+  // A stored geometry the window cannot be shown in (inverted, 2^31-1 wide, far off the screen,
+  // as a damaged or hand-edited settings file holds): the next start fits it onto the available
+  // screen, or drops it for the window's own place.
+  void storedGeometryIsFittedToTheScreen() {
+    const QRect own = window_->geometry();
+    const QRect available = window_->screen()->availableGeometry();
+    window_.reset();
+    auto blob = [](const QRect& rect) {
+      QByteArray bytes;
+      QDataStream stream(&bytes, QIODevice::WriteOnly);
+      stream.setVersion(QDataStream::Qt_4_0);
+      stream << quint32(0x1D9D0CB) << quint16(3) << quint16(0) << rect << rect << qint32(0)
+             << quint8(0) << quint8(0) << qint32(1920) << rect;
+      return bytes;
+    };
+    const struct {
+      const char* what;
+      QRect stored;
+      bool dropped;
+    } cases[] = {
+        {"inverted", QRect(QPoint(500, 400), QPoint(100, 100)), true},
+        {"2^31-1 wide", QRect(0, 0, 2147483647, 400), false},
+        {"far off the screen", QRect(100000, -100000, own.width(), own.height()), false},
+    };
+    for (const auto& c : cases) {
+      {
+        QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("swelox"),
+                         QStringLiteral("swelox"));
+        stored.setValue(QStringLiteral("window/geometry"), blob(c.stored));
+      }
+      window_ = std::make_unique<TF>();
+      window_->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+      const QRect shown = window_->geometry();
+      // On the screen, as large as the screen or the window's own size at most.
+      const QRect room(available.topLeft(), available.size().expandedTo(own.size() + QSize(8, 80)));
+      QVERIFY2(available.contains(shown.topLeft()) && room.contains(shown) && shown.width() > 100 &&
+                   shown.height() > 100,
+               qPrintable(QStringLiteral("%1: %2,%3 %4x%5")
+                              .arg(c.what)
+                              .arg(shown.x())
+                              .arg(shown.y())
+                              .arg(shown.width())
+                              .arg(shown.height())));
+      if (c.dropped) QCOMPARE(shown, own);
+      window_.reset();
+    }
+  }
+
+  // A settings file that is no regular file is neither read nor written: a FIFO does not block
+  // the start, and a symbolic link is left as it is, and what it points to too.
+  void settingsFileThatIsNoRegularFile() {
+    window_.reset();
+    const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/swelox");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/swelox.conf");
+    QFile::remove(path);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is not a regular file"));
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QElapsedTimer clock;
+    clock.start();
+    window_ = std::make_unique<TF>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("15"));  // the defaults
+    window_->WidthEdit->setText(QStringLiteral("33"));
+    window_->close();
+    window_.reset();
+    struct stat status {};
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+
+    QFile::remove(path);
+    const QString elsewhere = temp_.filePath(QStringLiteral("elsewhere.conf"));
+    const QByteArray kept = "[fields]\nwidth=77\n";
+    {
+      QFile target(elsewhere);
+      QVERIFY(target.open(QIODevice::WriteOnly) && target.write(kept) == kept.size());
+    }
+    QVERIFY(QFile::link(elsewhere, path));
+    window_ = std::make_unique<TF>();
+    // Not read through the link (this process's own settings since the FIFO hold 33).
+    QCOMPARE(window_->WidthEdit->text(), QStringLiteral("33"));
+    window_->WidthEdit->setText(QStringLiteral("44"));
+    window_->close();
+    window_.reset();
+    QVERIFY(QFileInfo(path).isSymLink());
+    QFile target(elsewhere);
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), kept);
+    QFile::remove(path);
+    window_ = std::make_unique<TF>();
   }
 
   // A first start adds no column and keeps the chooser's order.
