@@ -12,7 +12,10 @@
 namespace swelox::cli {
 
 ConsoleListener::ConsoleListener(bool showProgress, std::stop_source stop)
-    : showProgress_(showProgress), stop_(std::move(stop)), rows_(STDOUT_FILENO) {}
+    : showProgress_(showProgress),
+      stop_(std::move(stop)),
+      rows_(STDOUT_FILENO),
+      messages_(STDERR_FILENO) {}
 
 ConsoleListener::~ConsoleListener() { Finish(); }
 
@@ -47,7 +50,7 @@ void ConsoleListener::FileWarned(const std::string& path, const std::string& war
 
 void ConsoleListener::Message(const std::string& line) {
   HideCaption();
-  std::fprintf(stderr, "%s\n", line.c_str());
+  messages_.Write(line + "\n", stop_.get_token());
   ShowCaption();
 }
 
@@ -79,13 +82,13 @@ void ConsoleListener::Finish() {
 
 void ConsoleListener::HideCaption() {
   if (!captionShown_) return;
-  std::fputs("\r\033[K", stderr);
+  messages_.Write("\r\033[K", stop_.get_token());
   captionShown_ = false;
 }
 
 void ConsoleListener::ShowCaption() {
   if (caption_.empty()) return;
-  std::fprintf(stderr, "\r%s\033[K", caption_.c_str());
+  messages_.Write("\r" + caption_ + "\033[K", stop_.get_token());
   captionShown_ = true;
 }
 

@@ -40,7 +40,8 @@ class ConsoleListener : public BatchListener {
   std::string caption_;
   bool captionShown_ = false;
   std::stop_source stop_;
-  RowOutput rows_;  // standard output
+  RowOutput rows_;      // standard output
+  RowOutput messages_;  // standard error: a stopped terminal holds up a stop no more than rows do
   bool writeFailed_ = false;
   int writeError_ = 0;
 };

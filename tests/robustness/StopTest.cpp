@@ -16,6 +16,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "analysis/BatchRun.h"
@@ -198,12 +199,19 @@ TEST(Stop, SignalsEndTheBatchToolWhileNobodyReadsItsRows) {
   test::TempDir dir;
   const std::string good = test::EncodeWithCjpeg(dir, "good.jpg", test::RandomRaster(32, 24, 7));
   const std::string row = AnalyseFileRow(good, {"15", "12"}, Direction::Below);
-  for (const int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+  // With the caption, standard error is a second pipe that nobody reads, as a stopped terminal
+  // holds up rows and caption alike.
+  for (const auto& [signal, caption] :
+       {std::pair{SIGINT, false}, std::pair{SIGTERM, false}, std::pair{SIGINT, true}}) {
+    SCOPED_TRACE(std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                 (caption ? " with the caption" : ""));
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
     // 4000 rows are far more than a pipe holds.
-    std::vector<std::string> arguments = {"swelox-cli", "-j", "1"};
+    std::vector<std::string> arguments = {"swelox-cli", "-j", "1",
+                                          caption ? "--progress" : "--no-progress"};
     for (int k = 0; k < 4000; ++k) arguments.push_back(good);
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
@@ -212,12 +220,16 @@ TEST(Stop, SignalsEndTheBatchToolWhileNobodyReadsItsRows) {
     ASSERT_NE(child, -1);
     if (child == 0) {
       ::dup2(out[1], STDOUT_FILENO);
+      if (caption) ::dup2(err[1], STDERR_FILENO);
       ::close(out[0]);
       ::close(out[1]);
+      ::close(err[0]);
+      ::close(err[1]);
       ::execv(SWELOX_CLI, argv.data());
       ::_exit(127);
     }
     ::close(out[1]);
+    ::close(err[1]);
     // The pipe fills within a fraction of a second; the tool then waits for a reader.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     int status = 0;
@@ -241,6 +253,7 @@ TEST(Stop, SignalsEndTheBatchToolWhileNobodyReadsItsRows) {
       text.append(buffer, static_cast<size_t>(n));
     }
     ::close(out[0]);
+    ::close(err[0]);
     ASSERT_GT(text.size(), 4096u);
     ASSERT_EQ(text.back(), '\n');
     std::string expected = std::string(kHeaderLine) + "\n";
