@@ -124,9 +124,10 @@ bool ShortOfResources(const std::vector<RowOutcome>& outcomes) {
 // (the later runs' outcomes wait in LaterRows), so the bound holds for any number of runs.
 class GroupAnalysis {
  public:
-  GroupAnalysis(const BatchOptions& options, const RunGroup& group)
+  GroupAnalysis(const BatchOptions& options, const RunGroup& group, const CameraClock& clock)
       : options_(options),
         group_(group),
+        clock_(clock),
         results_(options.files.size()),
         retry_(options.files.size(), false) {
     // A single worker would only make the consumer wait for it, and a thread with its own stack
@@ -189,7 +190,7 @@ class GroupAnalysis {
     try {
       return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
-                         options_.captureTimes);
+                         options_.captureTimes, clock_);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -254,6 +255,7 @@ class GroupAnalysis {
 
   const BatchOptions& options_;
   const RunGroup& group_;
+  const CameraClock& clock_;
   std::mutex mutex_;
   std::condition_variable_any ready_;
   std::vector<std::optional<std::vector<RowOutcome>>> results_;
@@ -274,7 +276,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
     ordered.settings.order = FileOrder::AsGiven;
     try {
       std::vector<std::string> names(options.files.begin(), options.files.end());
-      OrderFiles(names, options.settings.order, options.stop);
+      OrderFiles(names, options.settings.order, options.stop, CameraClock(options.settings.time));
       ordered.files = PathList(names);
     } catch (...) {
       listener.Line(HeaderLine(options.settings.columns));
@@ -290,6 +292,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
   listener.Line(HeaderLine(settings.columns));
   try {
     const int64_t runCount = RunCount(settings);
+    const CameraClock clock(settings.time);
     const bool showRun = runCount > 1;
     const int64_t fileCount = static_cast<int64_t>(options.files.size());
 
@@ -310,7 +313,7 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
         if (group.growthError) break;
       }
 
-      GroupAnalysis analysis(options, group);
+      GroupAnalysis analysis(options, group, clock);
       LaterRows later(group.sizes.size());
       for (size_t k = 0; k < group.sizes.size(); ++k) {
         for (int64_t file = 0; file < fileCount; ++file) {

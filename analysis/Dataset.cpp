@@ -40,15 +40,28 @@ constexpr Described kRowColumns[] = {
      "The photo's file name (after its last '/'), backslashes doubled and control bytes escaped."},
 };
 
-ColumnSchema ExtraSchema(Column column) {
+// What the Time column holds under the time settings.
+std::string TimeDescription(const TimeSettings& time) {
+  if (time == TimeSettings{}) {
+    return "The capture time from the photo's EXIF data, ISO 8601 local time as the camera "
+           "recorded it, with sub-seconds and the offset from UTC where recorded; empty when the "
+           "photo records none.";
+  }
+  std::string text = "The capture time from the photo's EXIF data, ISO 8601 with sub-seconds";
+  if (!time.shift.empty()) text += ", the camera's clock corrected by " + time.shift;
+  text += time.utc ? ", in UTC (Z)" : ", local time with its offset from UTC";
+  text += time.zone.empty()
+              ? " where the photo records one"
+              : ", the offset the photo records, else that of " + time.zone + " at that time";
+  text += time.utc && time.zone.empty() ? "; empty when the photo records no time or no offset."
+                                        : "; empty when the photo records none.";
+  return text;
+}
+
+ColumnSchema ExtraSchema(Column column, const TimeSettings& time) {
   switch (column) {
     case Column::Time:
-      return {"Time",
-              "string",
-              "The capture time from the photo's EXIF data, ISO 8601 local time as the camera "
-              "recorded it, with sub-seconds and the offset from UTC where recorded; empty when "
-              "the photo records none.",
-              {}};
+      return {"Time", "string", TimeDescription(time), {}};
     case Column::Path:
       return {"Path",
               "string",
@@ -194,7 +207,7 @@ std::string EndSummary(const RunEnd& end) {
 std::vector<ColumnSchema> TableSchema(const RunSettings& settings, bool photoColumns) {
   std::vector<ColumnSchema> schema;
   for (const Described& d : kRowColumns) schema.push_back({d.name, d.type, d.description, {}});
-  for (const Column column : settings.columns) schema.push_back(ExtraSchema(column));
+  for (const Column column : settings.columns) schema.push_back(ExtraSchema(column, settings.time));
   if (photoColumns) {
     for (const Described& d : kPhotoColumnSchema) {
       schema.push_back({d.name, d.type, d.description, {}});
@@ -295,6 +308,9 @@ std::string DescriptorText(const Dataset& dataset) {
   Value& columns = settings.Set("columns", Value::Array());
   for (const Column column : s.columns) columns.Add(Value::String(ColumnName(column)));
   settings.Set("order", Value::String(FileOrderName(s.order)));
+  settings.Set("cameraZone", TextOrNull(s.time.zone));
+  settings.Set("clockShift", TextOrNull(s.time.shift));
+  settings.Set("utc", Value::Boolean(s.time.utc));
   made.Set("photoColumns", Value::Boolean(dataset.photoColumns));
   made.Set("started", Value::String(dataset.started));
   made.Set("ended", TextOrNull(dataset.ended));
@@ -366,6 +382,13 @@ Dataset ReadDescriptor(std::string_view text) {
   }
   if (!names.empty()) s.columns = ParseColumnList(names);
   s.order = ParseFileOrder(Text(settings, "order"));
+  // Tables begun before the time settings existed hold the times as recorded.
+  if (settings.Find("cameraZone") != nullptr) s.time.zone = Text(settings, "cameraZone");
+  if (settings.Find("clockShift") != nullptr) s.time.shift = Text(settings, "clockShift");
+  if (const Value* utc = settings.Find("utc")) {
+    if (utc->kind() != Value::Kind::Boolean) Malformed("'utc' is no truth value");
+    s.time.utc = utc->boolean();
+  }
 
   const Value& end = Member(made, "outcome");
   const std::string status = Text(end, "status");
@@ -418,6 +441,10 @@ std::string DatasetDifference(const Dataset& table, const Dataset& run) {
       {"the region", {region, newRegion}},
       {"the column list", {ColumnListText(a.columns), ColumnListText(b.columns)}},
       {"the order", {FileOrderName(a.order), FileOrderName(b.order)}},
+      {"the camera zone", {a.time.zone, b.time.zone}},
+      {"the clock shift", {a.time.shift, b.time.shift}},
+      {"the time zone of the Time column",
+       {a.time.utc ? "UTC" : "local", b.time.utc ? "UTC" : "local"}},
       {"the format",
        {table.format == TableFormat::Csv ? "csv" : "tsv",
         run.format == TableFormat::Csv ? "csv" : "tsv"}},

@@ -20,10 +20,12 @@ int CompareNumbers(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::optional<std::string> TimeKey(const std::string& path) {
+std::optional<std::string> TimeKey(const std::string& path, const CameraClock& clock) {
   try {
     PictureFile file(path);
-    if (auto time = ReadCaptureTime(file)) return std::move(time->sortKey);
+    if (auto time = ReadCaptureTime(file)) {
+      if (auto corrected = clock.Correct(*time)) return std::move(corrected->sortKey);
+    }
   } catch (const std::bad_alloc&) {
     throw;
   } catch (...) {
@@ -75,7 +77,8 @@ const char* FileOrderName(FileOrder order) {
   return "given";
 }
 
-void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop) {
+void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop,
+                const CameraClock& clock) {
   if (order == FileOrder::AsGiven) return;
   if (order == FileOrder::Name) {
     std::stable_sort(files.begin(), files.end(), NaturalLess);
@@ -88,7 +91,7 @@ void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_toke
   std::vector<Entry> entries(files.size());
   for (size_t k = 0; k < files.size(); ++k) {
     if (stop.stop_requested()) return;
-    entries[k] = {TimeKey(files[k]), k};
+    entries[k] = {TimeKey(files[k], clock), k};
   }
   std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (a.key && b.key) return *a.key < *b.key;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/CameraClock.h"
 #include "analysis/Settings.h"
 
 namespace swelox {
@@ -19,10 +20,12 @@ FileOrder ParseFileOrder(std::string_view text);
 // What ParseFileOrder reads back: "given", "name" or "time".
 const char* FileOrderName(FileOrder order);
 
-// Puts `files` in `order`. By time: by the recorded date and time with its sub-seconds (offsets
-// play no part), earliest first; files without a time (or that cannot be read) follow in name
-// order. Only each file's header is read, nothing decoded; equal files keep their given order.
-// Once `stop` is requested no further header is read and the order is left unfinished.
-void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop = {});
+// Puts `files` in `order`. By time: by the time as `clock` corrects it (CameraClock::Corrected's
+// sortKey: with no time settings the recorded date and time with its sub-seconds, offsets playing
+// no part), earliest first; files without a time (or that cannot be read) follow in name order.
+// Only each file's header is read, nothing decoded; equal files keep their given order. Once
+// `stop` is requested no further header is read and the order is left unfinished.
+void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop = {},
+                const CameraClock& clock = CameraClock());
 
 }  // namespace swelox

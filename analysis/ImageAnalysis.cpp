@@ -59,7 +59,7 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction, const std::optional<PixelRegion>& region,
                                     std::span<const Column> columns, std::stop_token stop,
-                                    bool captureTime) {
+                                    bool captureTime, const CameraClock& clock) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -91,7 +91,11 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   }
 
   ExtraColumns extra{columns, direction, region, {}, !notes.warning.empty()};
-  if (notes.captureTime) extra.captureTime = std::move(notes.captureTime->text);
+  if (notes.captureTime) {
+    if (std::optional<CameraClock::Corrected> time = clock.Correct(*notes.captureTime)) {
+      extra.captureTime = std::move(time->text);
+    }
+  }
   for (size_t k = 0; k < sizes.size(); ++k) {
     outcomes[k].warning = notes.warning;
     if (outcomes[k].error) continue;

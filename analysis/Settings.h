@@ -29,6 +29,17 @@ struct RectangleTexts {
   bool operator==(const RectangleTexts&) const = default;
 };
 
+// How the capture times are read and written: the zone of a camera whose photos record no offset
+// from UTC ("+02:00", "Europe/Lisbon"), the correction of a camera clock known to be off
+// ("[-]HH:MM:SS", added to every photo's time) and whether the Time column is written in UTC.
+// All empty and false: the times as the camera recorded them.
+struct TimeSettings {
+  std::string zone;
+  std::string shift;
+  bool utc = false;
+  bool operator==(const TimeSettings&) const = default;
+};
+
 // The window's fields, as text, and the direction.
 struct RunSettings {
   std::string width = "15";
@@ -41,6 +52,7 @@ struct RunSettings {
       std::nullopt;                  // the part of each picture analysed; none: all of it
   std::vector<Column> columns = {};  // after Pic, in this order; none: the rows end with Pic
   FileOrder order = FileOrder::AsGiven;
+  TimeSettings time = {};
 };
 
 }  // namespace swelox

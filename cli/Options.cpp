@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "analysis/CameraClock.h"
 #include "analysis/Columns.h"
 #include "analysis/FileOrder.h"
 #include "analysis/RectangleStatistics.h"
@@ -114,6 +115,18 @@ const std::vector<OptionEntry>& Options() {
        [](CommandLine& c, const std::string& v) {
          c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
        }},
+      {"camera-zone", 0, "ZONE", "zone of photos without an offset: +02:00 or Europe/Lisbon",
+       [](CommandLine& c, const std::string& v) {
+         Checked("--camera-zone", [&] { return TimeZone::Parse(v); });
+         c.batch.settings.time.zone = v;
+       }},
+      {"clock-shift", 0, "SHIFT", "correct the camera clock: add [-]HH:MM:SS to each time",
+       [](CommandLine& c, const std::string& v) {
+         Checked("--clock-shift", [&] { return ParseClockShift(v); });
+         c.batch.settings.time.shift = v;
+       }},
+      {"utc", 0, nullptr, "write the Time column in UTC (...Z)",
+       [](CommandLine& c, const std::string&) { c.batch.settings.time.utc = true; }},
       {"output", 'o', "FILE", "append to the table FILE (.csv: CSV), skipping the photos it holds",
        [](CommandLine& c, const std::string& v) {
          if (v.empty()) throw UsageError{"--output needs a file name"};

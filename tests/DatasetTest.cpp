@@ -147,6 +147,32 @@ TEST(Dataset, DescriptorNamesAndRoundTrip) {
 
 // A table whose lines do not belong to its descriptor is refused with the line named; a cut
 // last record is measured, not refused.
+TEST(Dataset, TimeSettingsAreRecordedAndTellTablesApart) {
+  Dataset d;
+  d.tablePath = "day.tsv";
+  d.settings.columns = {Column::Time};
+  d.settings.time = {"Europe/Lisbon", "-00:03:10", true};
+  const std::string text = DescriptorText(d);
+  EXPECT_NE(text.find("\"cameraZone\": \"Europe/Lisbon\""), std::string::npos);
+  EXPECT_NE(text.find("corrected by -00:03:10, in UTC (Z)"), std::string::npos);
+  const Dataset read = ReadDescriptor(text);
+  EXPECT_EQ(read.settings.time, d.settings.time);
+  EXPECT_EQ(DatasetDifference(read, d), "");
+  Dataset other = d;
+  other.settings.time.shift.clear();
+  EXPECT_EQ(DatasetDifference(d, other), "the clock shift is -00:03:10, not none");
+  other = d;
+  other.settings.time.utc = false;
+  EXPECT_EQ(DatasetDifference(d, other), "the time zone of the Time column is UTC, not local");
+  // A descriptor from before the time settings holds the times as recorded.
+  std::string older = DescriptorText(Dataset{});
+  const size_t from = older.find(",\n      \"cameraZone\": null");
+  const size_t to = older.find("\"utc\": false");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
+  older.erase(from, to + std::string_view("\"utc\": false").size() - from);
+  EXPECT_EQ(ReadDescriptor(older).settings.time, TimeSettings{});
+}
+
 TEST(Dataset, TablesReadBackWithTheirFaults) {
   test::TempDir dir;
   Dataset d;
