@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -152,27 +153,83 @@ std::string IdentityKey(const PhotoIdentity& photo) {
   return photo.source + '\t' + photo.bytes + '\t' + photo.modified;
 }
 
-void HeldRows::Add(const std::string& key, int64_t run, bool damaged) {
-  std::vector<int64_t>& runs = counts_[key];
-  if (runs.size() <= static_cast<size_t>(run)) runs.resize(static_cast<size_t>(run) + 1, 0);
-  ++runs[static_cast<size_t>(run)];
+namespace {
+
+uint64_t Mix(uint64_t x) {  // splitmix64's finaliser
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
+HeldRows::Hash HeldRows::HashKey(const std::string& key) {
+  // Two independent 64-bit hashes over the key's 8-byte words: 128 bits, so that two photos of a
+  // table of millions share a hash with a chance below 10^-25.
+  uint64_t a = 0x9e3779b97f4a7c15ULL ^ key.size(), b = 0xc2b2ae3d27d4eb4fULL + key.size();
+  for (size_t at = 0; at < key.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, key.data() + at, std::min<size_t>(8, key.size() - at));
+    a = Mix(a ^ word) * 0xff51afd7ed558ccdULL;
+    b = Mix(b + word * 0xc4ceb9fe1a85ec53ULL);
+  }
+  return {Mix(a), Mix(b ^ a)};
+}
+
+const HeldRows::Slot* HeldRows::Find(const Hash& key, uint32_t runPlusOne) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = (key.a ^ Mix(runPlusOne)) & mask;; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.runPlusOne == 0) return nullptr;
+    if (slot.runPlusOne == runPlusOne && slot.key == key) return &slot;
+  }
+}
+
+HeldRows::Slot& HeldRows::Insert(const Hash& key, uint32_t runPlusOne) {
+  if ((used_ + 1) * 4 > slots_.size() * 3) {
+    std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& slot : old) {
+      if (slot.runPlusOne != 0) Insert(slot.key, slot.runPlusOne).count = slot.count;
+    }
+  }
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = (key.a ^ Mix(runPlusOne)) & mask;; at = (at + 1) & mask) {
+    Slot& slot = slots_[at];
+    if (slot.runPlusOne == runPlusOne && slot.key == key) return slot;
+    if (slot.runPlusOne == 0) {
+      slot.key = key;
+      slot.runPlusOne = runPlusOne;
+      ++used_;
+      return slot;
+    }
+  }
+}
+
+void HeldRows::Add(const Hash& key, int64_t run, bool damaged) {
+  ++Insert(key, static_cast<uint32_t>(run + 1)).count;
   if (damaged) damaged_.insert(key);
   ++rows_;
 }
 
-int64_t HeldRows::Count(const std::string& key, int64_t run) const {
-  const auto found = counts_.find(key);
-  if (found == counts_.end() || found->second.size() <= static_cast<size_t>(run)) return 0;
-  return found->second[static_cast<size_t>(run)];
+int64_t HeldRows::Count(const Hash& key, int64_t run) const {
+  const Slot* slot = Find(key, static_cast<uint32_t>(run + 1));
+  return slot == nullptr ? 0 : slot->count;
 }
 
 bool HeldRows::Take(const std::string& key, int64_t run) {
-  const auto found = counts_.find(key);
-  if (found == counts_.end() || found->second.size() <= static_cast<size_t>(run)) return false;
-  int64_t& count = found->second[static_cast<size_t>(run)];
-  if (count == 0) return false;
-  --count;
+  Slot* slot = const_cast<Slot*>(Find(HashKey(key), static_cast<uint32_t>(run + 1)));
+  if (slot == nullptr || slot->count == 0) return false;
+  --slot->count;
   return true;
+}
+
+size_t HeldRows::bytes() const {
+  return slots_.capacity() * sizeof(Slot) + damaged_.size() * (sizeof(Hash) + 32);
 }
 
 Dataset ReadTableDescriptor(const std::string& tablePath) {

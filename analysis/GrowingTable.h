@@ -34,19 +34,43 @@ PhotoIdentity IdentifyPhoto(const std::string& path);
 // The three joined by tabs: one key per photo and version of it.
 std::string IdentityKey(const PhotoIdentity& photo);
 
-// The rows a table holds: for each photo, how many rows of each run (from 0).
+// The rows a table holds: for each photo, how many rows of each run (from 0). A key is held as
+// its 128-bit hash, not its text: 24 bytes a photo and run in an open-addressed table, whatever
+// the length of its path, so a season's table of a million rows takes some 40 MB, not its text's.
 class HeldRows {
  public:
-  void Add(const std::string& key, int64_t run, bool damaged);
-  int64_t Count(const std::string& key, int64_t run) const;
+  struct Hash {
+    uint64_t a = 0, b = 0;
+    bool operator==(const Hash&) const = default;
+  };
+  static Hash HashKey(const std::string& key);
+
+  void Add(const std::string& key, int64_t run, bool damaged) { Add(HashKey(key), run, damaged); }
+  void Add(const Hash& key, int64_t run, bool damaged);
+  int64_t Count(const std::string& key, int64_t run) const { return Count(HashKey(key), run); }
+  int64_t Count(const Hash& key, int64_t run) const;
   // One held row of `key` and `run` fewer: true when there was one.
   bool Take(const std::string& key, int64_t run);
   int64_t rows() const { return rows_; }
   int64_t damagedPhotos() const { return static_cast<int64_t>(damaged_.size()); }
+  // The bytes its tables take, for the benchmark.
+  size_t bytes() const;
 
  private:
-  std::unordered_map<std::string, std::vector<int64_t>> counts_;
-  std::unordered_set<std::string> damaged_;
+  struct Slot {
+    Hash key;
+    uint32_t runPlusOne = 0;  // 0: empty
+    uint32_t count = 0;
+  };
+  struct HashOfHash {
+    size_t operator()(const Hash& h) const { return static_cast<size_t>(h.a); }
+  };
+  const Slot* Find(const Hash& key, uint32_t runPlusOne) const;
+  Slot& Insert(const Hash& key, uint32_t runPlusOne);
+
+  std::vector<Slot> slots_;  // a power of two long, at most 3/4 used
+  size_t used_ = 0;
+  std::unordered_set<Hash, HashOfHash> damaged_;
   int64_t rows_ = 0;
 };
 

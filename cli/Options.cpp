@@ -127,6 +127,41 @@ const std::vector<OptionEntry>& Options() {
        }},
       {"utc", 0, nullptr, "write the Time column in UTC (...Z)",
        [](CommandLine& c, const std::string&) { c.batch.settings.time.utc = true; }},
+      {"join", 0, "LOG",
+       "join the TABLEs given instead of FILEs to the sightings or segments of LOG",
+       [](CommandLine& c, const std::string& v) {
+         if (v.empty()) throw UsageError{"--join needs a file name"};
+         c.join.log = v;
+       }},
+      {"time-column", 0, "NAME", "--join: the column of the sightings' times",
+       [](CommandLine& c, const std::string& v) { c.join.timeColumn = v; }},
+      {"start-column", 0, "NAME", "--join: the column of the segments' start times",
+       [](CommandLine& c, const std::string& v) { c.join.startColumn = v; }},
+      {"end-column", 0, "NAME", "--join: the column of the segments' end times",
+       [](CommandLine& c, const std::string& v) { c.join.endColumn = v; }},
+      {"match", 0, "HOW", "--join: the nearest photo, or the last at or before (nearest, before)",
+       [](CommandLine& c, const std::string& v) {
+         if (v != "nearest" && v != "before") {
+           throw UsageError{"--match is nearest or before, not '" + v + "'"};
+         }
+         c.join.before = v == "before";
+       }},
+      {"tolerance", 0, "H:M:S", "--join: the most a photo may be away (default 00:05:00)",
+       [](CommandLine& c, const std::string& v) {
+         const int64_t seconds = Checked("--tolerance", [&] { return ParseClockShift(v); });
+         if (seconds < 0 || v.front() == '-') throw UsageError{"--tolerance cannot be negative"};
+         c.join.toleranceSeconds = seconds;
+       }},
+      {"size", 0, "WxH", "--join: the rectangle size whose rows are joined (Bwide x Bhigh)",
+       [](CommandLine& c, const std::string& v) {
+         const size_t x = v.find('x');
+         if (x == std::string::npos) throw UsageError{"--size is WxH, not '" + v + "'"};
+         Checked("--size", [&] {
+           c.join.width = FormatInteger(ParseInteger(v.substr(0, x)));
+           c.join.height = FormatInteger(ParseInteger(v.substr(x + 1)));
+           return 0;
+         });
+       }},
       {"output", 'o', "FILE", "append to the table FILE (.csv: CSV), skipping the photos it holds",
        [](CommandLine& c, const std::string& v) {
          if (v.empty()) throw UsageError{"--output needs a file name"};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/BatchRun.h"
+#include "analysis/Join.h"
 #include "cli/FileLists.h"
 
 namespace swelox::cli {
@@ -20,6 +21,7 @@ struct CommandLine {
   bool recursive = false;  // --recursive: a folder's subfolders are walked too
   std::string shard;       // --shard: K/N or slurm; empty: the whole list
   bool merge = false;      // --merge: the files are the parts of a job, joined into --output
+  JoinSettings join;       // --join: the log; empty: no join, the files are measured
   std::string output;      // --output: the table that grows; empty: the rows go to standard output
   std::string watch;       // --watch: the folder whose photos are measured as they come
   bool newOnly = false;    // --new-only: not the photos already in it

@@ -46,8 +46,7 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, con
     // it starts afresh with the settings given now.
     if (!difference.empty()) contents = TableContents{};
     if (difference.empty()) dataset_.created = contents.dataset.created;
-    held_ = contents.held;
-    before_ = contents.held;
+    held_ = std::move(contents.held);
   }
 
   try {
@@ -55,10 +54,20 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, con
   } catch (const Error&) {
     runCount_ = -1;  // the run reports it
   }
+  // Each photo's key once, as a hash, to count how often the command names it; then only the
+  // photos that lack rows keep their identity, and the rows the table holds of them (to be
+  // skipped when their runs come again).
+  std::vector<HeldRows::Hash> keys;
+  keys.reserve(batch.files.size());
   for (const std::string& file : batch.files) {
-    auto [at, added] = photos_.try_emplace(file);
-    if (added) at->second = IdentifyPhoto(file);
-    ++named_[IdentityKey(at->second)];
+    keys.push_back(HeldRows::HashKey(IdentityKey(IdentifyPhoto(file))));
+    named_.Add(keys.back(), 0, false);
+  }
+  size_t index = 0;
+  for (const std::string& file : batch.files) {
+    const HeldRows::Hash key = keys[index++];
+    if (Measured(key) || photos_.count(file) != 0) continue;
+    Remember(IdentityKey(photos_[file] = IdentifyPhoto(file)));
   }
 
   dataset_.end.photos = static_cast<int64_t>(batch.files.size());
@@ -80,10 +89,16 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, con
 
 OutputTable::~OutputTable() = default;
 
-bool OutputTable::Measured(const std::string& key) const {
+void OutputTable::Remember(const std::string& key) {
+  if (!remembered_.insert(key).second) return;
+  for (int64_t run = 0; run < runCount_; ++run) {
+    for (int64_t k = held_.Count(key, run); k > 0; --k) before_.Add(key, run, false);
+  }
+}
+
+bool OutputTable::Measured(const HeldRows::Hash& key) const {
   if (runCount_ < 0) return false;
-  const auto named = named_.find(key);
-  const int64_t times = named == named_.end() ? 0 : named->second;
+  const int64_t times = named_.Count(key, 0);
   for (int64_t run = 0; run < runCount_; ++run) {
     if (held_.Count(key, run) < times) return false;
   }
@@ -94,7 +109,10 @@ BatchOptions OutputTable::Remaining() const {
   BatchOptions remaining = batch_;
   remaining.files.clear();
   for (const std::string& file : batch_.files) {
-    if (!Measured(IdentityKey(photos_.at(file)))) remaining.files.push_back(file);
+    const auto photo = photos_.find(file);
+    if (photo != photos_.end() && !Measured(IdentityKey(photo->second))) {
+      remaining.files.push_back(file);
+    }
   }
   return remaining;
 }
@@ -108,9 +126,11 @@ BatchOptions OutputTable::Arrived(const BatchOptions& arrived) {
     PhotoIdentity& photo = photos_[file];
     photo = IdentifyPhoto(file);
     const std::string key = IdentityKey(photo);
-    int64_t& named = named_[key];
-    named = std::max<int64_t>(named, 1);
-    if (!Measured(key)) remaining.files.push_back(file);
+    if (named_.Count(key, 0) == 0) named_.Add(key, 0, false);
+    if (!Measured(key)) {
+      Remember(key);
+      remaining.files.push_back(file);
+    }
   }
   dataset_.end.photos = static_cast<int64_t>(photos_.size());
   return remaining;
@@ -162,7 +182,9 @@ void OutputTable::Finish(const BatchResult& result) {
     }
   } else {
     for (const std::string& file : batch_.files) {
-      if (Measured(IdentityKey(photos_.at(file)))) ++end.photosMeasured;
+      // A photo without an identity was measured when the command started.
+      const auto photo = photos_.find(file);
+      if (photo == photos_.end() || Measured(IdentityKey(photo->second))) ++end.photosMeasured;
     }
   }
   end.photosFailed = static_cast<int64_t>(failed_.size());

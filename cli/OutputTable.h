@@ -50,7 +50,11 @@ class OutputTable : public BatchListener {
 
  private:
   // Whether the table holds every run's rows of `key`, as often as the command names it.
-  bool Measured(const std::string& key) const;
+  bool Measured(const std::string& key) const { return Measured(HeldRows::HashKey(key)); }
+  bool Measured(const HeldRows::Hash& key) const;
+  // The rows the table held of a photo about to be measured, once: a resumed photo's runs that
+  // are there already are not written again.
+  void Remember(const std::string& key);
   void WriteDescriptor();
 
   std::string path_;
@@ -59,12 +63,15 @@ class OutputTable : public BatchListener {
   std::stop_source stop_;
   Dataset dataset_;
   int64_t runCount_ = -1;  // -1: unknown (the repeats are no number), so no photo is measured
-  std::unordered_map<std::string, PhotoIdentity> photos_;  // by path as given
-  std::unordered_map<std::string, int64_t> named_;         // how often the command names each key
-  HeldRows held_;                                          // the table's rows, this run's included
+  // By path as given: the photos that lack rows (all of a watch's); a photo the table held whole
+  // when the command started keeps no more than its hash in held_ and named_.
+  std::unordered_map<std::string, PhotoIdentity> photos_;
+  HeldRows named_;   // how often the command names each key (as run 0)
+  HeldRows held_;    // the table's rows, this run's included
   HeldRows before_;  // the rows the table held at the start and that this run has not met again
-  std::unordered_set<std::string> warned_;  // paths whose decode warned in this run
-  std::unordered_set<std::string> failed_;  // keys that failed in this run
+  std::unordered_set<std::string> remembered_;  // the keys whose rows before_ took
+  std::unordered_set<std::string> warned_;      // paths whose decode warned in this run
+  std::unordered_set<std::string> failed_;      // keys that failed in this run
   std::unique_ptr<GrowingTable> table_;
   bool watching_ = false;  // the photos are those of a watch (photos_), not the command's
 };

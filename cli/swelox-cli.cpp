@@ -12,6 +12,7 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/FileOrder.h"
+#include "analysis/Join.h"
 #include "analysis/PhotoFolders.h"
 #include "analysis/RunPlan.h"
 #include "analysis/Shard.h"
@@ -102,6 +103,29 @@ int Merge(const CommandLine& line) {
   return 0;
 }
 
+// --join: the log with the figures of the tables' photos, on standard output.
+int Join(CommandLine& line) {
+  line.join.zone = line.batch.settings.time.zone;
+  std::vector<std::string> problems;
+  std::string joined;
+  try {
+    const std::vector<std::string> tables(line.batch.files.begin(), line.batch.files.end());
+    joined = swelox::JoinTables(line.join, tables, problems);
+  } catch (const swelox::Error& error) {
+    std::fprintf(stderr, "swelox-cli: %s\n", Shown(swelox::WithFullStop(error.what())).c_str());
+    return 1;
+  }
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "swelox-cli: %s\n", Shown(problem).c_str());
+  }
+  if (std::fwrite(joined.data(), 1, joined.size(), stdout) != joined.size() ||
+      std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "swelox-cli: cannot write the results: %s.\n", std::strerror(errno));
+    return 1;
+  }
+  return problems.empty() ? 0 : 1;
+}
+
 int Run(int argc, char** argv) {
   CommandLine line;
   swelox::PartOfList part;
@@ -110,6 +134,14 @@ int Run(int argc, char** argv) {
     if (line.action == Action::ShowHelp) return Print(HelpText());
     if (line.action == Action::ShowVersion) return Print(VersionText());
     for (const FileList& list : line.lists) ReadFileList(list, line.batch.files);
+    if (!line.join.log.empty()) {
+      if (line.join.timeColumn.empty() ==
+          (line.join.startColumn.empty() || line.join.endColumn.empty())) {
+        throw UsageError{"--join needs --time-column, or --start-column and --end-column"};
+      }
+      if (line.batch.files.empty()) throw UsageError{"--join needs the tables to join"};
+      return Join(line);
+    }
     if (line.merge) {
       if (line.output.empty())
         throw UsageError{"--merge needs --output FILE for the table it makes"};

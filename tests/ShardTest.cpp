@@ -1,9 +1,11 @@
-// A job's parts: --shard's values, Slurm's array variables, and slices that cover a list once.
+// A job's parts: --shard's values, Slurm's array variables, slices that cover a list once; and
+// the hashed rows a part's table holds.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 
+#include "analysis/GrowingTable.h"
 #include "analysis/Shard.h"
 #include "core/Errors.h"
 
@@ -116,6 +118,50 @@ TEST(Shard, SlicesCoverTheListOnceInOrder) {
       EXPECT_LE(longest - shortest, 1u);
     }
   }
+}
+
+}  // namespace
+}  // namespace swelox
+
+namespace swelox {
+namespace {
+
+// The rows a table holds, by hashed key: counts per photo and run survive the table's growth,
+// keys that differ in one byte (a size, a time's last digit) or only in length stay apart, and a
+// row taken is taken once.
+TEST(HeldRows, CountsPerPhotoAndRunThroughGrowth) {
+  HeldRows held;
+  const auto key = [](int k) {
+    return "/season/IMG_" + std::to_string(k) + ".jpg\t51234\t2026-07-14T09:31:07.12345678" +
+           std::to_string(k % 10) + "Z";
+  };
+  constexpr int kPhotos = 20000;  // several doublings of the table
+  for (int k = 0; k < kPhotos; ++k) {
+    held.Add(key(k), 0, k % 1000 == 0);
+    if (k % 3 == 0) held.Add(key(k), 2, false);
+  }
+  held.Add(key(7), 0, false);  // a photo named twice
+  EXPECT_EQ(held.rows(), kPhotos + (kPhotos + 2) / 3 + 1);
+  EXPECT_EQ(held.damagedPhotos(), kPhotos / 1000);
+  for (int k = 0; k < kPhotos; ++k) {
+    ASSERT_EQ(held.Count(key(k), 0), k == 7 ? 2 : 1) << k;
+    ASSERT_EQ(held.Count(key(k), 1), 0) << k;
+    ASSERT_EQ(held.Count(key(k), 2), k % 3 == 0 ? 1 : 0) << k;
+  }
+  const std::vector<std::string> others = {
+      "", "/season/IMG_1.jpg", key(1) + " ", key(1).substr(1),
+      "/season/IMG_1.jpg\t51235\t2026-07-14T09:31:07.123456781Z"};
+  for (const std::string& other : others) EXPECT_EQ(held.Count(other, 0), 0) << other;
+  EXPECT_TRUE(held.Take(key(7), 0));
+  EXPECT_TRUE(held.Take(key(7), 0));
+  EXPECT_FALSE(held.Take(key(7), 0));
+  EXPECT_FALSE(held.Take(key(8), 1));
+  EXPECT_EQ(held.Count(key(7), 0), 0);
+  EXPECT_EQ(held.Count(key(6), 0), 1);
+  // Compact: 24 bytes a photo and run in a table at least 3/8 full after it doubles, so under
+  // 64 bytes each, whatever the keys' text (about 60 bytes each here) and its allocations.
+  const size_t entries = size_t{kPhotos} + (kPhotos + 2) / 3;
+  EXPECT_LT(held.bytes(), entries * 64);
 }
 
 }  // namespace

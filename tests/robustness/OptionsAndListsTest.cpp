@@ -58,7 +58,7 @@ TEST_F(OptionsAndLists, EveryOptionFormGivesTheSameRun) {
       {"--width", "8", "--height", "6", "--repeats", "1", "--right", "-kj", "2", good_, missing_,
        good_},
       // Unambiguous abbreviations; an exact name wins over the longer names it begins.
-      {"--width", "8", "--height=6", "--rep", "1", "--ri", "--keep", "--jo=2", good_, missing_,
+      {"--width", "8", "--height=6", "--rep", "1", "--ri", "--keep", "--job=2", good_, missing_,
        good_},
       {"--width", "8", "--height-i=100", "--width-i", "100", "--height", "6", "--repeats=1",
        "--right", "-k", "-j", "2", good_, missing_, good_},
