@@ -28,6 +28,7 @@ constexpr QRgb kSeriesColours[] = {0x0072B2, 0xE69F00, 0x009E73, 0xCC79A7,
                                    0x56B4E9, 0xD55E00, 0xF0E442, 0x000000};
 constexpr double kReach = 8;  // how near a point the pointer takes it, in points
 const QString kGeometryKey = QStringLiteral("chart/geometry");
+const QString kPointHint = QStringLiteral("Point at a photo for its figures; click it to see it.");
 
 QColor SeriesColour(int series) {
   return QColor(kSeriesColours[size_t(series) % std::size(kSeriesColours)]);
@@ -52,6 +53,19 @@ qint64 TimeStep(qint64 spanMs, int count) {
     if (spanMs / step <= count) return step;
   }
   return kSteps[std::size(kSteps) - 1] * (spanMs / count / kSteps[std::size(kSteps) - 1] + 1);
+}
+
+// How far apart on the x axis two neighbouring points of a series may be and still be joined:
+// several times the usual (median) interval; none (0) for fewer than three points.
+double GapLimit(const std::vector<QPointF>& sorted) {
+  std::vector<double> intervals;
+  for (size_t k = 1; k < sorted.size(); ++k) {
+    const double d = sorted[k].x() - sorted[k - 1].x();
+    if (d > 0) intervals.push_back(d);
+  }
+  if (intervals.size() < 2) return 0;
+  std::nth_element(intervals.begin(), intervals.begin() + intervals.size() / 2, intervals.end());
+  return 6 * intervals[intervals.size() / 2];
 }
 
 }  // namespace
@@ -136,22 +150,20 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   }
   // The photos' own span: the margins added below may cross midnight, the photos do not.
   const double firstPhoto = left, lastPhoto = right;
-  const double yStep = NiceStep(double(std::max(top, 1LL)), 5);
-  const double yTop = std::ceil(double(std::max(top, 1LL)) / yStep) * yStep;
-  double xStep;
+  // Room above the highest point, so that neither it nor its ring touches the frame.
+  const double yStep = NiceStep(double(std::max(top, 1LL)) * 1.08, 5);
+  const double yTop = std::ceil(double(std::max(top, 1LL)) * 1.08 / yStep) * yStep;
   if (timeAxis_) {
     if (right - left < 60000) {  // one moment: a minute either side
       left -= 60000;
       right += 60000;
     }
-    xStep = double(TimeStep(qint64(right - left), 8));
     const double margin = (right - left) * 0.04;  // no point on the frame
     left -= margin;
     right += margin;
   } else {
     left = std::min(left, 1.0) - 0.5;
     right += 0.5;
-    xStep = std::max(1.0, NiceStep(right - left, 10));
   }
 
   // The plot's frame: tick labels left and below, the legend above.
@@ -164,6 +176,17 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     painter.restore();
     return points;
   }
+  // As many x ticks as their labels have room for. Across more than one day they carry the date.
+  const bool manyDays =
+      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC).date() !=
+                       QDateTime::fromMSecsSinceEpoch(qint64(lastPhoto), Qt::UTC).date();
+  const QString widest = !timeAxis_ ? QString::number(qint64(right))
+                         : manyDays ? QStringLiteral("28 May 00:00")
+                                    : QStringLiteral("00:00:00");
+  const int tickRoom =
+      std::max(2, int(plot.width() / (metrics.horizontalAdvance(widest) + line * 1.5)));
+  const double xStep = timeAxis_ ? double(TimeStep(qint64(right - left), std::min(8, tickRoom)))
+                                 : std::max(1.0, NiceStep(right - left, std::min(10, tickRoom)));
   auto toX = [&](double x) { return plot.left() + (x - left) / (right - left) * plot.width(); };
   auto toY = [&](double y) { return plot.bottom() - y / yTop * plot.height(); };
 
@@ -185,9 +208,6 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   painter.restore();
 
   // x ticks: times of day (with the date where the span passes midnight), or photo numbers.
-  const bool manyDays =
-      timeAxis_ && QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC).date() !=
-                       QDateTime::fromMSecsSinceEpoch(qint64(lastPhoto), Qt::UTC).date();
   const double firstTick = std::ceil(left / xStep) * xStep;
   for (double x = firstTick; x <= right; x += xStep) {
     const QString label = timeAxis_ ? QDateTime::fromMSecsSinceEpoch(qint64(x), Qt::UTC)
@@ -198,7 +218,9 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     const double px = toX(x);
     painter.drawLine(QPointF(px, plot.bottom()), QPointF(px, plot.bottom() + 4));
     const double half = metrics.horizontalAdvance(label) / 2 + 2;
-    painter.drawText(QRectF(px - half, plot.bottom() + 5, 2 * half, line), Qt::AlignCenter, label);
+    // A label at either end stays whole inside the chart.
+    const double labelLeft = std::clamp(px - half, area.left(), area.right() - 2 * half);
+    painter.drawText(QRectF(labelLeft, plot.bottom() + 5, 2 * half, line), Qt::AlignCenter, label);
   }
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
@@ -224,7 +246,14 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     std::stable_sort(joined.begin(), joined.end(),
                      [](QPointF a, QPointF b) { return a.x() < b.x(); });
     painter.setPen(QPen(SeriesColour(s), 1.5));
-    painter.drawPolyline(joined.data(), int(joined.size()));
+    // No line across a gap much longer than the usual interval (the night between two days).
+    const double gap = timeAxis_ ? GapLimit(joined) : 0;
+    size_t begin = 0;
+    for (size_t k = 1; k <= joined.size(); ++k) {
+      if (k < joined.size() && (gap <= 0 || joined[k].x() - joined[k - 1].x() <= gap)) continue;
+      painter.drawPolyline(joined.data() + begin, int(k - begin));
+      begin = k;
+    }
     painter.setBrush(SeriesColour(s));
     for (const QPointF& at : joined) painter.drawEllipse(at, 3.5, 3.5);
   }
@@ -336,7 +365,7 @@ DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   measure_->addItems({QStringLiteral("meanDiff"), QStringLiteral("RMS")});
   auto* save = new QPushButton(QStringLiteral("Save image..."), this);
   status_ = new ElidedLabel(this);
-  status_->setText(QStringLiteral("Point at a photo for its figures; click it to see it."));
+  status_->setText(kPointHint);
   leftOut_ = new QLabel(this);
   leftOut_->hide();
   auto* top = new QHBoxLayout;
@@ -365,6 +394,11 @@ DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
                                      QStringLiteral("PNG image (*.png);;SVG drawing (*.svg)"));
     if (!path.isEmpty()) SaveImage(path);
   });
+}
+
+void DayChartWindow::Clear() {
+  chart_->SetResults({});
+  status_->setText(kPointHint);
 }
 
 bool DayChartWindow::SaveImage(const QString& path, QSize size) {

@@ -92,6 +92,8 @@ class DayChartWindow : public QWidget {
   ElidedLabel* status() const { return status_; }
   // Under the chart: how many rows it leaves out.
   QLabel* leftOut() const { return leftOut_; }
+  // Empties the chart and its status line, as a new run begins.
+  void Clear();
   // Writes the chart as PNG, or as SVG when the name ends in .svg; false and a message in the
   // status line when it cannot.
   bool SaveImage(const QString& path, QSize size = QSize(1200, 700));

@@ -620,6 +620,7 @@ void TF::ProcessBtnClick() {
     LoopsEdit->setText(QStringLiteral("0"));
   }
   if (!OpenDialog1->ChooseFiles()) return;
+  CheckFields();  // before the last results are cleared
 
   swelox::BatchOptions options;
   options.settings = Model->ToRunSettings();
@@ -645,9 +646,34 @@ void TF::ProcessBtnClick() {
   options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
   ShowWarnings({}, {});
+  // Nothing of the last run stays on view.
+  if (chart_) chart_->Clear();
+  if (view_) view_->Clear();
+  ChartBtn->setEnabled(false);
   progressCaption_.clear();
   ShowRunning(true);
   Run->Start(std::move(options));  // its first line is the header
+}
+
+// Every field that a run reads as a number is read now, after the chooser (where a run would first
+// read the repeats) and before the last results are cleared: a field that holds no number keeps
+// them, and the message names the field.
+void TF::CheckFields() const {
+  const std::pair<const QLineEdit*, const char*> fields[] = {
+      {WidthEdit, "Width"},
+      {HighEdit, "Height"},
+      {LoopsEdit, "Run ... repeats"},
+      {WidthIncrementEdit, "Add ... % to rectangle width"},
+      {HeightIncrementEdit, "Add ... % to rectangle height"},
+  };
+  for (const auto& [edit, name] : fields) {
+    try {
+      swelox::ParseInteger(Text(edit));
+    } catch (const swelox::Error& e) {
+      throw swelox::Error(swelox::WithFullStop(e.what()) + "\nIn the field \"" + name + "\".",
+                          e.scope());
+    }
+  }
 }
 
 void TF::ShowRunning(bool running) {

@@ -135,6 +135,8 @@ class TF : public QWidget {
   std::pair<QString, QString> SizesToStore() const;
   void ShowNextRunSizes();
   void RunFinished(const swelox::ui::RunEnd& end);
+  // Raises the error of the first field that a run reads as a number and that holds none.
+  void CheckFields() const;
   // Enables or disables what must not change during a run.
   void ShowRunning(bool running);
   void BindToModel(QLineEdit* edit, int field);

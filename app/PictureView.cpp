@@ -173,6 +173,24 @@ void PictureView::Open(const QString& path) {
   Refresh();
 }
 
+void PictureView::Clear() {
+  ++generation_;  // work under way for the photo shown is not shown any more
+  pathText_.clear();
+  failedPath_.clear();
+  rowSize_.reset();
+  map_.reset();
+  laid_.reset();
+  canvas_->SetOverview(QImage(), QSize());
+  canvas_->SetPhoto(nullptr);
+  canvas_->SetOverlay({}, std::nullopt, nullptr, Direction::Below);
+  figures_->clear();
+  path_->clear();
+  runPhotos_.clear();
+  UpdateStepping();
+  status_->setText(QStringLiteral("A new run is under way: \"Show...\" opens its first photo."));
+  Settle();
+}
+
 void PictureView::Refresh() {
   if (pathText_.isEmpty()) return;
   MapRequest request;

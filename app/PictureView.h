@@ -39,6 +39,8 @@ class PictureView : public QWidget {
   // Shows the photo at `path` and analyses it with the fields' settings; the work goes on in
   // the background and its errors show in the status line.
   void Open(const QString& path);
+  // Shows no photo, as a new run begins: nothing of the last run's stays on view.
+  void Clear();
   // Reads the settings again and lays the lattice anew. Whatever goes wrong shows in the status
   // line: a change of the settings never fails because of the view.
   void Refresh();

@@ -97,6 +97,60 @@ class DayChartTest : public swelox::test::WindowFixture {
     QCOMPARE(window.View()->path(), b);
   }
 
+  // Two mornings: the line of a series stops at the night and goes on the next morning, and the
+  // highest point with its ring keeps clear of the frame.
+  void aLineDoesNotCrossTheNight() {
+    DayChart chart;
+    chart.resize(900, 420);
+    std::vector<PhotoResult> results =
+        Results({QStringLiteral("2026:06:14 08:00:00"), QStringLiteral("2026:06:14 08:10:00"),
+                 QStringLiteral("2026:06:14 08:20:00"), QStringLiteral("2026:06:15 08:00:00"),
+                 QStringLiteral("2026:06:15 08:10:00"), QStringLiteral("2026:06:15 08:20:00")});
+    for (PhotoResult& r : results) r.meanDiff = 50;
+    results[1].meanDiff = 100;  // the highest, on a whole step of the axis
+    results[1].quality = swelox::Quality::Damaged;
+    chart.SetResults(results);
+    const QImage image = chart.grab().toImage();
+    const auto& p = chart.points();
+    QCOMPARE(p.size(), size_t(6));
+    auto coloured = [&](QPointF at) {
+      for (int dy = -2; dy <= 2; ++dy) {
+        const QColor c = image.pixelColor(int(at.x()), int(at.y()) + dy);
+        if (c.saturation() > 100) return true;
+      }
+      return false;
+    };
+    QVERIFY(coloured((p[4].at + p[5].at) / 2));   // ten minutes apart: joined
+    QVERIFY(!coloured((p[2].at + p[3].at) / 2));  // the night: not joined
+    // Above the highest point's ring (radius 6) the frame is still some way off.
+    const int x = int(p[1].at.x());
+    for (int y = int(p[1].at.y()) - 8; y > int(p[1].at.y()) - 14; --y) {
+      QVERIFY2(image.pixelColor(x, y).lightness() > 150, qPrintable(QString::number(y)));
+    }
+  }
+
+  // A new run empties the chart and the picture view of the last run before its first row.
+  void aNewRunClearsTheChartAndTheView() {
+    TF& window = *window_;
+    Script({QStringList{Example("by-the-water.jpg")}});
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(window.Chart()));
+    window.ShowBtnClick();
+    QVERIFY(!window.Chart()->chart()->results().empty());
+    QCOMPARE(window.View()->path(), Example("by-the-water.jpg"));
+    Script({QStringList{swelox::test::SlowPhoto(temp_.path())}});
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QVERIFY(window.Running());
+    QVERIFY(window.Chart()->chart()->results().empty());
+    QVERIFY(window.View()->path().isEmpty());
+    QVERIFY(window.View()->map() == nullptr);
+    QVERIFY(window.View()->runPhotos().isEmpty());
+    window.StopRun();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Running(), 20000);
+  }
+
   // The date under the axis is the photos' own: a night's photos from 00:00 on 14 July are of
   // 14 July, although the margin before the first reaches back into 13 July, and their ticks are
   // times alone; photos on both sides of midnight put the date on every tick.

@@ -795,27 +795,30 @@ class WindowTest : public swelox::test::WindowFixture {
     QTest::addColumn<QString>("sizesAfter");
 
     const QStringList two = {"A", "B"};
-    QTest::newRow("width not a number") << QStringList{"abc", "12", "0", "100", "100"} << two
-                                        << "'abc' is not a valid integer value." << 0 << "1 of 2"
-                                        << "abcx12";
+    // A field that holds no number is found after the chooser, before the last results are
+    // cleared (rows -1: they are kept), and named.
+    const QString field = QStringLiteral("\nIn the field \"%1\".");
+    QTest::newRow("width not a number")
+        << QStringList{"abc", "12", "0", "100", "100"} << two
+        << "'abc' is not a valid integer value." + field.arg("Width") << -1 << kStart << "abcx12";
     QTest::newRow("height with a trailing space")
         << QStringList{"15", "12 ", "0", "100", "100"} << two
-        << "'12 ' is not a valid integer value." << 0 << "1 of 2"
-        << "15x12 ";
+        << "'12 ' is not a valid integer value." + field.arg("Height") << -1 << kStart << "15x12 ";
     QTest::newRow("empty width") << QStringList{"", "12", "0", "100", "100"} << two
-                                 << "'' is not a valid integer value." << 0 << "1 of 2"
-                                 << "x12";
+                                 << "'' is not a valid integer value." + field.arg("Width") << -1
+                                 << kStart << "x12";
     QTest::newRow("repeats not a number, after the chooser")
         << QStringList{"15", "12", "two", "100", "100"} << two
-        << "'two' is not a valid integer value." << 0 << kStart << "15x12";
-    QTest::newRow("width increment not a number, after the first run")
-        << QStringList{"15", "12", "1", "abc", "100"} << two
-        << "'abc' is not a valid integer value." << 2 << "2 of 2   Run1"
+        << "'two' is not a valid integer value." + field.arg("Run ... repeats") << -1 << kStart
         << "15x12";
-    QTest::newRow("height increment not a number, after the width grew")
-        << QStringList{"15", "12", "1", "100", "x"} << two << "'x' is not a valid integer value."
-        << 2 << "2 of 2   Run1"
-        << "30x12";
+    QTest::newRow("width increment not a number, before the first run")
+        << QStringList{"15", "12", "1", "abc", "100"} << two
+        << "'abc' is not a valid integer value." + field.arg("Add ... % to rectangle width") << -1
+        << kStart << "15x12";
+    QTest::newRow("height increment not a number, before the first run")
+        << QStringList{"15", "12", "1", "100", "x"} << two
+        << "'x' is not a valid integer value." + field.arg("Add ... % to rectangle height") << -1
+        << kStart << "15x12";
     QTest::newRow("increment overflow") << QStringList{"15", "12", "0", "2147483647", "100"} << two
                                         << "Integer overflow." << 2 << "2 of 2"
                                         << "15x12";
@@ -837,10 +840,9 @@ class WindowTest : public swelox::test::WindowFixture {
         << QStringList{"30000", "30000", "1", "100", "100"} << two << "Integer overflow." << 2
         << "1 of 2   Run2"
         << "60000x60000";
-    QTest::newRow("bad photo reported before a bad width")
-        << QStringList{"abc", "12", "0", "100", "100"} << QStringList{"bad"} << "photo:bad" << 0
-        << "1 of 1"
-        << "abcx12";
+    QTest::newRow("a bad width is found before any photo is opened")
+        << QStringList{"abc", "12", "0", "100", "100"} << QStringList{"bad"}
+        << "'abc' is not a valid integer value." + field.arg("Width") << -1 << kStart << "abcx12";
   }
   void errors() {
     QFETCH(QStringList, fields);
@@ -859,6 +861,7 @@ class WindowTest : public swelox::test::WindowFixture {
     QStringList chosen;
     for (const QString& f : files) chosen << paths.at(f);
     SetFields(fields[0], fields[1], fields[2], fields[3], fields[4]);
+    const QString before = window_->Memo1->toPlainText();
     Script({chosen});
     Click();
     QCOMPARE(chooser_.calls, 1);
@@ -878,7 +881,11 @@ class WindowTest : public swelox::test::WindowFixture {
     } else {
       QCOMPARE(shown_[0].text, message);
     }
-    QCOMPARE(Rows().size(), rows);
+    if (rows < 0) {
+      QCOMPARE(window_->Memo1->toPlainText(), before);
+    } else {
+      QCOMPARE(Rows().size(), rows);
+    }
     QCOMPARE(window_->ProcessBtn->text(), caption);
     QCOMPARE(window_->WidthEdit->text() + "x" + window_->HighEdit->text(), sizesAfter);
   }
@@ -888,7 +895,7 @@ class WindowTest : public swelox::test::WindowFixture {
     Script({QStringList{Example("by-the-water.jpg")}, QStringList{Example("by-the-water.jpg")}});
     Click();
     QCOMPARE(int(shown_.size()), 1);
-    QCOMPARE(window_->ProcessBtn->text(), QStringLiteral("1 of 1"));
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
     window_->WidthEdit->setText("15");
     Click();
     QCOMPARE(int(shown_.size()), 1);
@@ -1001,7 +1008,8 @@ class WindowTest : public swelox::test::WindowFixture {
       QCOMPARE(shown_.size(), size_t{1});
       QCOMPARE(cli.exitCode(), 2);
       QCOMPARE(printed, QString());
-      QCOMPARE(reported, "swelox-cli: " + refused + ": " + shown_[0].text +
+      // The window names the field on a line of its own.
+      QCOMPARE(reported, "swelox-cli: " + refused + ": " + shown_[0].text.section('\n', 0, 0) +
                              "\nTry 'swelox-cli --help' for more information.\n");
       return;
     }
@@ -1106,11 +1114,11 @@ class WindowTest : public swelox::test::WindowFixture {
     QTRY_VERIFY(!title.isEmpty());
     QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(title, QStringLiteral("Swelox"));
-    QCOMPARE(text, QStringLiteral("'abc' is not a valid integer value."));
+    QCOMPARE(text, QStringLiteral("'abc' is not a valid integer value.\nIn the field \"Width\"."));
     QCOMPARE(icon, QMessageBox::Critical);
     QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(modal);
-    QCOMPARE(window_->ProcessBtn->text(), QStringLiteral("1 of 1"));
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
   }
 
   void realFileChooserPicksSeveralFilesAndRemembersTheFirst() {
