@@ -190,7 +190,8 @@ class GroupAnalysis {
     try {
       return AnalyseFile(options_.files[file], group_.sizes, options_.settings.direction,
                          options_.settings.region, options_.settings.columns, options_.stop,
-                         options_.captureTimes, clock_);
+                         options_.captureTimes, clock_,
+                         options_.knownTimes.empty() ? nullptr : &options_.knownTimes[file]);
     } catch (...) {
       const RowOutcome failed{std::string(), ErrorFromException(std::current_exception())};
       return std::vector<RowOutcome>(group_.sizes.size(), failed);
@@ -276,7 +277,8 @@ BatchResult RunBatch(const BatchOptions& options, BatchListener& listener) {
     ordered.settings.order = FileOrder::AsGiven;
     try {
       std::vector<std::string> names(options.files.begin(), options.files.end());
-      OrderFiles(names, options.settings.order, options.stop, CameraClock(options.settings.time));
+      OrderFiles(names, options.settings.order, options.stop, CameraClock(options.settings.time),
+                 &ordered.knownTimes);
       ordered.files = PathList(names);
     } catch (...) {
       listener.Line(HeaderLine(options.settings.columns));

@@ -62,6 +62,9 @@ struct BatchOptions {
   // Read every photo's capture time during its decode, for the records, even where no Time
   // column shows it.
   bool captureTimes = false;
+  // What the files' headers gave when they were sorted by time, file by file (empty: nothing
+  // read), so that their decodes do not read the EXIF data again.
+  std::vector<KnownCaptureTime> knownTimes = {};
   // Once a stop is requested (from any thread, a listener's included), no further file is
   // started, the decodes under way end, and RunBatch returns soon after with `stopped` set;
   // nothing more reaches the listener.

@@ -20,16 +20,21 @@ int CompareNumbers(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::optional<std::string> TimeKey(const std::string& path, const CameraClock& clock) {
+KnownCaptureTime HeaderTime(const std::string& path) {
   try {
     PictureFile file(path);
-    if (auto time = ReadCaptureTime(file)) {
-      if (auto corrected = clock.Correct(*time)) return std::move(corrected->sortKey);
-    }
+    return ReadKnownCaptureTime(file);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (...) {
     // A file that cannot be opened fails when its turn comes; for ordering it has no time.
+  }
+  return {};
+}
+
+std::optional<std::string> TimeKey(const KnownCaptureTime& known, const CameraClock& clock) {
+  if (known.time) {
+    if (auto corrected = clock.Correct(*known.time)) return std::move(corrected->sortKey);
   }
   return std::nullopt;
 }
@@ -78,7 +83,8 @@ const char* FileOrderName(FileOrder order) {
 }
 
 void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop,
-                const CameraClock& clock) {
+                const CameraClock& clock, std::vector<KnownCaptureTime>* times) {
+  if (times != nullptr) times->assign(files.size(), KnownCaptureTime());
   if (order == FileOrder::AsGiven) return;
   if (order == FileOrder::Name) {
     std::stable_sort(files.begin(), files.end(), NaturalLess);
@@ -88,10 +94,12 @@ void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_toke
     std::optional<std::string> key;
     size_t index;
   };
+  std::vector<KnownCaptureTime> known(files.size());
   std::vector<Entry> entries(files.size());
   for (size_t k = 0; k < files.size(); ++k) {
     if (stop.stop_requested()) return;
-    entries[k] = {TimeKey(files[k], clock), k};
+    known[k] = HeaderTime(files[k]);
+    entries[k] = {TimeKey(known[k], clock), k};
   }
   std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (a.key && b.key) return *a.key < *b.key;
@@ -102,6 +110,9 @@ void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_toke
   ordered.reserve(files.size());
   for (const Entry& e : entries) ordered.push_back(std::move(files[e.index]));
   files = std::move(ordered);
+  if (times != nullptr) {
+    for (size_t k = 0; k < entries.size(); ++k) (*times)[k] = std::move(known[entries[k].index]);
+  }
 }
 
 }  // namespace swelox

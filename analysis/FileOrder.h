@@ -8,6 +8,7 @@
 
 #include "analysis/CameraClock.h"
 #include "analysis/Settings.h"
+#include "imaging/CaptureTime.h"
 
 namespace swelox {
 
@@ -25,7 +26,10 @@ const char* FileOrderName(FileOrder order);
 // no part), earliest first; files without a time (or that cannot be read) follow in name order.
 // Only each file's header is read, nothing decoded; equal files keep their given order. Once
 // `stop` is requested no further header is read and the order is left unfinished.
+// With `times`, it receives what each file's header gave, in the new order (none read unless by
+// time), so that the decodes need not read the EXIF data again.
 void OrderFiles(std::vector<std::string>& files, FileOrder order, std::stop_token stop = {},
-                const CameraClock& clock = CameraClock());
+                const CameraClock& clock = CameraClock(),
+                std::vector<KnownCaptureTime>* times = nullptr);
 
 }  // namespace swelox

@@ -59,7 +59,8 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction, const std::optional<PixelRegion>& region,
                                     std::span<const Column> columns, std::stop_token stop,
-                                    bool captureTime, const CameraClock& clock) {
+                                    bool captureTime, const CameraClock& clock,
+                                    const KnownCaptureTime* known) {
   UseExtendedPrecision();
   // The sizes are read first but their errors wait: a picture that fails to decode is reported
   // before a bad size, as when each size is read after its own decode.
@@ -79,6 +80,10 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   DecodeNotes notes;
   notes.wantCaptureTime =
       captureTime || std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
+  if (notes.wantCaptureTime && known != nullptr && known->read) {
+    notes.captureTimeKnown = true;
+    notes.captureTime = known->time;
+  }
   try {
     PictureFile file(path);
     DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop, &notes);

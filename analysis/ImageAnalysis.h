@@ -14,6 +14,7 @@
 #include "analysis/RectangleStatistics.h"
 #include "analysis/Settings.h"
 #include "core/Errors.h"
+#include "imaging/CaptureTime.h"
 
 namespace swelox {
 
@@ -60,14 +61,16 @@ std::string FormatRow(int32_t pictureWidth, int32_t pictureHeight, int32_t recta
 // separate analysis with sizes[k] would give, or its error. With a region only its pixels are
 // analysed, as if the picture were cropped to it without re-encoding. The rows end with
 // `columns`; the capture time comes from the EXIF data that the decode reads anyway, when the
-// columns show it or `captureTime` asks for it in the values, corrected by `clock`. A stop
-// request ends the decode and raises DecodeStopped.
+// columns show it or `captureTime` asks for it in the values, corrected by `clock`; a `known`
+// time that was read spares the decode that reading. A stop request ends the decode and raises
+// DecodeStopped.
 std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const RectangleTexts> sizes,
                                     Direction direction,
                                     const std::optional<PixelRegion>& region = std::nullopt,
                                     std::span<const Column> columns = {}, std::stop_token stop = {},
                                     bool captureTime = false,
-                                    const CameraClock& clock = CameraClock());
+                                    const CameraClock& clock = CameraClock(),
+                                    const KnownCaptureTime* known = nullptr);
 
 // One size: the row, or the error raised.
 std::string AnalyseFileRow(const std::string& path, const RectangleTexts& size, Direction direction,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 namespace swelox {
@@ -190,7 +191,14 @@ std::optional<CaptureTime> CaptureTimeFromFields(std::string_view dateTime,
   return time;
 }
 
+namespace {
+std::atomic<uint64_t> exifReads{0};
+}  // namespace
+
+uint64_t ExifReadCount() { return exifReads.load(std::memory_order_relaxed); }
+
 std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment) {
+  exifReads.fetch_add(1, std::memory_order_relaxed);
   static constexpr std::array<uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
   if (segment.size() < kExifHeader.size() ||
       std::memcmp(segment.data(), kExifHeader.data(), kExifHeader.size()) != 0) {

@@ -33,4 +33,15 @@ std::optional<CaptureTime> CaptureTimeFromFields(std::string_view dateTime,
 // three directories, each once, whatever the data holds; raises nothing.
 std::optional<CaptureTime> CaptureTimeFromExif(std::span<const uint8_t> segment);
 
+// How often CaptureTimeFromExif has run in this process (from any thread): a photo's EXIF data
+// should be read once however many steps of a run need its time.
+uint64_t ExifReadCount();
+
+// A photo's capture time as a step before its decode read it from the header, so that the decode
+// need not read it again.
+struct KnownCaptureTime {
+  bool read = false;  // false: the header was not (or could not be) read; the decode reads it
+  std::optional<CaptureTime> time;  // as recorded, not corrected; nothing when none is recorded
+};
+
 }  // namespace swelox

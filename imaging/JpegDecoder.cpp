@@ -568,7 +568,7 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
   d.reserveContext = &budget;
   d.region = region;
   d.stop = stop.stop_possible() ? &stop : nullptr;
-  d.keepExif = notes != nullptr && notes->wantCaptureTime;
+  d.keepExif = notes != nullptr && notes->wantCaptureTime && !notes->captureTimeKnown;
   d.notes = notes;
 
   switch (RunDecompression(&d)) {
@@ -634,6 +634,10 @@ void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
 }
 
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {
+  return ReadKnownCaptureTime(file).time;
+}
+
+KnownCaptureTime ReadKnownCaptureTime(PictureFile& file) {
   BudgetHook hook(MemoryBudget::Process());  // for the segment kept
   Decompressor decompressor(file);
   Decompression& d = decompressor.get();
@@ -643,9 +647,9 @@ std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {
   d.keepExif = true;
   d.headerOnly = true;
   d.notes = &notes;
-  if (RunDecompression(&d) != Outcome::Done) return std::nullopt;
+  if (RunDecompression(&d) != Outcome::Done) return {};
   if (d.notesFailed) throw std::bad_alloc();
-  return std::move(notes.captureTime);
+  return {true, std::move(notes.captureTime)};
 }
 
 }  // namespace swelox

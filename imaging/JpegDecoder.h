@@ -31,6 +31,9 @@ class RgbRowSink {
 // What a decode notes about a picture beside its pixels.
 struct DecodeNotes {
   bool wantCaptureTime = false;  // set by the caller: read the capture time from the EXIF data
+  // Set by the caller with captureTime already read from this file's header: the decode keeps it
+  // and reads no EXIF data.
+  bool captureTimeKnown = false;
   std::optional<CaptureTime> captureTime;
   // libjpeg's first warning, for data it found corrupt or missing (a file that ends early) and
   // decoded around; empty for a sound file.
@@ -70,6 +73,8 @@ void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region =
 // The capture time from the EXIF data, reading the file only up to its first scan and decoding
 // nothing; nothing when the file records none or its header cannot be read.
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file);
+// The same, saying whether the header was read at all.
+KnownCaptureTime ReadKnownCaptureTime(PictureFile& file);
 
 // The most scans a file may have (encoders write up to a few dozen); one with more fails with
 // "JPEG files with more than 256 scans are not supported". Every scan of a progressive file is a

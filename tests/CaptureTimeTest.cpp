@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "analysis/BatchRun.h"
 #include "analysis/Columns.h"
 #include "analysis/FileOrder.h"
 #include "analysis/ImageAnalysis.h"
@@ -529,6 +530,49 @@ TEST_F(CaptureTimeColumn, OrderByTimeThenNamesOfTheUntimed) {
   std::vector<std::string> stopped = {untimed10, late, early};
   OrderFiles(stopped, FileOrder::Time, stop.get_token());
   EXPECT_EQ(stopped, (std::vector<std::string>{untimed10, late, early}));
+}
+
+class Lines : public BatchListener {
+ public:
+  void Line(const std::string& line) override { text += line + "\n"; }
+  void Progress(const std::string&) override {}
+  void FileFailed(const std::string& path, const Error& error) override {
+    text += "skipped " + PictureName(path) + ": " + error.what() + "\n";
+  }
+  std::string text;
+};
+
+TEST_F(CaptureTimeColumn, SortedByTimeEachPhotosExifIsReadOnce) {
+  const std::string late = Tagged("once-late.jpg", "-DateTimeOriginal='2026:07:14 09:31:08'");
+  const std::string early = Tagged("once-early.jpg",
+                                   "-DateTimeOriginal='2026:07:14 09:31:07' "
+                                   "-SubSecTimeOriginal=5 -OffsetTimeOriginal=+09:00");
+  const std::string untimed = Write("once-untimed.jpg", test::ReadBytes(plain_));
+  const std::string missing = dir_->File("once-missing.jpg");
+  for (const int jobs : {1, 2}) {
+    BatchOptions options;
+    options.settings.width = "4";
+    options.settings.height = "3";
+    options.settings.loops = "1";  // two runs, one decode
+    options.settings.columns = {Column::Time};
+    options.settings.order = FileOrder::Time;
+    options.files = PathList({untimed, late, missing, early});
+    options.keepGoing = true;
+    options.jobs = jobs;
+    Lines sorted;
+    const uint64_t before = ExifReadCount();
+    ASSERT_FALSE(RunBatch(options, sorted).fatal);
+    // The missing file has no EXIF data to read, sorted or decoded.
+    EXPECT_EQ(ExifReadCount() - before, 3u) << jobs;
+
+    // The rows are those of the same files given in that order, whose decodes read the times.
+    options.settings.order = FileOrder::AsGiven;
+    options.files = PathList({early, late, missing, untimed});
+    Lines given;
+    ASSERT_FALSE(RunBatch(options, given).fatal);
+    EXPECT_EQ(sorted.text, given.text) << jobs;
+    EXPECT_NE(given.text.find("\t2026-07-14T09:31:07.5+09:00\n"), std::string::npos) << given.text;
+  }
 }
 
 }  // namespace
