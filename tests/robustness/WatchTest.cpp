@@ -324,6 +324,9 @@ TEST(Watch, MistakesOfTheCommandAreRefused) {
        1,
        "swelox-cli: Cannot watch folder \"" + photo + "\". Not a directory.\n"},
       {{"--watch=", "x"}, 2, "swelox-cli: --watch needs a folder\n" + test::kTryHelp},
+      {{"--watch", dir.path().string(), "--shard=1/2"},
+       2,
+       "swelox-cli: --watch takes no --shard or --merge\n" + test::kTryHelp},
   };
   for (const auto& c : cases) {
     const CliResult result = RunCli(c.arguments);
