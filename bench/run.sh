@@ -17,7 +17,8 @@
 # swelox-cli --jobs 1, with and without --repeats 4 (/usr/bin/time -v), next to its bound, and
 # checks that --jobs 1 and --jobs 2 print byte-identical output on every input. It also times
 # --sort=time over 1,000 photos with capture times (exiftool writes them), against the same
-# command without the sort.
+# command without the sort, and last the picture view (bench/view.cpp: opening, Page Down, a
+# relayout to 1 x 1, against djpeg) when swelox_view_bench is built beside swelox-cli.
 #
 #   --quick       small inputs and few runs: a smoke test that finishes in seconds; its timings
 #                 are shown but not judged
@@ -60,7 +61,7 @@ while [ $# -gt 0 ]; do
       inputs="$2"
       shift
       ;;
-    -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) usage ;;
     *) sources+=("$(realpath "$1")") ;;
   esac
@@ -539,6 +540,28 @@ for row in "${rows_memory[@]}"; do echo "$row"; done
 echo "(bound: file size + libjpeg's coefficient store, for a progressive file + 16 MiB)"
 echo
 echo "--jobs 1 and --jobs 2 output: $identical (${#all[@]} files, 3 settings, $rows_compared rows)"
+
+# --- the picture view ----------------------------------------------------------------------------
+# swelox_view_bench beside swelox-cli's build (or $SWELOX_VIEW_BENCH): open, Page Down and the
+# relayout to 1 x 1 against djpeg, on the 12 megapixel photo (quick: a small photo of its own).
+view_bench="${SWELOX_VIEW_BENCH:-$(dirname "$cli")/../bench/swelox_view_bench}"
+echo
+if [ -x "$view_bench" ]; then
+  echo "Timing the picture view ..." >&2
+  if [ $quick -eq 1 ]; then view_args=(--quick); else view_args=("$photo_single"); fi
+  view_status=0
+  QT_QPA_PLATFORM=offscreen "$view_bench" "${view_args[@]}" >"$work/view.txt" 2>/dev/null ||
+    view_status=$?
+  cat "$work/view.txt"
+  if [ $view_status -ne 0 ]; then
+    echo "the picture view's benchmark failed (status $view_status)"
+    failures=$((failures + 1))
+  elif [ $quick -eq 0 ]; then
+    missed=$((missed + $(grep -c MISSED "$work/view.txt" || true)))
+  fi
+else
+  echo "The picture view: no benchmark at $view_bench (built with the window, in bench/)"
+fi
 
 if [ $failures -gt 0 ]; then exit 1; fi
 if [ $check -eq 1 ] && [ $missed -gt 0 ]; then
