@@ -53,6 +53,7 @@ struct RunSettings {
   std::vector<Column> columns = {};  // after Pic, in this order; none: the rows end with Pic
   FileOrder order = FileOrder::AsGiven;
   TimeSettings time = {};
+  bool operator==(const RunSettings&) const = default;
 };
 
 }  // namespace swelox

@@ -56,9 +56,7 @@ const SettingRow kTable[] = {
     {Setting::Columns, "columns", "columns", "LIST",
      "add columns after Pic (time, path, region, direction, quality)", "columns", "Columns",
      SettingText::Choice, nullptr, [](const RunSettings& s) { return ColumnListText(s.columns); },
-     [](RunSettings& s, const std::string& text) {
-       s.columns = text.empty() ? std::vector<Column>() : ParseColumnList(text);
-     }},
+     [](RunSettings& s, const std::string& text) { s.columns = ParseColumnList(text); }},
     {Setting::Order, "order", "sort", "ORDER",
      "order the files by name or time (default: as given)", "order", "Order", SettingText::Choice,
      nullptr, [](const RunSettings& s) { return std::string(FileOrderName(s.order)); },
@@ -67,14 +65,14 @@ const SettingRow kTable[] = {
      "zone of photos without an offset: +02:00 or Europe/Lisbon", "time/cameraZone", "Camera zone",
      SettingText::Typed, nullptr, [](const RunSettings& s) { return s.time.zone; },
      [](RunSettings& s, const std::string& text) {
-       if (!text.empty()) TimeZone::Parse(text);
+       TimeZone::Parse(text);
        s.time.zone = text;
      }},
     {Setting::ClockShift, "clock shift", "clock-shift", "SHIFT",
      "correct the camera clock: add [-]HH:MM:SS to each time", "time/clockShift", "Clock shift",
      SettingText::Typed, nullptr, [](const RunSettings& s) { return s.time.shift; },
      [](RunSettings& s, const std::string& text) {
-       if (!text.empty()) ParseClockShift(text);
+       ParseClockShift(text);
        s.time.shift = text;
      }},
     {Setting::Utc, "UTC", "utc", nullptr, "write the Time column in UTC (...Z)", "time/utc",
@@ -100,6 +98,11 @@ const SettingRow& RowOf(Setting setting) {
 }
 
 std::string DefaultText(const SettingRow& row) { return row.text(RunSettings{}); }
+
+void ReadText(const SettingRow& row, RunSettings& settings, const std::string& text) {
+  if (text.empty() && DefaultText(row).empty()) return;
+  row.set(settings, text);
+}
 
 RectangleSize CheckedSize(const RectangleTexts& texts) {
   const int32_t width = ParseInteger(texts.width);

@@ -50,7 +50,8 @@ struct SettingRow {
   const char* flagText;  // a flag's text when it is given ("right")
   // The setting's text as the window and the stored settings hold it.
   std::string (*text)(const RunSettings& settings);
-  // Reads the text into the settings; a text that stands for no value raises its Error.
+  // Reads a value given as text (an option's) into the settings; a text that stands for no value
+  // raises its Error. An empty list of columns, zone or shift is no value given.
   void (*set)(RunSettings& settings, const std::string& text);
 };
 
@@ -59,6 +60,10 @@ const SettingRow& RowOf(Setting setting);
 
 // The text of a first start, the value of a run given no option.
 std::string DefaultText(const SettingRow& row);
+
+// Reads a text as the window holds it into `settings`, which hold this setting's default: an
+// empty text leaves the default where its own text is empty (no columns, no zone, no shift).
+void ReadText(const SettingRow& row, RunSettings& settings, const std::string& text);
 
 // The rectangle size a run or the picture view measures with: both sides read as whole numbers,
 // then checked together (a zero side, a negative one, an area past 32 bits).

@@ -14,7 +14,7 @@ void SettingsModel::setText(Field field, const QString& text) {
   // A choice holds only texts that stand for a value: a wrong one raises and changes nothing.
   if (RowOf(field).kind == SettingText::Choice) {
     RunSettings scratch;
-    RowOf(field).set(scratch, text.toStdString());
+    ReadText(RowOf(field), scratch, text.toStdString());
   }
   held = text;
   Q_EMIT textChanged(field, text);
@@ -26,7 +26,7 @@ void SettingsModel::setText(Field field, const QString& text) {
 
 RunSettings SettingsModel::Read(Field field) const {
   RunSettings settings;
-  RowOf(field).set(settings, text(field).toStdString());
+  ReadText(RowOf(field), settings, text(field).toStdString());
   return settings;
 }
 
@@ -71,11 +71,7 @@ void SettingsModel::setUtc(bool utc) {
 RunSettings SettingsModel::ToRunSettings() const {
   RunSettings settings;
   for (const SettingRow& row : SettingsTable()) {
-    try {
-      row.set(settings, text(row.setting).toStdString());
-    } catch (const Error& e) {
-      throw Error(WithFullStop(e.what()) + "\nIn the field \"" + row.caption + "\".", e.scope());
-    }
+    ReadText(row, settings, text(row.setting).toStdString());
   }
   return settings;
 }

@@ -39,7 +39,7 @@ class SettingsModel : public QObject {
   void setUtc(bool utc);
 
   // The settings as a run takes them. A text that stands for no value (a region, a zone or a
-  // shift as typed) raises its error, naming the field; the numbers are read by the run.
+  // shift as typed) raises its error; the numbers are read by the run.
   RunSettings ToRunSettings() const;
 
  Q_SIGNALS:

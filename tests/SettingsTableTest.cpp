@@ -40,7 +40,7 @@ TEST(SettingsTable, RowsReadBackWhatTheyWrite) {
   };
   for (const SettingRow& row : SettingsTable()) {
     RunSettings settings;
-    row.set(settings, DefaultText(row));
+    ReadText(row, settings, DefaultText(row));
     EXPECT_EQ(row.text(settings), DefaultText(row)) << row.name;
     if (row.flagText != nullptr) {
       row.set(settings, row.flagText);
@@ -65,7 +65,8 @@ TEST(SettingsTable, DefaultsAreThoseOfARunGivenNothing) {
   EXPECT_EQ(DefaultText(RowOf(Setting::Utc)), "false");
 }
 
-// A text that stands for no value raises a settings error and leaves the setting as it was.
+// A text that stands for no value raises a settings error and leaves the setting as it was. Given
+// as an option's value, an empty list, zone or shift is refused; held by the window it is none.
 TEST(SettingsTable, TextsThatStandForNoValueAreRefused) {
   const struct {
     Setting setting;
@@ -78,6 +79,9 @@ TEST(SettingsTable, TextsThatStandForNoValueAreRefused) {
       {Setting::CameraZone, "Mars/Olympus"},
       {Setting::ClockShift, "1:2"},
       {Setting::Utc, "yes"},
+      {Setting::Columns, ""},
+      {Setting::CameraZone, ""},
+      {Setting::ClockShift, ""},
   };
   for (const auto& c : cases) {
     RunSettings settings;
@@ -89,6 +93,16 @@ TEST(SettingsTable, TextsThatStandForNoValueAreRefused) {
     }
     EXPECT_EQ(RowOf(c.setting).text(settings), DefaultText(RowOf(c.setting))) << c.text;
   }
+}
+
+TEST(SettingsTable, AnEmptyTextHeldIsTheDefaultWhereTheDefaultIsEmpty) {
+  RunSettings settings;
+  for (const Setting setting :
+       {Setting::Columns, Setting::CameraZone, Setting::ClockShift, Setting::Region}) {
+    ReadText(RowOf(setting), settings, "");
+  }
+  EXPECT_EQ(settings, RunSettings{});
+  EXPECT_THROW(ReadText(RowOf(Setting::Order), settings, ""), Error);  // "given" is its default
 }
 
 TEST(SettingsTable, CheckedSizeReadsBothSidesThenChecksThem) {
