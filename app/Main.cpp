@@ -241,7 +241,10 @@ TF::TF(QWidget* parent)
             AppendLines(lines);
             lastRunRows_.insert(lastRunRows_.end(), rows.begin(), rows.end());
             unsaved_ = true;
+            if (watch_) ShowWatchedRows(rows);
           });
+  connect(Run, &RunController::noticed, this,
+          [this](const QString& line) { ShowWarnings(line, {}); });
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
     SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
@@ -276,7 +279,7 @@ void TF::FitHeightTo(const QRect& available) {
   const int shrink = std::clamp(missing, 0, spare);
   if (shrink == 0) return;
   Memo1->resize(Memo1->width(), Memo1->height() - shrink);
-  for (QWidget* below : {static_cast<QWidget*>(ChartBtn), static_cast<QWidget*>(WarningsLbl)}) {
+  for (QWidget* below : std::initializer_list<QWidget*>{ChartBtn, WarningsLbl, FollowBox}) {
     below->move(below->x(), below->y() - shrink);
   }
   resize(width(), height() - shrink);
@@ -336,8 +339,8 @@ void TF::CreateControls() {
   PlaceLabel(Label6, 480, 84);
 
   ProcessBtn = new QPushButton(kProcessCaption, this);
-  ProcessBtn->setAutoDefault(true);  // Enter on the focused button starts, as Space does
-  Place(ProcessBtn, 8, 106, 457, 24);
+  ProcessBtn->setAutoDefault(true);    // Enter on the focused button starts, as Space does
+  Place(ProcessBtn, 8, 106, 356, 24);  // "Watch folder..." beside it
   WidthEdit = NewEdit(this, Model->text(Field::Width));
   Place(WidthEdit, 513, 10, 41, 21);
   HighEdit = NewEdit(this, Model->text(Field::Height));
@@ -409,6 +412,7 @@ void TF::CreateRegionControls() {
   Place(ChartBtn, 8, 484, 140, 23);
   ChartBtn->setEnabled(false);
   QWidget::setTabOrder(SaveBtn, ChartBtn);
+  CreateWatchControls();
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
   connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
   connect(SaveBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { SaveResults(); }));
@@ -454,7 +458,7 @@ void TF::CreateColumnsControls() {
   ShowColumns();
 
   WarningsLbl = NewLabel(this, QString());
-  Place(WarningsLbl, 156, 486, 589, 18);  // beside the chart button
+  Place(WarningsLbl, 306, 486, 439, 18);  // beside the chart button and the follow box
   WarningsLbl->hide();
 
   NextRunLbl = NewLabel(this, QString());
@@ -575,7 +579,10 @@ void TF::ChartBtnClick() {
 void TF::ShareRunResults() {
   if (view_) view_->SetRunPhotos(lastRunFiles_);
   ChartBtn->setEnabled(!lastRunRows_.empty());
-  if (chart_) chart_->chart()->SetResults(lastRunRows_);
+  if (chart_) {
+    chart_->chart()->SetNewestMarked(watch_.has_value());
+    chart_->chart()->SetResults(lastRunRows_);
+  }
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -615,22 +622,41 @@ void TF::ProcessBtnClick() {
     StopRun();
     return;
   }
-  runRegion_ = swelox::ParseRegion(Text(Region));
-  if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
-    LoopsEdit->setText(QStringLiteral("0"));
-  }
+  ReadFieldsBeforeChoosing();
   if (!OpenDialog1->ChooseFiles()) return;
   CheckFields();  // before the last results are cleared
 
-  swelox::BatchOptions options;
-  options.settings = Model->ToRunSettings();
-  options.settings.region = runRegion_;
-  options.keepGoing = SkipBox->isChecked();
+  swelox::BatchOptions options = NewRunOptions();
   if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
   for (const QString& file : OpenDialog1->ChosenFiles()) {
     options.files.push_back(QFile::encodeName(file).toStdString());
   }
   lastRunFiles_ = OpenDialog1->ChosenFiles();
+  watch_.reset();
+  BeginRun(options);
+  Run->Start(std::move(options));  // its first line is the header
+}
+
+// The region is read before the chooser (its error comes first); increments that forbid growth
+// leave no repeats.
+void TF::ReadFieldsBeforeChoosing() {
+  runRegion_ = swelox::ParseRegion(Text(Region));
+  if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
+    LoopsEdit->setText(QStringLiteral("0"));
+  }
+}
+
+swelox::BatchOptions TF::NewRunOptions() {
+  swelox::BatchOptions options;
+  options.settings = Model->ToRunSettings();
+  options.settings.region = runRegion_;
+  options.keepGoing = SkipBox->isChecked();
+  options.captureTimes = true;  // for the chart, read during the decodes the rows need anyway
+  options.jobs = std::max(1, QThread::idealThreadCount());
+  return options;
+}
+
+void TF::BeginRun(const swelox::BatchOptions& options) {
   lastRunRows_.clear();
   runDataset_ = swelox::Dataset{};
   runDataset_->settings = options.settings;
@@ -642,8 +668,6 @@ void TF::ProcessBtnClick() {
   runStartSizes_ = {WidthEdit->text(), HighEdit->text()};
   runEndSizes_.reset();
   ShowNextRunSizes();
-  options.captureTimes = true;  // for the chart, read during the decodes the rows need anyway
-  options.jobs = std::max(1, QThread::idealThreadCount());
   Memo1->clear();
   ShowWarnings({}, {});
   // Nothing of the last run stays on view.
@@ -652,7 +676,6 @@ void TF::ProcessBtnClick() {
   ChartBtn->setEnabled(false);
   progressCaption_.clear();
   ShowRunning(true);
-  Run->Start(std::move(options));  // its first line is the header
 }
 
 // Every field that a run reads as a number is read now, after the chooser (where a run would first
@@ -677,10 +700,10 @@ void TF::CheckFields() const {
 }
 
 void TF::ShowRunning(bool running) {
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit,
-                                       HeightIncrementEdit, HorizontalVerticalLbl, Region, ShowBtn,
-                                       SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn,
+           WatchBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.
@@ -695,6 +718,9 @@ void TF::ShowRunning(bool running) {
 }
 
 void TF::ShowGrownSizes(const QString& width, const QString& height) {
+  // A watch measures each photo from the sizes it started at: the fields keep them, so that the
+  // watch started again matches its table.
+  if (watch_) return;
   // A size whose increment is not positive stays as typed.
   if (WidthEdit->text() != width) WidthEdit->setText(width);
   if (HighEdit->text() != height) HighEdit->setText(height);
@@ -710,15 +736,19 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
     firstOfLastRun_ = end.files.front();
   }
   ShareRunResults();
+  if (watch_ && runDataset_) runDataset_->end.photos = lastRunFiles_.size();  // as they came
   FinishDataset(end);
+  // A watch's rows are in its table already, unless an error ended the watch.
+  if (watch_) unsaved_ = end.fatal.has_value() && !lastRunRows_.empty();
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
   // it skipped until then are still listed, unless the window is closing. Until the next run the
   // line under the results says it was stopped.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
     if (isVisible()) {
-      ShowWarnings(QStringLiteral("The run was %1.")
-                       .arg(QString::fromStdString(swelox::EndSummary(runDataset_->end))),
+      ShowWarnings(watch_ ? swelox::ui::WatchEndText(*watch_, runDataset_->end.photosMeasured)
+                          : QStringLiteral("The run was %1.")
+                                .arg(QString::fromStdString(swelox::EndSummary(runDataset_->end))),
                    end.warnings);
       if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
     }
