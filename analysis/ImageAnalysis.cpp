@@ -76,16 +76,16 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   }
 
   LatticeSet lattices(checkedSizes, direction);
+  const DecodeRequest request{
+      .region = region,
+      .stop = stop,
+      .wantCaptureTime =
+          captureTime || std::find(columns.begin(), columns.end(), Column::Time) != columns.end(),
+      .knownCaptureTime = known != nullptr ? *known : KnownCaptureTime{}};
   DecodeNotes notes;
-  notes.wantCaptureTime =
-      captureTime || std::find(columns.begin(), columns.end(), Column::Time) != columns.end();
-  if (notes.wantCaptureTime && known != nullptr && known->read) {
-    notes.captureTimeKnown = true;
-    notes.captureTime = known->time;
-  }
   try {
     PictureFile file(path);
-    DecodeJpeg(file, lattices, region ? &*region : nullptr, MemoryBudget::Process(), stop, &notes);
+    notes = DecodeJpeg(file, lattices, request);
   } catch (const DecodeStopped&) {
     throw;
   } catch (...) {

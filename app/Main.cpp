@@ -189,7 +189,7 @@ TF::TF(QWidget* parent)
       Model(new swelox::ui::SettingsModel(this)),
       Run(new swelox::ui::RunController(this)),
       Results(std::make_unique<swelox::ui::RunResults>()),
-      views_(new swelox::ui::ResultViews(*Model, this)) {
+      views_(new swelox::ui::ResultViews(*Model, *Results, this)) {
   F = this;
   const QFont font = WindowFont();
   setFont(font);
@@ -217,7 +217,10 @@ TF::TF(QWidget* parent)
             for (const swelox::ui::PhotoResult& row : rows) lines << row.text;
             AppendLines(lines);
             Results->Add(rows);
+            if (watch_) ShowWatchedRows(rows);
           });
+  connect(Run, &RunController::noticed, this,
+          [this](const QString& line) { ShowWarnings(line, {}); });
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
     SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
@@ -252,7 +255,7 @@ void TF::FitHeightTo(const QRect& available) {
   const int shrink = std::clamp(missing, 0, spare);
   if (shrink == 0) return;
   Memo1->resize(Memo1->width(), Memo1->height() - shrink);
-  for (QWidget* below : {static_cast<QWidget*>(ChartBtn), static_cast<QWidget*>(WarningsLbl)}) {
+  for (QWidget* below : std::initializer_list<QWidget*>{ChartBtn, WarningsLbl, FollowBox}) {
     below->move(below->x(), below->y() - shrink);
   }
   resize(width(), height() - shrink);
@@ -312,8 +315,8 @@ void TF::CreateControls() {
   PlaceLabel(Label6, 480, 84);
 
   ProcessBtn = new QPushButton(kProcessCaption, this);
-  ProcessBtn->setAutoDefault(true);  // Enter on the focused button starts, as Space does
-  Place(ProcessBtn, 8, 106, 457, 24);
+  ProcessBtn->setAutoDefault(true);    // Enter on the focused button starts, as Space does
+  Place(ProcessBtn, 8, 106, 356, 24);  // "Watch folder..." beside it
   WidthEdit = NewEdit(this, Model->text(Field::Width));
   Place(WidthEdit, 513, 10, 41, 21);
   HighEdit = NewEdit(this, Model->text(Field::Height));
@@ -385,6 +388,7 @@ void TF::CreateRegionControls() {
   Place(ChartBtn, 8, 484, 140, 23);
   ChartBtn->setEnabled(false);
   QWidget::setTabOrder(SaveBtn, ChartBtn);
+  CreateWatchControls();
   connect(ShowBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ShowBtnClick(); }));
   connect(ChartBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { ChartBtnClick(); }));
   connect(SaveBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { SaveResults(); }));
@@ -430,7 +434,7 @@ void TF::CreateColumnsControls() {
   ShowColumns();
 
   WarningsLbl = NewLabel(this, QString());
-  Place(WarningsLbl, 156, 486, 589, 18);  // beside the chart button
+  Place(WarningsLbl, 306, 486, 439, 18);  // beside the chart button and the follow box
   WarningsLbl->hide();
 
   NextRunLbl = NewLabel(this, QString());
@@ -527,6 +531,12 @@ swelox::ui::DayChartWindow* TF::Chart() const { return views_->chart(); }
 
 void TF::ChartBtnClick() { views_->ShowChart(); }
 
+// The photos and rows of the last run, for stepping through them and for the chart.
+void TF::ShareRunResults() {
+  ChartBtn->setEnabled(!Results->rows().empty());
+  views_->Share(watch_.has_value());
+}
+
 void TF::FormCreate() { CompareRight = false; }
 
 void TF::SetDirectionCaption(const QString& caption) {
@@ -562,17 +572,31 @@ void TF::ProcessBtnClick() {
     StopRun();
     return;
   }
-  // A region, zone or shift that stands for none is refused before the chooser opens.
-  runRegion_ = Model->ToRunSettings().region;
-  if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
-    LoopsEdit->setText(QStringLiteral("0"));
-  }
+  ReadFieldsBeforeChoosing();
   if (!OpenDialog1->ChooseFiles()) return;
   CheckFields();  // before the last results are cleared
 
   const QStringList photos = OpenDialog1->ChosenFiles();
-  swelox::BatchOptions options =
-      swelox::ui::RunOptions(Model->ToRunSettings(), photos, SkipBox->isChecked());
+  swelox::BatchOptions options = NewRunOptions(photos);
+  watch_.reset();
+  BeginRun(options, photos);
+  Run->Start(std::move(options));  // its first line is the header
+}
+
+// The region, zone and shift are read before the chooser (their errors come first); increments
+// that forbid growth leave no repeats.
+void TF::ReadFieldsBeforeChoosing() {
+  runRegion_ = Model->ToRunSettings().region;
+  if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
+    LoopsEdit->setText(QStringLiteral("0"));
+  }
+}
+
+swelox::BatchOptions TF::NewRunOptions(const QStringList& photos) {
+  return swelox::ui::RunOptions(Model->ToRunSettings(), photos, SkipBox->isChecked());
+}
+
+void TF::BeginRun(const swelox::BatchOptions& options, const QStringList& photos) {
   Results->Begin(options, photos, {WidthEdit->text(), HighEdit->text()});
   ShowNextRunSizes();
   Memo1->clear();
@@ -581,7 +605,6 @@ void TF::ProcessBtnClick() {
   ChartBtn->setEnabled(false);
   progressCaption_.clear();
   ShowRunning(true);
-  Run->Start(std::move(options));  // its first line is the header
 }
 
 // Every field that a run reads as a number is read now, after the chooser (where a run would first
@@ -600,10 +623,10 @@ void TF::CheckFields() const {
 }
 
 void TF::ShowRunning(bool running) {
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit,
-                                       HeightIncrementEdit, HorizontalVerticalLbl, Region, ShowBtn,
-                                       SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn,
+           WatchBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.
@@ -618,6 +641,9 @@ void TF::ShowRunning(bool running) {
 }
 
 void TF::ShowGrownSizes(const QString& width, const QString& height) {
+  // A watch measures each photo from the sizes it started at: the fields keep them, so that the
+  // watch started again matches its table.
+  if (watch_) return;
   // A size whose increment is not positive stays as typed.
   if (WidthEdit->text() != width) WidthEdit->setText(width);
   if (HighEdit->text() != height) HighEdit->setText(height);
@@ -625,19 +651,20 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
-  Results->Finish(end, {WidthEdit->text(), HighEdit->text()});
+  Results->Finish(end, {WidthEdit->text(), HighEdit->text()}, watch_.has_value());
   ShowNextRunSizes();
-  views_->Share(Results->photos(), Results->rows());
-  ChartBtn->setEnabled(!Results->rows().empty());
+  ShareRunResults();
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
   // it skipped until then are still listed, unless the window is closing. Until the next run the
   // line under the results says it was stopped.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
     if (isVisible()) {
-      ShowWarnings(QStringLiteral("The run was %1.")
+      ShowWarnings(
+          watch_ ? swelox::ui::WatchEndText(*watch_, Results->dataset()->end.photosMeasured)
+                 : QStringLiteral("The run was %1.")
                        .arg(QString::fromStdString(swelox::EndSummary(Results->dataset()->end))),
-                   end.warnings);
+          end.warnings);
       if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
     }
     return;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "app/FolderWatching.h"
+#include "app/RunTable.h"
 #include "imaging/PixelRegion.h"
 
 class QCheckBox;
@@ -75,6 +77,9 @@ class TF : public QWidget {
   QLabel* WarningsLbl;
   // Beside the fields after a run that grew the sizes: what the next run starts from.
   QLabel* NextRunLbl;
+  // Under the results: a watch of a folder, and whether the picture view shows each new photo.
+  QPushButton* WatchBtn;
+  QCheckBox* FollowBox;
 
   // The settings the fields show; the picture view and the runs read them here.
   swelox::ui::SettingsModel* Model;
@@ -90,6 +95,14 @@ class TF : public QWidget {
   // other threads and the rows show as they come; during a run the button stops it.
   void ProcessBtnClick();
   bool Running() const;
+  // "Watch folder...": asks for a folder and a table, then measures the folder's photos and each
+  // new one as it comes with the settings shown now, appending the rows to the table (going on
+  // from the rows it holds), until Stop.
+  void WatchBtnClick();
+  // Replaces the folder and table dialogs of a watch.
+  void SetWatchDialogs(swelox::ui::WatchDialogs dialogs) { watchDialogs_ = std::move(dialogs); }
+  // The folder and table of the watch under way, or of the last run when it was a watch.
+  const std::optional<swelox::ui::WatchPlaces>& Watch() const { return watch_; }
   // Asks the run under way to stop; the normal caption shows again once it has.
   void StopRun();
   // Asks for a file name and writes the results area there: comma-separated when the name ends
@@ -149,6 +162,16 @@ class TF : public QWidget {
   // Under the results: that the last run was stopped, and the photos with damaged data.
   void ShowWarnings(const QString& outcome,
                     const std::vector<std::pair<QString, QString>>& warnings);
+  void ShareRunResults();
+  // A run's settings as the fields give them, and the clearing of the last run's results as a
+  // new run or watch begins.
+  void ReadFieldsBeforeChoosing();
+  swelox::BatchOptions NewRunOptions(const QStringList& photos);
+  void BeginRun(const swelox::BatchOptions& options, const QStringList& photos);
+  void CreateWatchControls();
+  // During a watch, the new rows on the chart and, when asked for, their photo in the view.
+  void ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows);
+  void FollowNewestPhoto();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
   swelox::ui::ResultViews* views_;                // the picture view and the chart
@@ -158,6 +181,8 @@ class TF : public QWidget {
   QString lastSaved_;
   QString progressCaption_;  // the caption of the row being made, shown beside "Stop"
   QStringList failures_;     // the photos skipped in the run under way, with their messages
+  swelox::ui::WatchDialogs watchDialogs_ = swelox::ui::QtWatchDialogs();
+  std::optional<swelox::ui::WatchPlaces> watch_;
 };
 
 // The main window, set as soon as it exists.

@@ -186,7 +186,7 @@ std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& reques
       Post([this, path, share] { Q_EMIT progressed(path, share); });
     });
     PictureFile file(QFile::encodeName(path).toStdString());
-    DecodeJpeg(file, sink, nullptr, MemoryBudget::Process(), stop);
+    DecodeJpeg(file, sink, {.stop = stop});
     if (stop.stop_requested()) return nullptr;
     if (photo->brightness.values.empty()) throw std::bad_alloc();  // the sink never began
     std::shared_ptr<const DecodedPhoto> done = photo;

@@ -2,16 +2,17 @@
 
 #include "app/DayChart.h"
 #include "app/PictureView.h"
+#include "app/RunResults.h"
 
 namespace swelox::ui {
 
-ResultViews::ResultViews(SettingsModel& settings, QWidget* window)
-    : QObject(window), settings_(settings), window_(window) {}
+ResultViews::ResultViews(SettingsModel& settings, const RunResults& results, QWidget* window)
+    : QObject(window), settings_(settings), results_(results), window_(window) {}
 
 PictureView& ResultViews::EnsureView() {
   if (!view_) {
     view_ = new PictureView(settings_, window_);
-    view_->SetRunPhotos(photos_);
+    view_->SetRunPhotos(results_.photos());
   }
   return *view_;
 }
@@ -32,22 +33,23 @@ void ResultViews::ShowChart() {
   if (!chart_) {
     chart_ = new DayChartWindow(window_);
     connect(chart_->chart(), &DayChart::pointOpened, this, &ResultViews::ShowPhotoAt);
-    chart_->chart()->SetResults(rows_);
+    chart_->chart()->SetNewestMarked(newestMarked_);
+    chart_->chart()->SetResults(results_.rows());
   }
   chart_->show();
   chart_->raise();
 }
 
-void ResultViews::Share(const QStringList& photos, const std::vector<PhotoResult>& rows) {
-  photos_ = photos;
-  rows_ = rows;
-  if (view_) view_->SetRunPhotos(photos_);
-  if (chart_) chart_->chart()->SetResults(rows_);
+void ResultViews::Share(bool newestMarked) {
+  newestMarked_ = newestMarked;
+  if (view_) view_->SetRunPhotos(results_.photos());
+  if (chart_) {
+    chart_->chart()->SetNewestMarked(newestMarked);
+    chart_->chart()->SetResults(results_.rows());
+  }
 }
 
 void ResultViews::Clear() {
-  photos_.clear();
-  rows_.clear();
   if (chart_) chart_->Clear();
   if (view_) view_->Clear();
 }

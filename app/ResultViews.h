@@ -5,10 +5,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
-#include <vector>
-
-#include "app/RunTable.h"
 
 class QWidget;
 
@@ -16,14 +12,15 @@ namespace swelox::ui {
 
 class DayChartWindow;
 class PictureView;
+class RunResults;
 class SettingsModel;
 
 class ResultViews : public QObject {
   Q_OBJECT
 
  public:
-  // The windows are children of `window` and follow `settings`.
-  ResultViews(SettingsModel& settings, QWidget* window);
+  // The windows are children of `window`, follow `settings` and show `results`.
+  ResultViews(SettingsModel& settings, const RunResults& results, QWidget* window);
 
   PictureView* view() const { return view_; }
   DayChartWindow* chart() const { return chart_; }
@@ -31,10 +28,10 @@ class ResultViews : public QObject {
   // Shows the view on `path`, at the size of the row given, or of the settings.
   void ShowPhoto(const QString& path);
   void ShowPhotoAt(const QString& path, int width, int height);
-  // Shows the chart of the results shared last.
   void ShowChart();
-  // The photos and rows of the last run, for stepping through them and for the chart.
-  void Share(const QStringList& photos, const std::vector<PhotoResult>& rows);
+  // The results have grown or the run has ended: the view steps through its photos, and the
+  // chart shows its rows, the newest ringed during a watch.
+  void Share(bool newestMarked);
   // Nothing of the last run stays on view: a new run begins.
   void Clear();
   // Closes the windows (which keep their places and the view its opacity).
@@ -42,11 +39,11 @@ class ResultViews : public QObject {
 
  private:
   SettingsModel& settings_;
+  const RunResults& results_;
   QWidget* window_;
   PictureView* view_ = nullptr;
   DayChartWindow* chart_ = nullptr;
-  QStringList photos_;
-  std::vector<PhotoResult> rows_;
+  bool newestMarked_ = false;
 };
 
 }  // namespace swelox::ui

@@ -56,7 +56,7 @@ BatchOptions RunOptions(const RunSettings& settings, const QStringList& photos, 
 
 void RunResults::Begin(const BatchOptions& options, const QStringList& photos,
                        const SizeTexts& start) {
-  if (!photos.isEmpty()) firstPhoto_ = photos.front();
+  firstPhoto_ = photos.isEmpty() ? QString() : photos.front();
   photos_ = photos;
   rows_.clear();
   dataset_ = Dataset{};
@@ -75,14 +75,23 @@ void RunResults::Add(const std::vector<PhotoResult>& rows) {
   unsaved_ = true;
 }
 
-void RunResults::Finish(const RunEnd& end, const SizeTexts& shown) {
+void RunResults::AddWatchedPhotos(const std::vector<PhotoResult>& rows) {
+  for (const PhotoResult& row : rows) {
+    if (photos_.isEmpty() || photos_.back() != row.path) photos_ << row.path;
+  }
+  if (firstPhoto_.isEmpty() && !photos_.isEmpty()) firstPhoto_ = photos_.front();
+}
+
+void RunResults::Finish(const RunEnd& end, const SizeTexts& shown, bool watch) {
   endSizes_ = shown;
   // Sorted by name or time, the run's order is the one to show and step through.
   if (!end.files.isEmpty()) {
     photos_ = end.files;
     firstPhoto_ = end.files.front();
   }
+  if (watch && dataset_) dataset_->end.photos = photos_.size();  // as they came
   FinishDataset(end);
+  if (watch) unsaved_ = end.fatal.has_value() && !rows_.empty();
 }
 
 void RunResults::FinishDataset(const RunEnd& end) {

@@ -30,9 +30,11 @@ class RunResults {
   // rows go.
   void Begin(const BatchOptions& options, const QStringList& photos, const SizeTexts& start);
   void Add(const std::vector<PhotoResult>& rows);
+  // A watch's photos are those its rows came from, as they came.
+  void AddWatchedPhotos(const std::vector<PhotoResult>& rows);
   // The run ended with the fields at `shown`: its photos in the order it took them, and its
-  // outcome in the descriptor.
-  void Finish(const RunEnd& end, const SizeTexts& shown);
+  // outcome in the descriptor. A watch's rows are in its table already, unless an error ended it.
+  void Finish(const RunEnd& end, const SizeTexts& shown, bool watch = false);
 
   const QStringList& photos() const { return photos_; }
   // The first photo of the last run (or chosen for it); empty before the first run.

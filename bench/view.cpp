@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Times.h"
 #include "app/PictureView.h"
 #include "app/SettingsModel.h"
 
@@ -22,15 +23,7 @@ namespace {
 using swelox::ui::PictureCanvas;
 using swelox::ui::PictureView;
 
-struct Times {
-  std::vector<double> ms;
-  void Add(double t) { ms.push_back(t); }
-  double Median() {
-    std::sort(ms.begin(), ms.end());
-    return ms.empty() ? 0 : ms[ms.size() / 2];
-  }
-  double Most() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
-};
+using swelox::bench::Times;
 
 double Since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 

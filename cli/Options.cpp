@@ -265,8 +265,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (!line.watch.empty() && (!line.shard.empty() || line.merge)) {
     throw UsageError{"--watch takes no --shard or --merge"};
   }
-  // A post's watch goes on past a photo that fails.
-  if (!line.watch.empty()) line.batch.keepGoing = true;
   return line;
 }
 

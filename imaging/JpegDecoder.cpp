@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -551,14 +552,12 @@ std::string LibjpegExplanation(Decompression& d) {
   return text;
 }
 
-// What the decode left to note beside the pixels.
-void Note(const Decompression& d, DecodeNotes* notes) {
-  if (notes != nullptr && d.errors.warned) notes->warning = d.errors.firstWarning;
-}
-
-void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
-            const PixelRegion* region, const std::stop_token& stop, DecodeNotes* notes) {
+DecodeNotes Decode(Decompressor& decompressor, BudgetHook& budget, RgbRowSink& sink,
+                   const DecodeRequest& request) {
   RowConverter converter(sink);
+  DecodeNotes notes;
+  const bool knownTime = request.wantCaptureTime && request.knownCaptureTime.read;
+  if (knownTime) notes.captureTime = request.knownCaptureTime.time;
   Decompression& d = decompressor.get();
   d.begin = RowConverter::Begin;
   d.rows = RowConverter::Rows;
@@ -566,22 +565,22 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
   d.padded = sink.BytesPerPixel() == 4;
   d.reserve = BudgetHook::Reserve;
   d.reserveContext = &budget;
-  d.region = region;
-  d.stop = stop.stop_possible() ? &stop : nullptr;
-  d.keepExif = notes != nullptr && notes->wantCaptureTime && !notes->captureTimeKnown;
-  d.notes = notes;
+  d.region = request.region ? &*request.region : nullptr;
+  d.stop = request.stop.stop_possible() ? &request.stop : nullptr;
+  d.keepExif = request.wantCaptureTime && !knownTime;
+  d.notes = &notes;
 
   switch (RunDecompression(&d)) {
     case Outcome::Done:
       if (d.notesFailed) throw OutOfMemoryError();
-      Note(d, notes);
-      return;
+      if (d.errors.warned) notes.warning = d.errors.firstWarning;
+      return notes;
     case Outcome::StopRequested:
       throw DecodeStopped();
     case Outcome::Stopped:
       budget.RethrowIfFailed();
       converter.RethrowIfFailed();
-      return;
+      return notes;
     case Outcome::ReadError:
       throw Error(ErrorKind::InputOutput, kStreamReadError);
     case Outcome::Unsupported:
@@ -596,12 +595,13 @@ void Decode(Decompressor& decompressor, RgbRowSink& sink, BudgetHook& budget,
                                          " times are not supported");
     case Outcome::RegionOutside:
       throw Error(ErrorKind::Decode,
-                  region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
+                  d.region->OutsideMessage(d.cinfo.image_width, d.cinfo.image_height));
     case Outcome::LibjpegError:
       if (d.errors.pub.msg_code == JERR_OUT_OF_MEMORY) throw OutOfMemoryError();
       throw Error(ErrorKind::Decode, "JPEG error #" + std::to_string(d.errors.pub.msg_code),
                   ErrorScope::File, LibjpegExplanation(d));
   }
+  throw std::logic_error("an outcome of decoding that is not handled");
 }
 
 }  // namespace
@@ -621,18 +621,17 @@ const char* DecoderIdct() {
   return "JDCT_FLOAT";
 }
 
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
-  BudgetHook hook(budget);  // outlives the decompression, whose memory it accounts for
+DecodeNotes DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
+                       const DecodeRequest& request) {
+  BudgetHook hook(request.budget);  // outlives the decompression, whose memory it accounts for
   Decompressor decompressor(data);
-  Decode(decompressor, sink, hook, region, stop, notes);
+  return Decode(decompressor, hook, sink, request);
 }
 
-void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region,
-                MemoryBudget& budget, std::stop_token stop, DecodeNotes* notes) {
-  BudgetHook hook(budget);
+DecodeNotes DecodeJpeg(PictureFile& file, RgbRowSink& sink, const DecodeRequest& request) {
+  BudgetHook hook(request.budget);
   Decompressor decompressor(file);
-  Decode(decompressor, sink, hook, region, stop, notes);
+  return Decode(decompressor, hook, sink, request);
 }
 
 std::optional<CaptureTime> ReadCaptureTime(PictureFile& file) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -28,12 +29,24 @@ class RgbRowSink {
   virtual int BytesPerPixel() const { return 3; }
 };
 
+// What a decode is asked for beside the pixels of the whole picture; the defaults decode them all
+// within the process's memory budget, never stopped, reading no EXIF data.
+struct DecodeRequest {
+  // Only these pixels reach the sink; none: the whole picture.
+  std::optional<PixelRegion> region = std::nullopt;
+  // What the picture takes of it before decoding starts, waiting while other decodes hold it.
+  std::reference_wrapper<MemoryBudget> budget = MemoryBudget::Process();
+  std::stop_token stop = {};
+  // Read the capture time from the EXIF data into the notes.
+  bool wantCaptureTime = false;
+  // With `read` set, this file's capture time as its header already gave it: the notes carry it
+  // and no EXIF data is read again.
+  KnownCaptureTime knownCaptureTime = {};
+};
+
 // What a decode notes about a picture beside its pixels.
 struct DecodeNotes {
-  bool wantCaptureTime = false;  // set by the caller: read the capture time from the EXIF data
-  // Set by the caller with captureTime already read from this file's header: the decode keeps it
-  // and reads no EXIF data.
-  bool captureTimeKnown = false;
+  // When the capture time was wanted: as recorded, nothing when none is.
   std::optional<CaptureTime> captureTime;
   // libjpeg's first warning, for data it found corrupt or missing (a file that ends early) and
   // decoded around; empty for a sound file.
@@ -56,19 +69,14 @@ class DecodeStopped : public SilentAbort {};
 // files with unsupported component counts or too many scans.
 // With a region the sink receives only its pixels, exactly as the whole decode gives them, and
 // only what they need is decoded; a region not wholly inside the picture is refused with a message
-// that names it and the picture's size. Before decoding starts the picture takes what it needs of
-// `budget`, waiting while other decodes hold it. Once `stop` is requested the decode ends within a
-// row group or a scan's band of rows, raising DecodeStopped. With `notes`, a decode that succeeds
-// fills them in.
-void DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
-                const PixelRegion* region = nullptr, MemoryBudget& budget = MemoryBudget::Process(),
-                std::stop_token stop = {}, DecodeNotes* notes = nullptr);
+// that names it and the picture's size. Once the request's stop is requested the decode ends
+// within a row group or a scan's band of rows, raising DecodeStopped.
+DecodeNotes DecodeJpeg(std::span<const uint8_t> data, RgbRowSink& sink,
+                       const DecodeRequest& request = {});
 
 // The same, reading the file a block at a time from where it stands; also raises
 // kStreamReadError when the file ends before the size it had when opened.
-void DecodeJpeg(PictureFile& file, RgbRowSink& sink, const PixelRegion* region = nullptr,
-                MemoryBudget& budget = MemoryBudget::Process(), std::stop_token stop = {},
-                DecodeNotes* notes = nullptr);
+DecodeNotes DecodeJpeg(PictureFile& file, RgbRowSink& sink, const DecodeRequest& request = {});
 
 // The capture time from the EXIF data, reading the file only up to its first scan and decoding
 // nothing; nothing when the file records none or its header cannot be read.

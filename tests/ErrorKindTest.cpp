@@ -18,6 +18,7 @@
 #include "core/IntegerText.h"
 #include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
+#include "toolkit/CliRun.h"
 #include "toolkit/JpegCraft.h"
 #include "toolkit/TestImages.h"
 
@@ -112,6 +113,9 @@ TEST(ErrorKind, EachCauseGivesItsKind) {
 // With every descriptor the process may have in use, a file cannot be opened for want of one: the
 // kind says so, though the message is the same "Cannot open file" as for any other reason.
 TEST(ErrorKind, NoDescriptorLeftIsToldFromTheFilesOwnFailure) {
+  // UndefinedBehaviorSanitizer's type checks read memory through a pipe: with no descriptor left
+  // they take sound objects for bad ones.
+  if (test::kSanitized) GTEST_SKIP() << "the sanitizers need descriptors of their own";
   const test::TempDir dir;
   const std::string good =
       test::EncodeWithCjpeg(dir, "good.jpg", test::RandomRaster(16, 16, 5, true));

@@ -40,10 +40,10 @@ class CollectingSink : public RgbRowSink {
   int bytesPerPixel_;
 };
 
-Raster DecodeRegion(const std::vector<uint8_t>& data, const PixelRegion* region,
+Raster DecodeRegion(const std::vector<uint8_t>& data, const std::optional<PixelRegion>& region,
                     int bytesPerPixel) {
   CollectingSink sink(bytesPerPixel);
-  DecodeJpeg(data, sink, region);
+  DecodeJpeg(data, sink, {.region = region});
   return sink.raster;
 }
 
@@ -95,7 +95,7 @@ TEST_P(RegionDecode, EqualsTheWholeDecodeCropped) {
       dir, "p.jpg", test::RandomRaster(kWidth, kHeight, 7), e.cjpegOptions, e.greyscale);
   std::vector<uint8_t> data = ReadWholeFile(path);
   data.resize(size_t(double(data.size()) * e.keptShare));
-  const Raster whole = DecodeRegion(data, nullptr, 3);
+  const Raster whole = DecodeRegion(data, std::nullopt, 3);
   ASSERT_EQ(whole.width, kWidth);
 
   const PixelRegion regions[] = {
@@ -116,7 +116,7 @@ TEST_P(RegionDecode, EqualsTheWholeDecodeCropped) {
   };
   for (const PixelRegion& r : regions) {
     for (int bytesPerPixel : {3, 4}) {
-      EXPECT_TRUE(SameRaster(DecodeRegion(data, &r, bytesPerPixel), Crop(whole, r)))
+      EXPECT_TRUE(SameRaster(DecodeRegion(data, r, bytesPerPixel), Crop(whole, r)))
           << e.name << " region " << r.Text() << " bytes per pixel " << bytesPerPixel;
     }
   }
@@ -148,7 +148,7 @@ TEST(RegionDecode, EqualsDjpegsWholePictureCropped) {
       dir, "p.jpg", test::RandomRaster(kWidth, kHeight, 9, true), "-sample 2x2");
   const PixelRegion r{29, 45, 120, 80};
   EXPECT_TRUE(
-      SameRaster(DecodeRegion(ReadWholeFile(path), &r, 4), Crop(test::DecodeWithDjpeg(path), r)));
+      SameRaster(DecodeRegion(ReadWholeFile(path), r, 4), Crop(test::DecodeWithDjpeg(path), r)));
 }
 
 TEST(RegionDecode, RefusesRegionsNotWhollyInsideThePicture) {
@@ -160,7 +160,7 @@ TEST(RegionDecode, RefusesRegionsNotWhollyInsideThePicture) {
        {PixelRegion{1, 0, 40, 30}, PixelRegion{0, 1, 40, 30}, PixelRegion{0, 0, 41, 1},
         PixelRegion{40, 0, 1, 1}, PixelRegion{0, 30, 1, 1}, PixelRegion{2147483647, 0, 1, 1}}) {
     try {
-      DecodeRegion(data, &r, 3);
+      DecodeRegion(data, r, 3);
       ADD_FAILURE() << r.Text() << " was accepted";
     } catch (const Error& e) {
       EXPECT_EQ(std::string(e.what()),

@@ -182,7 +182,7 @@ TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
   for (int k = 0; k < 3; ++k) {
     threads.emplace_back([&] {
       Counting sink(active, most);
-      DecodeJpeg(claim, sink, nullptr, budget);
+      DecodeJpeg(claim, sink, {.budget = budget});
     });
   }
   for (auto& t : threads) t.join();
@@ -192,7 +192,7 @@ TEST(MemoryBudget, DecodesThatDoNotFitTogetherTakeTurns) {
   // A picture that needs more than the whole budget takes all of it and decodes as before.
   MemoryBudget tiny(1024);
   Counting sink(active, most);
-  DecodeJpeg(claim, sink, nullptr, tiny);
+  DecodeJpeg(claim, sink, {.budget = tiny});
   EXPECT_EQ(sink.rowsLeft, 0);
   EXPECT_EQ(tiny.taken(), 0u);
 }

@@ -63,9 +63,9 @@ TEST(Stop, EndsADecodeFromInside) {
     auto decode = std::async(std::launch::async, [&] {
       if (fromFile) {
         PictureFile file(path);
-        DecodeJpeg(file, sink, nullptr, MemoryBudget::Process(), stop.get_token());
+        DecodeJpeg(file, sink, {.stop = stop.get_token()});
       } else {
-        DecodeJpeg(SlowPicture(), sink, nullptr, MemoryBudget::Process(), stop.get_token());
+        DecodeJpeg(SlowPicture(), sink, {.stop = stop.get_token()});
       }
     });
     while (sink.rows < 100) std::this_thread::sleep_for(std::chrono::milliseconds(5));
