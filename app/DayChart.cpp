@@ -93,6 +93,7 @@ void DayChart::SetResults(std::vector<PhotoResult> results) {
     if (!r.time) timeAxis_ = false;
   }
   hovered_ = -1;
+  drawn_ = QPixmap();
   update();
   Q_EMIT resultsChanged();
 }
@@ -106,6 +107,14 @@ QString DayChart::LeftOutText() const {
 
 void DayChart::SetMeasure(Measure measure) {
   measure_ = measure;
+  drawn_ = QPixmap();
+  update();
+}
+
+void DayChart::SetNewestMarked(bool marked) {
+  if (newestMarked_ == marked) return;
+  newestMarked_ = marked;
+  drawn_ = QPixmap();
   update();
 }
 
@@ -224,9 +233,13 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   }
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
-    xTitle += QStringLiteral(" (") +
-              QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC)
-                  .toString(QStringLiteral("d MMM yyyy")) +
+    // The days the photos span, first and last, so that the title never names one day alone.
+    const auto day = [](double at) {
+      return QDateTime::fromMSecsSinceEpoch(qint64(at), Qt::UTC)
+          .toString(QStringLiteral("d MMM yyyy"));
+    };
+    xTitle += QStringLiteral(" (") + day(firstPhoto) +
+              (manyDays ? QStringLiteral(" to ") + day(lastPhoto) : QString()) +
               QStringLiteral(")");
   }
   painter.drawText(QRectF(plot.left(), plot.bottom() + line * 1.6, plot.width(), line * 1.2),
@@ -268,6 +281,13 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
     painter.drawEllipse(points[k].at, 6, 6);
   }
 
+  // The newest point: a ring in the colour of the plot's frame, larger than a damaged one's.
+  if (newestMarked_ && !points.empty()) {
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(0xE6, 0x7E, 0x00), 2.5));
+    painter.drawEllipse(points.back().at, 8, 8);
+  }
+
   // The legend: one entry per rectangle size.
   double x = plot.left();
   for (int s = 0; s < int(series_.size()); ++s) {
@@ -289,8 +309,16 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
 }
 
 void DayChart::paintEvent(QPaintEvent*) {
+  if (drawn_.isNull()) {
+    const qreal ratio = devicePixelRatioF();
+    drawn_ = QPixmap(size() * ratio);
+    drawn_.setDevicePixelRatio(ratio);
+    QPainter chart(&drawn_);
+    chart.setFont(font());  // as a painter on the widget would have it
+    points_ = Paint(chart, rect());
+  }
   QPainter painter(this);
-  points_ = Paint(painter, rect());
+  painter.drawPixmap(0, 0, drawn_);
   if (hovered_ >= 0 && size_t(hovered_) < points_.size()) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::black, 2));
@@ -357,6 +385,8 @@ void DayChart::leaveEvent(QEvent*) {
   hovered_ = -1;
   update();
 }
+
+void DayChart::resizeEvent(QResizeEvent*) { drawn_ = QPixmap(); }
 
 DayChartWindow::DayChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Swelox day chart"));

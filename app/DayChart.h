@@ -4,6 +4,7 @@
 // looks the same on the screen, in a PNG and in an SVG.
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <vector>
 
@@ -32,6 +33,9 @@ class DayChart : public QWidget {
   // "2 rows without comparisons (nDiffs 0) are not drawn."; empty when none is left out.
   QString LeftOutText() const;
   void SetMeasure(Measure measure);
+  // Whether the newest row's point (the last given) wears a ring of its own, as in a watch.
+  void SetNewestMarked(bool marked);
+  bool newestMarked() const { return newestMarked_; }
   Measure measure() const { return measure_; }
 
   // The x axis is the capture time when every row has one, else the photos' order in the run.
@@ -66,6 +70,7 @@ class DayChart : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   long long Value(const PhotoResult& r) const;
@@ -79,6 +84,10 @@ class DayChart : public QWidget {
   bool timeAxis_ = false;
   std::vector<Point> points_;
   int hovered_ = -1;
+  bool newestMarked_ = false;
+  // The chart as last drawn, so that pointing at a point redraws only its ring; null when the
+  // results, the measure or the size changed since.
+  QPixmap drawn_;
 };
 
 // The chart in its own window, with the choice of measure and "Save image...".

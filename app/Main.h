@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "analysis/Dataset.h"
+#include "app/FolderWatching.h"
 #include "app/RunTable.h"
 #include "imaging/PixelRegion.h"
 
@@ -27,7 +27,9 @@ class DayChartWindow;
 class FileChooser;
 class FrameShape;
 class PictureView;
+class ResultViews;
 class RunController;
+class RunResults;
 class SettingsModel;
 struct RunEnd;
 }  // namespace swelox::ui
@@ -75,11 +77,16 @@ class TF : public QWidget {
   QLabel* WarningsLbl;
   // Beside the fields after a run that grew the sizes: what the next run starts from.
   QLabel* NextRunLbl;
+  // Under the results: a watch of a folder, and whether the picture view shows each new photo.
+  QPushButton* WatchBtn;
+  QCheckBox* FollowBox;
 
   // The settings the fields show; the picture view and the runs read them here.
   swelox::ui::SettingsModel* Model;
   // The run under way, if any.
   swelox::ui::RunController* Run;
+  // The last run's photos, rows and descriptor.
+  std::unique_ptr<swelox::ui::RunResults> Results;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
@@ -88,6 +95,14 @@ class TF : public QWidget {
   // other threads and the rows show as they come; during a run the button stops it.
   void ProcessBtnClick();
   bool Running() const;
+  // "Watch folder...": asks for a folder and a table, then measures the folder's photos and each
+  // new one as it comes with the settings shown now, appending the rows to the table (going on
+  // from the rows it holds), until Stop.
+  void WatchBtnClick();
+  // Replaces the folder and table dialogs of a watch.
+  void SetWatchDialogs(swelox::ui::WatchDialogs dialogs) { watchDialogs_ = std::move(dialogs); }
+  // The folder and table of the watch under way, or of the last run when it was a watch.
+  const std::optional<swelox::ui::WatchPlaces>& Watch() const { return watch_; }
   // Asks the run under way to stop; the normal caption shows again once it has.
   void StopRun();
   // Asks for a file name and writes the results area there: comma-separated when the name ends
@@ -104,16 +119,16 @@ class TF : public QWidget {
     closeQuestion_ = std::move(question);
   }
   // Whether the results of the last run have been changed or made since they were last saved.
-  bool Unsaved() const { return unsaved_; }
+  bool Unsaved() const;
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
   // Opens the picture view on the first picture of the last run, or on one the user picks.
   void ShowBtnClick();
-  swelox::ui::PictureView* View() const { return view_; }
+  swelox::ui::PictureView* View() const;
   void ChartBtnClick();
   void FitHeightTo(const QRect& available);
-  swelox::ui::DayChartWindow* Chart() const { return chart_; }
+  swelox::ui::DayChartWindow* Chart() const;
 
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
   // font's text height, or more where the captions need it.
@@ -130,9 +145,6 @@ class TF : public QWidget {
   void SetProcessCaption(const QString& caption);
   void AppendLines(const QStringList& lines);
   void ShowGrownSizes(const QString& width, const QString& height);
-  // The sizes to keep for the next start: those the last run started from while the fields
-  // still show the sizes it grew to, else the fields'.
-  std::pair<QString, QString> SizesToStore() const;
   void ShowNextRunSizes();
   void RunFinished(const swelox::ui::RunEnd& end);
   // Raises the error of the first field that a run reads as a number and that holds none.
@@ -150,29 +162,27 @@ class TF : public QWidget {
   // Under the results: that the last run was stopped, and the photos with damaged data.
   void ShowWarnings(const QString& outcome,
                     const std::vector<std::pair<QString, QString>>& warnings);
-  // The descriptor of the last run's rows as they will be saved.
-  void FinishDataset(const swelox::ui::RunEnd& end);
-  swelox::ui::PictureView* EnsureView();
   void ShareRunResults();
+  // A run's settings as the fields give them, and the clearing of the last run's results as a
+  // new run or watch begins.
+  void ReadFieldsBeforeChoosing();
+  swelox::BatchOptions NewRunOptions(const QStringList& photos);
+  void BeginRun(const swelox::BatchOptions& options, const QStringList& photos);
+  void CreateWatchControls();
+  // During a watch, the new rows on the chart and, when asked for, their photo in the view.
+  void ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows);
+  void FollowNewestPhoto();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
-  // The size fields' texts when the last run started, and as it left them.
-  std::optional<std::pair<QString, QString>> runStartSizes_, runEndSizes_;
-  // What a save writes beside the table about the last run: its settings as it started, the
-  // program, the times and the outcome. None before the first run.
-  std::optional<swelox::Dataset> runDataset_;
-  QString firstOfLastRun_;
-  QStringList lastRunFiles_;
-  std::vector<swelox::ui::PhotoResult> lastRunRows_;
-  swelox::ui::PictureView* view_ = nullptr;      // a child window, made on first use
-  swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
+  swelox::ui::ResultViews* views_;                // the picture view and the chart
   double scale_ = 1.0;
   std::function<QString(QWidget*)> saveDialog_;
   std::function<CloseAnswer(QWidget*)> closeQuestion_;
-  bool unsaved_ = false;  // rows made, or the results edited, since the last save
   QString lastSaved_;
   QString progressCaption_;  // the caption of the row being made, shown beside "Stop"
   QStringList failures_;     // the photos skipped in the run under way, with their messages
+  swelox::ui::WatchDialogs watchDialogs_ = swelox::ui::QtWatchDialogs();
+  std::optional<swelox::ui::WatchPlaces> watch_;
 };
 
 // The main window, set as soon as it exists.

@@ -24,8 +24,9 @@ class RunController::Listener : public BatchListener {
     QStringList ordered;
     ordered.reserve(qsizetype(files.size()));
     for (size_t k = 0; k < files.size(); ++k) ordered << FromLocal(files[k]);
+    // A watch orders each batch of photos: they join those before.
     std::lock_guard lock(controller_.mutex_);
-    controller_.files_ = std::move(ordered);
+    controller_.files_ << ordered;
   }
   void Line(const std::string& line) override { controller_.Push({Step::Kind::Line, line, {}}); }
   void Record(const RowRecord& record) override {
@@ -65,7 +66,7 @@ RunController::~RunController() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool RunController::Start(BatchOptions options) {
+bool RunController::Start(BatchOptions options, Job job) {
   if (running()) return false;
   stop_ = std::stop_source();
   options.stop = stop_.get_token();
@@ -76,10 +77,14 @@ bool RunController::Start(BatchOptions options) {
   result_ = {};
   failure_ = nullptr;
   sinceDelivery_.invalidate();
-  worker_ = std::thread([this, options = std::move(options)] {
+  if (!job) job = [](const BatchOptions& o, const RunThread& t) { return RunBatch(o, t.listener); };
+  worker_ = std::thread([this, options = std::move(options), job = std::move(job), stop = stop_] {
     Listener listener(*this);
+    const RunThread thread{listener, stop, [this](const std::string& line) {
+                             Push({Step::Kind::Notice, line, {}});
+                           }};
     try {
-      result_ = RunBatch(options, listener);
+      result_ = job(options, thread);
     } catch (...) {
       failure_ = std::current_exception();  // not even the error could be recorded
     }
@@ -143,6 +148,10 @@ void RunController::Deliver() {
         RunHandler([&] {
           Q_EMIT sizesGrown(QString::fromStdString(step.text), QString::fromStdString(step.second));
         });
+        break;
+      case Step::Kind::Notice:
+        flushLines();
+        RunHandler([&] { Q_EMIT noticed(FromLocal(step.text)); });
         break;
     }
   }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -37,17 +38,28 @@ struct RunEnd {
   std::vector<std::pair<QString, QString>> warnings;
 };
 
+// What a job on the run's thread is given besides its options: where its steps go, the stop
+// source (for a job that stops itself, on a failed write), and where a line for the user goes.
+struct RunThread {
+  BatchListener& listener;
+  std::stop_source stop;
+  std::function<void(const std::string&)> notice;
+};
+
 class RunController : public QObject {
   Q_OBJECT
 
  public:
+  // The work of a run's thread: by default RunBatch(options, thread.listener).
+  using Job = std::function<BatchResult(const BatchOptions& options, const RunThread& thread)>;
+
   explicit RunController(QObject* parent = nullptr);
   // Stops a run under way and waits for its thread; nothing more is delivered.
   ~RunController() override;
 
-  // Starts RunBatch(options) on the worker thread; the controller's stop source replaces
+  // Starts `job` (RunBatch when none) on the worker thread; the controller's stop source replaces
   // options.stop. Returns false, doing nothing, while a run is under way.
-  bool Start(BatchOptions options);
+  bool Start(BatchOptions options, Job job = {});
   // Asks the run to stop: it ends within a decode's row group, and finished() follows.
   void Stop();
   bool running() const { return worker_.joinable(); }
@@ -61,15 +73,17 @@ class RunController : public QObject {
   void rowsReady(const std::vector<swelox::ui::PhotoResult>& rows);
   void captionChanged(const QString& caption);
   void sizesGrown(const QString& width, const QString& height);
+  // A line for the user from the job (a watched folder gone, or back).
+  void noticed(const QString& line);
   // Last, once everything before it has been delivered and the thread has ended.
   void finished(const swelox::ui::RunEnd& end);
 
  private:
   class Listener;
   struct Step {
-    enum class Kind { Line, Row, Caption, Sizes };
+    enum class Kind { Line, Row, Caption, Sizes, Notice };
     Kind kind;
-    std::string text;    // the line, the caption or the width
+    std::string text;    // the line, the caption, the width or the notice
     std::string second;  // the height
     RowRecord row = {};
   };

@@ -17,8 +17,11 @@
 # swelox-cli --jobs 1, with and without --repeats 4 (/usr/bin/time -v), next to its bound, and
 # checks that --jobs 1 and --jobs 2 print byte-identical output on every input. It also times
 # --sort=time over 1,000 photos with capture times (exiftool writes them), against the same
-# command without the sort, and last the picture view (bench/view.cpp: opening, Page Down, a
-# relayout to 1 x 1, against djpeg) when swelox_view_bench is built beside swelox-cli.
+# command without the sort, and runs bench/watch.cpp (the window's watch, offscreen: a 12 MP
+# photo's row shown after its close, event-loop stalls and memory over 10,000 arrivals, the
+# chart's answer to the pointer; $SWELOX_WATCH_BENCH, or built into $SWELOX_BENCH_APP_BUILD,
+# default build-bench-app/) and bench/view.cpp (the picture view: opening a photo, Page Down and a
+# relayout to 1 x 1 against djpeg; $SWELOX_VIEW_BENCH, or built into the same tree).
 #
 #   --quick       small inputs and few runs: a smoke test that finishes in seconds; its timings
 #                 are shown but not judged
@@ -61,7 +64,7 @@ while [ $# -gt 0 ]; do
       inputs="$2"
       shift
       ;;
-    -h | --help) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) usage ;;
     *) sources+=("$(realpath "$1")") ;;
   esac
@@ -510,6 +513,37 @@ for options in "--repeats 4" "--repeats 4 --right" \
   rows_compared=$((rows_compared + $(wc -l <"$work/jobs1.txt") - 1))
 done
 
+# --- the window's watch --------------------------------------------------------------------------
+# bench/watch.cpp, with the window offscreen; built with the window in a tree of its own.
+watch_report=""
+if [ -n "${SWELOX_WATCH_BENCH:-}" ]; then
+  watch_bench="$(realpath "$SWELOX_WATCH_BENCH")"
+else
+  app_build="${SWELOX_BENCH_APP_BUILD:-$root/build-bench-app}"
+  watch_bench="$app_build/bench/swelox_watch_bench"
+  if [ ! -f "$app_build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$app_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+      >/dev/null 2>&1 || true
+  fi
+  cmake --build "$app_build" -j "$(nproc)" --target swelox_watch_bench >/dev/null 2>&1 || true
+fi
+if [ -x "$watch_bench" ]; then
+  echo "Watching a folder in the window ..." >&2
+  if [ $quick -eq 1 ]; then
+    watch_options=(--arrivals 500 --large 2 --width 1600 --height 1200)
+  else
+    watch_options=(--arrivals 10000 --large 5)
+  fi
+  if watch_report="$(QT_QPA_PLATFORM=offscreen "$watch_bench" "${watch_options[@]}")"; then
+    if [ $quick -eq 0 ] && grep -q MISSED <<<"$watch_report"; then missed=$((missed + 1)); fi
+  else
+    watch_report="the watch bench failed (see above)"
+    failures=$((failures + 1))
+  fi
+else
+  watch_report="no swelox_watch_bench (the window needs Qt 6): the watch is not measured"
+fi
+
 # --- summary -------------------------------------------------------------------------------------
 echo
 echo "swelox-cli $("$cli" --version | head -n 1 | awk '{ print $NF }') against djpeg -dct float:" \
@@ -540,11 +574,19 @@ for row in "${rows_memory[@]}"; do echo "$row"; done
 echo "(bound: file size + libjpeg's coefficient store, for a progressive file + 16 MiB)"
 echo
 echo "--jobs 1 and --jobs 2 output: $identical (${#all[@]} files, 3 settings, $rows_compared rows)"
+echo
+echo "$watch_report"
 
 # --- the picture view ----------------------------------------------------------------------------
-# swelox_view_bench beside swelox-cli's build (or $SWELOX_VIEW_BENCH): open, Page Down and the
-# relayout to 1 x 1 against djpeg, on the 12 megapixel photo (quick: a small photo of its own).
-view_bench="${SWELOX_VIEW_BENCH:-$(dirname "$cli")/../bench/swelox_view_bench}"
+# bench/view.cpp, offscreen, built in the watch's tree: open, Page Down and the relayout to 1 x 1
+# against djpeg, on the 12 megapixel photo (quick: a small photo of its own).
+if [ -n "${SWELOX_VIEW_BENCH:-}" ]; then
+  view_bench="$(realpath "$SWELOX_VIEW_BENCH")"
+else
+  app_build="${SWELOX_BENCH_APP_BUILD:-$root/build-bench-app}"
+  view_bench="$app_build/bench/swelox_view_bench"
+  cmake --build "$app_build" -j "$(nproc)" --target swelox_view_bench >/dev/null 2>&1 || true
+fi
 echo
 if [ -x "$view_bench" ]; then
   echo "Timing the picture view ..." >&2
@@ -560,7 +602,7 @@ if [ -x "$view_bench" ]; then
     missed=$((missed + $(grep -c MISSED "$work/view.txt" || true)))
   fi
 else
-  echo "The picture view: no benchmark at $view_bench (built with the window, in bench/)"
+  echo "no swelox_view_bench (the window needs Qt 6): the picture view is not measured"
 fi
 
 if [ $failures -gt 0 ]; then exit 1; fi

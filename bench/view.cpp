@@ -19,6 +19,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Times.h"
 #include "app/PictureView.h"
 #include "app/SettingsModel.h"
 
@@ -28,15 +29,7 @@ using swelox::ui::PictureCanvas;
 using swelox::ui::PictureView;
 using Field = swelox::ui::SettingsModel::Field;
 
-struct Times {
-  std::vector<double> ms;
-  void Add(double t) { ms.push_back(t); }
-  double Median() {
-    std::sort(ms.begin(), ms.end());
-    return ms.empty() ? 0 : ms[ms.size() / 2];
-  }
-  double Most() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
-};
+using swelox::bench::Times;
 
 double Since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 

@@ -13,17 +13,17 @@
 #include "analysis/BatchRun.h"
 #include "analysis/FileOrder.h"
 #include "analysis/Join.h"
+#include "analysis/OutputTable.h"
 #include "analysis/PhotoFolders.h"
 #include "analysis/RunPlan.h"
 #include "analysis/Shard.h"
 #include "analysis/TableMerge.h"
+#include "analysis/Watch.h"
 #include "cli/ConsoleListener.h"
 #include "cli/FileLists.h"
 #include "cli/Options.h"
-#include "cli/OutputTable.h"
 #include "cli/StopSignals.h"
 #include "cli/UsageError.h"
-#include "cli/Watch.h"
 #include "core/PrintableText.h"
 
 namespace {
@@ -173,7 +173,7 @@ int Run(int argc, char** argv) {
     }
   }
   // After StopSignals: the table's thread must not take the signals.
-  std::optional<OutputTable> table;
+  std::optional<swelox::OutputTable> table;
   if (!line.output.empty()) {
     try {
       table.emplace(line.output, line.batch, part, SWELOX_VERSION, listener, stop);
@@ -184,7 +184,10 @@ int Run(int argc, char** argv) {
   }
   swelox::BatchResult result;
   if (watch) {
-    result = RunWatch(*watch, line.batch, listener, table ? &*table : nullptr);
+    swelox::BatchListener& rows = table ? static_cast<swelox::BatchListener&>(*table) : listener;
+    result = swelox::RunWatch(
+        *watch, line.batch, rows, table ? &*table : nullptr,
+        [&](const std::string& notice) { listener.Note("swelox-cli: " + Shown(notice)); });
   } else {
     result = table ? swelox::RunBatch(table->Remaining(), *table)
                    : swelox::RunBatch(line.batch, listener);

@@ -129,6 +129,8 @@ QString WindowTexts(TF& w) {
       {"ShowBtn", w.ShowBtn},
       {"SaveBtn", w.SaveBtn},
       {"ChartBtn", w.ChartBtn},
+      {"WatchBtn", w.WatchBtn},
+      {"FollowBox", w.FollowBox},
       {"Memo1", w.Memo1},
   };
   for (const auto& [name, control] : controls) {
@@ -281,6 +283,23 @@ class WindowTest : public swelox::test::WindowFixture {
       }
     }
 
+    // The watch's button beside the start button; under the results, one row: the chart's
+    // button, the follow box, the line of warnings. None covers another, the results or the
+    // window's edge, and the box shows its text.
+    QVERIFY(w.ProcessBtn->geometry().right() < w.WatchBtn->x());
+    QVERIFY(w.WatchBtn->geometry().right() < w.Shape1->x());
+    QCOMPARE(w.WatchBtn->y(), w.ProcessBtn->y());
+    const QList<QWidget*> bottom = {w.ChartBtn, w.FollowBox, w.WarningsLbl};
+    for (qsizetype i = 0; i < bottom.size(); ++i) {
+      QVERIFY(bottom[i]->y() > w.Memo1->geometry().bottom());
+      QVERIFY(w.rect().contains(bottom[i]->geometry()));
+      for (qsizetype j = i + 1; j < bottom.size(); ++j) {
+        QVERIFY2(!bottom[i]->geometry().intersects(bottom[j]->geometry()),
+                 qPrintable(QStringLiteral("bottom controls %1 and %2").arg(i).arg(j)));
+      }
+    }
+    QCOMPARE(w.FollowBox->size(), w.FollowBox->sizeHint());
+
     // Labels size themselves to their caption; the help keeps its width and wraps.
     for (QLabel* label : std::initializer_list<QLabel*>{w.Label1, w.Label2, w.HorizontalVerticalLbl,
                                                         w.Label4, w.Label5, w.Label6}) {
@@ -366,6 +385,8 @@ class WindowTest : public swelox::test::WindowFixture {
     for (const QString& caption : {kStart, QStringLiteral("Stop   9999 of 9999   Run9999")}) {
       QVERIFY(w.ProcessBtn->fontMetrics().horizontalAdvance(caption) < w.ProcessBtn->width() - 8);
     }
+    QVERIFY(w.WatchBtn->fontMetrics().horizontalAdvance(w.WatchBtn->text()) <
+            w.WatchBtn->width() - 8);
     // The band between the help and the button: the skip box, then the region, the picture view
     // and the saving of the results side by side, each caption whole, none over another.
     QVERIFY(w.Label3->geometry().bottom() < w.SkipBox->y());
@@ -447,7 +468,8 @@ class WindowTest : public swelox::test::WindowFixture {
     QCOMPARE(QApplication::focusWidget(), window_->ProcessBtn);
 
     TF& w = *window_;
-    const QWidget* order[] = {w.WidthEdit,
+    const QWidget* order[] = {w.WatchBtn,
+                              w.WidthEdit,
                               w.HighEdit,
                               w.Memo1,
                               w.LoopsEdit,
@@ -460,6 +482,7 @@ class WindowTest : public swelox::test::WindowFixture {
                               w.Region,
                               w.ShowBtn,
                               w.SaveBtn,
+                              w.FollowBox,
                               w.ProcessBtn};
     for (const QWidget* next : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -528,19 +551,24 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(shown_.empty());
   }
 
-  void toggleTurnsAnyOtherCaptionToTheRight() {
-    QLabel* label = window_->HorizontalVerticalLbl;
-    for (const QString& other : {QStringLiteral("compare with rectangle to right"),
-                                 QStringLiteral("Compare with rectangle to right "), QString()}) {
-      label->setText(other);
-      window_->HorizontalVerticalLblClick();
-      QCOMPARE(label->text(), kRight);
-      QVERIFY(CompareRight);
-    }
-    window_->HorizontalVerticalLblClick();
+  // The model owns the direction: set there (as a restored setting is), the caption and the
+  // program-wide flag follow it, and the toggle turns the model's direction whatever the label
+  // was made to read.
+  void toggleTurnsTheModelsDirection() {
+    TF& w = *window_;
+    QLabel* label = w.HorizontalVerticalLbl;
+    w.Model->setCompareRight(true);
+    QCOMPARE(label->text(), kRight);
+    QVERIFY(CompareRight);
+    label->setText(QStringLiteral("compare with rectangle to right"));
+    w.HorizontalVerticalLblClick();
     QCOMPARE(label->text(), kBelow);
     QVERIFY(!CompareRight);
-    window_->HorizontalVerticalLbl->setText(kRight);
+    QVERIFY(!w.Model->compareRight());
+    w.HorizontalVerticalLblClick();
+    QCOMPARE(label->text(), kRight);
+    QVERIFY(CompareRight);
+    QCOMPARE(w.Model->direction(), swelox::Direction::Right);
     TF again;  // a new window starts comparing below
     QVERIFY(!CompareRight);
   }

@@ -1,6 +1,6 @@
-// swelox-cli --output: the rows go to a table that only grows, with its descriptor beside it. A
-// command run again measures only the photos (and runs) that the table does not hold yet, so a
-// killed run started again ends with the table an uninterrupted one makes.
+// The rows go to a table that only grows, with its descriptor beside it (swelox-cli --output, the
+// window's watch). A command run again measures only the photos (and runs) that the table does
+// not hold yet, so a killed run started again ends with the table an uninterrupted one makes.
 #pragma once
 
 #include <memory>
@@ -12,19 +12,20 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/GrowingTable.h"
-#include "cli/ConsoleListener.h"
 
-namespace swelox::cli {
+namespace swelox {
 
 class OutputTable : public BatchListener {
  public:
   // Reads the table at `path` back, or begins it, and writes its descriptor as running. Raises
   // Error (settings) for a table that cannot be read, one made with other settings (naming the
   // difference) or an existing file that is no such table. `batch` is the whole command; messages
-  // and the caption go to `console`; a failed write requests `stop`. `part` says which part of a
-  // job's list `batch` is (part 0: the whole list).
+  // and the caption go to `next`, and with `passRows` the header, the records and the grown sizes
+  // too (for a front end that shows the rows it writes); a failed write requests `stop`. `part`
+  // says which part of a job's list `batch` is (part 0: the whole list).
   OutputTable(const std::string& path, const BatchOptions& batch, const PartOfList& part,
-              const std::string& version, ConsoleListener& console, std::stop_source stop);
+              const std::string& version, BatchListener& next, std::stop_source stop,
+              bool passRows = false);
   ~OutputTable() override;
 
   // The command with only the photos that still lack rows, in the order given.
@@ -35,7 +36,10 @@ class OutputTable : public BatchListener {
   // Between a watch's batches: the descriptor says what the table holds so far.
   void Checkpoint();
 
+  void FilesOrdered(const PathList& files) override;
   void Line(const std::string& line) override;
+  void Record(const RowRecord& record) override;
+  void SizesGrown(const RectangleTexts& sizes) override;
   void Row(const std::string& path, int64_t run, const std::string& row) override;
   void Progress(const std::string& caption) override;
   void FileFailed(const std::string& path, const Error& error) override;
@@ -59,7 +63,8 @@ class OutputTable : public BatchListener {
 
   std::string path_;
   const BatchOptions& batch_;
-  ConsoleListener& console_;
+  BatchListener& next_;
+  const bool passRows_;
   std::stop_source stop_;
   Dataset dataset_;
   int64_t runCount_ = -1;  // -1: unknown (the repeats are no number), so no photo is measured
@@ -76,4 +81,4 @@ class OutputTable : public BatchListener {
   bool watching_ = false;  // the photos are those of a watch (photos_), not the command's
 };
 
-}  // namespace swelox::cli
+}  // namespace swelox

@@ -1,29 +1,34 @@
-#include "cli/Watch.h"
+#include "analysis/Watch.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "core/PrintableText.h"
-
-namespace swelox::cli {
+namespace swelox {
 namespace {
 
 // The most photos of a burst measured in one batch: enough to keep every job busy, few enough
 // that the folder's news is read in between.
 constexpr size_t kBurstPhotos = 256;
 
-// Passes every batch's rows and messages on, but the header line only once.
+// Passes every batch's rows and messages on, but the header line only once, and numbers the
+// photos on from one batch to the next.
 class OneHeader : public BatchListener {
  public:
   explicit OneHeader(BatchListener& to) : to_(to) {}
-  void FilesOrdered(const PathList& files) override { to_.FilesOrdered(files); }
+  void FilesOrdered(const PathList& files) override {
+    firstOfBatch_ += batchPhotos_;
+    batchPhotos_ = files.size();
+    to_.FilesOrdered(files);
+  }
   void Line(const std::string& line) override {
     if (headerWritten_) return;
     headerWritten_ = true;
     to_.Line(line);
   }
-  void Row(const std::string& path, int64_t run, const std::string& row) override {
-    to_.Row(path, run, row);
+  void Record(const RowRecord& record) override {
+    RowRecord numbered = record;
+    numbered.index += firstOfBatch_;
+    to_.Record(numbered);
   }
   void Progress(const std::string& caption) override { to_.Progress(caption); }
   void FileFailed(const std::string& path, const Error& error) override {
@@ -32,26 +37,32 @@ class OneHeader : public BatchListener {
   void FileWarned(const std::string& path, const std::string& warning) override {
     to_.FileWarned(path, warning);
   }
+  void SizesGrown(const RectangleTexts& sizes) override { to_.SizesGrown(sizes); }
 
  private:
   BatchListener& to_;
   bool headerWritten_ = false;
+  size_t firstOfBatch_ = 0;  // the index of the batch's first photo in the whole watch
+  size_t batchPhotos_ = 0;
 };
 
 }  // namespace
 
-BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, ConsoleListener& console,
-                     OutputTable* table) {
-  OneHeader rows(table != nullptr ? static_cast<BatchListener&>(*table) : console);
+BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, BatchListener& to,
+                     OutputTable* table, const std::function<void(const std::string&)>& notice) {
+  OneHeader rows(to);
   BatchResult total;
   for (bool first = true;; first = false) {
     BatchOptions options = batch;
     options.files.clear();
+    // A photo that fails (deleted before it was read, damaged beyond decoding) must not end a
+    // watch that nobody may be looking at.
+    options.keepGoing = true;
     // The photos found at the start are ordered as the settings ask; later ones as they came.
     if (!first) options.settings.order = FileOrder::AsGiven;
     for (FolderChange& change : watch.Take(first ? SIZE_MAX : kBurstPhotos)) {
       if (change.kind == FolderChange::Kind::Notice) {
-        console.Note("swelox-cli: " + EscapeControlBytes(change.text, Backslash::AsItIs));
+        notice(change.text);
       } else {
         options.files.push_back(change.text);
       }
@@ -75,4 +86,4 @@ BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, ConsoleListe
   }
 }
 
-}  // namespace swelox::cli
+}  // namespace swelox

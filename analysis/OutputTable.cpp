@@ -1,4 +1,4 @@
-#include "cli/OutputTable.h"
+#include "analysis/OutputTable.h"
 
 #include <sys/stat.h>
 
@@ -12,12 +12,12 @@
 #include "core/PrintableText.h"
 #include "imaging/JpegDecoder.h"
 
-namespace swelox::cli {
+namespace swelox {
 
 OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, const PartOfList& part,
-                         const std::string& version, ConsoleListener& console,
-                         std::stop_source stop)
-    : path_(path), batch_(batch), console_(console), stop_(std::move(stop)) {
+                         const std::string& version, BatchListener& next, std::stop_source stop,
+                         bool passRows)
+    : path_(path), batch_(batch), next_(next), passRows_(passRows), stop_(std::move(stop)) {
   const std::string now = UtcTime(std::chrono::system_clock::now());
   const size_t slash = path.find_last_of('/');
   dataset_.tablePath = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -138,8 +138,23 @@ BatchOptions OutputTable::Arrived(const BatchOptions& arrived) {
 
 void OutputTable::Checkpoint() { WriteDescriptor(); }
 
+void OutputTable::FilesOrdered(const PathList& files) {
+  if (passRows_) next_.FilesOrdered(files);
+}
+
 // The header line: the table has its own, with the photo columns.
-void OutputTable::Line(const std::string& /*line*/) {}
+void OutputTable::Line(const std::string& line) {
+  if (passRows_) next_.Line(line);
+}
+
+void OutputTable::Record(const RowRecord& record) {
+  Row(record.path, record.run, record.text);
+  if (passRows_) next_.Record(record);
+}
+
+void OutputTable::SizesGrown(const RectangleTexts& sizes) {
+  if (passRows_) next_.SizesGrown(sizes);
+}
 
 void OutputTable::Row(const std::string& path, int64_t run, const std::string& row) {
   const PhotoIdentity& photo = photos_.at(path);
@@ -158,15 +173,15 @@ void OutputTable::Row(const std::string& path, int64_t run, const std::string& r
   failed_.erase(key);
 }
 
-void OutputTable::Progress(const std::string& caption) { console_.Progress(caption); }
+void OutputTable::Progress(const std::string& caption) { next_.Progress(caption); }
 
 void OutputTable::FileFailed(const std::string& path, const Error& error) {
-  console_.FileFailed(path, error);
+  next_.FileFailed(path, error);
   failed_.insert(IdentityKey(photos_.at(path)));
 }
 
 void OutputTable::FileWarned(const std::string& path, const std::string& warning) {
-  console_.FileWarned(path, warning);
+  next_.FileWarned(path, warning);
   warned_.insert(path);
 }
 
@@ -204,4 +219,4 @@ void OutputTable::WriteDescriptor() {
   ReplaceFile(DescriptorPathFor(path_), DescriptorText(dataset_));
 }
 
-}  // namespace swelox::cli
+}  // namespace swelox

@@ -1,0 +1,75 @@
+#include "app/FolderWatching.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <cstring>
+#include <string>
+
+#include "analysis/FolderWatch.h"
+#include "analysis/OutputTable.h"
+#include "analysis/Watch.h"
+
+namespace swelox::ui {
+
+WatchDialogs QtWatchDialogs() {
+  WatchDialogs dialogs;
+  dialogs.folder = [](QWidget* owner, const QString& prefill) {
+    return QFileDialog::getExistingDirectory(owner, QStringLiteral("Watch folder"), prefill);
+  };
+  dialogs.table = [](QWidget* owner, const QString& suggested) {
+    return QFileDialog::getSaveFileName(owner, QStringLiteral("Table of the watch"), suggested,
+                                        QStringLiteral("Tab-separated text (*.tsv *.txt);;"
+                                                       "Comma-separated values (*.csv);;"
+                                                       "All files (*)"),
+                                        nullptr, QFileDialog::DontConfirmOverwrite);
+  };
+  return dialogs;
+}
+
+std::optional<WatchPlaces> ChooseWatchPlaces(QWidget* owner, const WatchDialogs& dialogs,
+                                             const QString& prefill) {
+  WatchPlaces places;
+  places.folder = dialogs.folder(owner, prefill);
+  if (places.folder.isEmpty()) return std::nullopt;
+  // Beside the folder and named after it: a day's folder gives the day's table.
+  const QString folder = QDir::cleanPath(places.folder);
+  places.table = dialogs.table(owner, folder + QStringLiteral(".tsv"));
+  if (places.table.isEmpty()) return std::nullopt;
+  return places;
+}
+
+RunController::Job WatchJob(const WatchPlaces& places) {
+  const std::string folder = QFile::encodeName(places.folder).toStdString();
+  const std::string table = QFile::encodeName(places.table).toStdString();
+  return [folder, table](const BatchOptions& options, const RunThread& thread) {
+    // The folder first: one that cannot be watched leaves the table untouched.
+    FolderWatch watch(folder, false);
+    OutputTable output(table, options, PartOfList{}, SWELOX_VERSION, thread.listener, thread.stop,
+                       true);
+    BatchResult result = RunWatch(watch, options, output, &output, thread.notice);
+    output.Finish(result);
+    // A failed write stopped the watch: it is an error, not a stop the user asked for.
+    if (const int error = output.writeError(); error != 0) {
+      result.stopped = false;
+      result.fatal = Error("Cannot write the results to " + table + ": " + std::strerror(error));
+      result.fatalFile.clear();
+    }
+    return result;
+  };
+}
+
+QString WatchingText(const WatchPlaces& places) {
+  return QStringLiteral("Watching %1; the rows go to %2.")
+      .arg(QDir::toNativeSeparators(places.folder), QFileInfo(places.table).fileName());
+}
+
+QString WatchEndText(const WatchPlaces& places, int64_t photosMeasured) {
+  return QStringLiteral("The watch was stopped after %1 %2; the rows are in %3.")
+      .arg(photosMeasured)
+      .arg(photosMeasured == 1 ? QStringLiteral("photo") : QStringLiteral("photos"),
+           QFileInfo(places.table).fileName());
+}
+
+}  // namespace swelox::ui

@@ -1,0 +1,62 @@
+// The main window's watch of a folder: its button beside the start button and its box under the
+// results, its start, and the live showing of its rows on the chart and in the picture view.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/DayChart.h"
+#include "app/ErrorBox.h"
+#include "app/FileChooser.h"
+#include "app/Main.h"
+#include "app/PictureView.h"
+#include "app/ResultViews.h"
+#include "app/RunController.h"
+#include "app/RunResults.h"
+
+void TF::CreateWatchControls() {
+  // Beside the start button, the other way to start; under the results, beside the chart's
+  // button, what the picture view does during a watch.
+  WatchBtn = new QPushButton(QStringLiteral("Watch folder..."), this);
+  Place(WatchBtn, 370, 106, 95, 24);
+  FollowBox = new QCheckBox(QStringLiteral("Follow the newest photo"), this);
+  FollowBox->move(Scaled(156), Scaled(487));
+  FollowBox->adjustSize();
+  QWidget::setTabOrder(ProcessBtn, WatchBtn);
+  QWidget::setTabOrder(WatchBtn, WidthEdit);
+  QWidget::setTabOrder(ChartBtn, FollowBox);
+  connect(WatchBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { WatchBtnClick(); }));
+  // Not a setting: it may change during a watch, and shows the newest photo at once.
+  connect(FollowBox, &QCheckBox::toggled, this, [this](bool follow) {
+    if (follow && watch_ && Running()) FollowNewestPhoto();
+  });
+}
+
+void TF::WatchBtnClick() {
+  if (Running()) return;
+  ReadFieldsBeforeChoosing();
+  const std::optional<swelox::ui::WatchPlaces> places =
+      swelox::ui::ChooseWatchPlaces(this, watchDialogs_, OpenDialog1->Prefill());
+  if (!places) return;
+  CheckFields();  // before the last results are cleared
+  OpenDialog1->SetPrefill(places->folder);
+
+  swelox::BatchOptions options = NewRunOptions({});
+  watch_ = places;
+  BeginRun(options, {});
+  ShowWarnings(swelox::ui::WatchingText(*places), {});
+  Run->Start(std::move(options), swelox::ui::WatchJob(*places));
+}
+
+void TF::ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows) {
+  Results->AddWatchedPhotos(rows);
+  ShareRunResults();
+  if (FollowBox->isChecked()) FollowNewestPhoto();
+}
+
+void TF::FollowNewestPhoto() {
+  if (Results->rows().empty()) return;
+  const swelox::ui::PhotoResult& newest = Results->rows().back();
+  swelox::ui::PictureView& view = views_->EnsureView();
+  if (view.path() != newest.path) view.Open(newest.path);
+  view.show();
+}

@@ -1,0 +1,260 @@
+// The window's watch as at a post, measured: how soon a 12-megapixel photo's row is shown after
+// the photo was closed; over many arrivals, the window's memory and the longest time its thread
+// did not turn (an event-loop stall, with the chart open and the picture view following the
+// newest photo); and how soon the chart with that many points answers the pointer.
+//   swelox_watch_bench [--arrivals N] [--large K] [--width W --height H]
+// (defaults: 10,000 arrivals of small photos, 5 large photos of 4000 x 3000). Run it with
+// QT_QPA_PLATFORM=offscreen.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Times.h"
+#include "app/DayChart.h"
+#include "app/Main.h"
+#include "app/RunController.h"
+
+namespace {
+
+using swelox::bench::Times;
+
+double Ms(qint64 nanoseconds) { return double(nanoseconds) / 1e6; }
+
+// Lets the event loop turn until `done` says so, for five minutes at most.
+template <typename Done>
+bool TurnUntil(Done done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 300000) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  }
+  return done();
+}
+
+// A sea-like photo coded at quality 90: ripples and some noise.
+QByteArray SeaJpeg(int width, int height, uint32_t seed) {
+  QImage image(width, height, QImage::Format_Grayscale8);
+  uint32_t noise = seed;
+  for (int y = 0; y < height; ++y) {
+    uchar* line = image.scanLine(y);
+    for (int x = 0; x < width; ++x) {
+      noise = noise * 1664525u + 1013904223u;
+      const int ripple = ((x * 7 + y * 13) % 64) + ((y * 3) % 40);
+      line[x] = uchar(std::clamp(90 + ripple + int(noise >> 28), 0, 255));
+    }
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPEG", 90);
+  return bytes;
+}
+
+// Writes a photo as a camera over USB does: in chunks, then closed.
+void WritePhoto(const std::string& path, const QByteArray& bytes, qsizetype chunk) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    std::perror(path.c_str());
+    std::exit(2);
+  }
+  for (qsizetype at = 0; at < bytes.size(); at += chunk) {
+    const size_t n = size_t(std::min(chunk, bytes.size() - at));
+    if (::write(fd, bytes.constData() + at, n) != ssize_t(n)) {
+      std::perror(path.c_str());
+      std::exit(2);
+    }
+  }
+  ::close(fd);
+}
+
+// The resident memory of this process, in KiB.
+long ResidentKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+// The longest time the window's thread did not turn: a precise timer every 5 ms, whose ticks
+// should come 5 ms apart.
+class StallMeter : public QObject {
+ public:
+  StallMeter() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(kIntervalMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      if (last_.isValid()) worst_ = std::max(worst_, Ms(last_.nsecsElapsed()) - kIntervalMs);
+      last_.start();
+    });
+  }
+  void Start() {
+    worst_ = 0;
+    last_.invalidate();
+    timer_.start();
+  }
+  double Stop() {
+    timer_.stop();
+    return worst_;
+  }
+
+ private:
+  static constexpr int kIntervalMs = 5;
+  QTimer timer_;
+  QElapsedTimer last_;
+  double worst_ = 0;
+};
+
+int Argument(int argc, char** argv, const char* name, int fallback) {
+  for (int k = 1; k + 1 < argc; ++k) {
+    if (std::strcmp(argv[k], name) == 0) return std::atoi(argv[k + 1]);
+  }
+  return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir scratch;
+  // The window's stored settings go to a folder of the run's own.
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
+  QApplication application(argc, argv);
+  const int arrivals = Argument(argc, argv, "--arrivals", 10000);
+  const int largeCount = Argument(argc, argv, "--large", 5);
+  const int width = Argument(argc, argv, "--width", 4000);
+  const int height = Argument(argc, argv, "--height", 3000);
+
+  const QString folder = scratch.filePath(QStringLiteral("camera"));
+  QDir().mkpath(folder);
+  const QString table = scratch.filePath(QStringLiteral("day.tsv"));
+  TF window;
+  window.SetCloseQuestion([](QWidget*) { return TF::CloseAnswer::Discard; });
+  window.SetWatchDialogs({[&](QWidget*, const QString&) { return folder; },
+                          [&](QWidget*, const QString&) { return table; }});
+  window.show();
+
+  int rowsShown = 0;
+  QElapsedTimer clock;
+  clock.start();
+  qint64 lastShownAt = 0;
+  // After the window's own receiver: the rows are in the results area when this runs.
+  QObject::connect(window.Run, &swelox::ui::RunController::rowsReady, &window,
+                   [&](const std::vector<swelox::ui::PhotoResult>& rows) {
+                     rowsShown += int(rows.size());
+                     lastShownAt = clock.nsecsElapsed();
+                   });
+  window.WatchBtn->click();
+  if (!window.Running()) {
+    std::fprintf(stderr, "watch bench: the watch did not start\n");
+    return 2;
+  }
+
+  // 1. A large photo closed: its row shown.
+  std::fprintf(stderr, "watch bench: %d photos of %d x %d...\n", largeCount, width, height);
+  Times latency;
+  for (int k = 0; k < largeCount; ++k) {
+    const QByteArray photo = SeaJpeg(width, height, uint32_t(k + 1));
+    const int before = rowsShown;
+    const std::string path =
+        QFile::encodeName(folder).toStdString() + "/large" + std::to_string(k) + ".jpg";
+    WritePhoto(path, photo, 256 * 1024);
+    const qint64 closedAt = clock.nsecsElapsed();
+    if (!TurnUntil([&] { return rowsShown > before; })) return 2;
+    latency.Add(Ms(lastShownAt - closedAt));
+  }
+
+  // 2. Many arrivals, with the chart open and the view following the newest photo.
+  window.FollowBox->setChecked(true);
+  window.ChartBtn->click();
+  std::fprintf(stderr, "watch bench: %d arrivals...\n", arrivals);
+  const QByteArray small = SeaJpeg(160, 120, 7);
+  StallMeter stalls;
+  const long startKib = ResidentKib();
+  std::vector<long> kibAt;  // after each tenth of the arrivals
+  std::atomic<int> written{0};
+  stalls.Start();
+  std::thread camera([&] {
+    for (int k = 0; k < arrivals; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/capt%05d.jpg", k);
+      WritePhoto(QFile::encodeName(folder).toStdString() + name, small, 4096);
+      written.store(k + 1);
+      // Bursts of 50, then a breath, as a sync tool delivers them.
+      if (k % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const int target = rowsShown + arrivals;
+  for (int tenth = 1; tenth <= 10; ++tenth) {
+    const int due = target - arrivals + arrivals * tenth / 10;
+    if (!TurnUntil([&] { return rowsShown >= due; })) {
+      std::fprintf(stderr, "watch bench: %d rows of %d\n", rowsShown, due);
+      camera.join();
+      return 2;
+    }
+    kibAt.push_back(ResidentKib());
+  }
+  const double worstStall = stalls.Stop();
+  camera.join();
+
+  // 3. Pointing along the chart of all those points.
+  swelox::ui::DayChart* chart = window.Chart()->chart();
+  chart->repaint();
+  Times hover;
+  const std::vector<swelox::ui::DayChart::Point> points = chart->points();
+  for (size_t k = 0; k < points.size(); k += std::max<size_t>(1, points.size() / 300)) {
+    const QPointF at = points[k].at;
+    QElapsedTimer answered;
+    answered.start();
+    QMouseEvent move(QEvent::MouseMove, at, chart->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(chart, &move);
+    chart->repaint();
+    hover.Add(Ms(answered.nsecsElapsed()));
+  }
+
+  window.ProcessBtn->click();  // Stop
+  TurnUntil([&] { return !window.Running(); });
+
+  const double perThousand =
+      kibAt.size() >= 2 ? double(kibAt.back() - kibAt.front()) / (arrivals * 0.9 / 1000.0) : 0;
+  const auto verdict = [](double ms, double most) { return ms <= most ? "ok" : "MISSED"; };
+  std::printf("watch (window, offscreen): %d photos of %d x %d, then %d arrivals of 160 x 120\n",
+              largeCount, width, height, arrivals);
+  std::printf(
+      "  row shown after a %d x %d photo closed: median %.0f ms, worst %.0f ms"
+      "  (target 500 ms) %s\n",
+      width, height, latency.Median(), latency.Most(), verdict(latency.Most(), 500));
+  std::printf("  longest event-loop stall over the arrivals: %.1f ms  (target 50 ms) %s\n",
+              worstStall, verdict(worstStall, 50));
+  std::printf(
+      "  resident memory: %.1f MiB before, %.1f MiB after the first tenth, %.1f MiB at "
+      "the end: %.0f KiB per 1,000 arrivals after the first tenth (the rows kept)\n",
+      double(startKib) / 1024, double(kibAt.front()) / 1024, double(kibAt.back()) / 1024,
+      perThousand);
+  std::printf(
+      "  chart of %zu points, pointer moved onto a point to ring drawn: median %.1f ms, "
+      "worst %.1f ms  (target 50 ms) %s\n",
+      points.size(), hover.Median(), hover.Most(), verdict(hover.Most(), 50));
+  return 0;
+}
