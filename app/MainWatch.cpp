@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/DayChart.h"
 #include "app/ErrorBox.h"
@@ -22,6 +23,10 @@ void TF::CreateWatchControls() {
   QWidget::setTabOrder(ProcessBtn, WatchBtn);
   QWidget::setTabOrder(WatchBtn, WidthEdit);
   QWidget::setTabOrder(ChartBtn, FollowBox);
+  watchShown_ = new QTimer(this);
+  watchShown_->setSingleShot(true);
+  watchShown_->setInterval(kWatchShowIntervalMs);
+  connect(watchShown_, &QTimer::timeout, this, &TF::ShowWatchedRowsNow);
   connect(WatchBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { WatchBtnClick(); }));
   // Not a setting: it may change during a watch, and shows the newest photo at once.
   connect(FollowBox, &QCheckBox::toggled, this, [this](bool follow) {
@@ -52,6 +57,12 @@ void TF::ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows) {
     if (lastRunFiles_.isEmpty() || lastRunFiles_.back() != row.path) lastRunFiles_ << row.path;
   }
   if (firstOfLastRun_.isEmpty() && !lastRunFiles_.isEmpty()) firstOfLastRun_ = lastRunFiles_[0];
+  // The chart and the view's list take all the rows each time: a few times a second, so that a
+  // burst of thousands does not redraw thousands of points for each.
+  if (!watchShown_->isActive()) watchShown_->start();
+}
+
+void TF::ShowWatchedRowsNow() {
   ShareRunResults();
   if (FollowBox->isChecked()) FollowNewestPhoto();
 }
