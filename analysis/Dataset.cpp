@@ -300,7 +300,7 @@ std::string DescriptorText(const Dataset& dataset) {
   const RunSettings& s = dataset.settings;
   settings.Set("width", Value::String(s.width));
   settings.Set("height", Value::String(s.height));
-  settings.Set("repeats", Value::String(s.loops));
+  settings.Set("repeats", Value::String(s.repeats));
   settings.Set("widthIncrement", Value::String(s.widthIncrement));
   settings.Set("heightIncrement", Value::String(s.heightIncrement));
   settings.Set("direction", Value::String(DirectionName(s.direction)));
@@ -364,7 +364,7 @@ Dataset ReadDescriptor(std::string_view text) {
   RunSettings& s = dataset.settings;
   s.width = Text(settings, "width");
   s.height = Text(settings, "height");
-  s.loops = Text(settings, "repeats");
+  s.repeats = Text(settings, "repeats");
   s.widthIncrement = Text(settings, "widthIncrement");
   s.heightIncrement = Text(settings, "heightIncrement");
   const std::string direction = Text(settings, "direction");
@@ -434,7 +434,7 @@ std::string DatasetDifference(const Dataset& table, const Dataset& run) {
       {"the IDCT", {table.idct, run.idct}},
       {"the width", {a.width, b.width}},
       {"the height", {a.height, b.height}},
-      {"the number of repeats", {a.loops, b.loops}},
+      {"the number of repeats", {a.repeats, b.repeats}},
       {"the width increment", {a.widthIncrement, b.widthIncrement}},
       {"the height increment", {a.heightIncrement, b.heightIncrement}},
       {"the direction", {DirectionName(a.direction), DirectionName(b.direction)}},

@@ -6,6 +6,7 @@
 
 #include "analysis/LatticeSet.h"
 #include "analysis/Quality.h"
+#include "analysis/SettingsTable.h"
 #include "core/Extended.h"
 #include "core/IntegerText.h"
 #include "core/PrintableText.h"
@@ -68,9 +69,7 @@ std::vector<RowOutcome> AnalyseFile(const std::string& path, std::span<const Rec
   std::vector<RowOutcome> outcomes(sizes.size());
   for (size_t k = 0; k < sizes.size(); ++k) {
     try {
-      const int32_t w = ParseInteger(sizes[k].width);
-      const int32_t h = ParseInteger(sizes[k].height);
-      checkedSizes[k] = RectangleSize::Checked(w, h);
+      checkedSizes[k] = CheckedSize(sizes[k]);
     } catch (const Error& e) {
       outcomes[k].error = e;
     }

@@ -14,10 +14,10 @@ bool IncrementsForbidGrowth(const std::string& widthIncrement, const std::string
 }
 
 int64_t RunCount(const RunSettings& settings) {
-  const std::string& loops =
+  const std::string& repeats =
       IncrementsForbidGrowth(settings.widthIncrement, settings.heightIncrement) ? "0"
-                                                                                : settings.loops;
-  return std::max<int64_t>(int64_t{ParseInteger(loops)} + 1, 0);
+                                                                                : settings.repeats;
+  return std::max<int64_t>(int64_t{ParseInteger(repeats)} + 1, 0);
 }
 
 int64_t GrownSize(int32_t size, int32_t percent) {

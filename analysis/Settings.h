@@ -44,7 +44,7 @@ struct TimeSettings {
 struct RunSettings {
   std::string width = "15";
   std::string height = "12";
-  std::string loops = "0";
+  std::string repeats = "0";
   std::string widthIncrement = "100";
   std::string heightIncrement = "100";
   Direction direction = Direction::Below;
@@ -53,6 +53,7 @@ struct RunSettings {
   std::vector<Column> columns = {};  // after Pic, in this order; none: the rows end with Pic
   FileOrder order = FileOrder::AsGiven;
   TimeSettings time = {};
+  bool operator==(const RunSettings&) const = default;
 };
 
 }  // namespace swelox

@@ -261,9 +261,13 @@ std::vector<DayChart::Point> DayChart::Paint(QPainter& painter, QRectF area) con
   }
   QString xTitle = xAxisTitle();
   if (timeAxis_) {
-    xTitle += QStringLiteral(" (") +
-              QDateTime::fromMSecsSinceEpoch(qint64(firstPhoto), Qt::UTC)
-                  .toString(QStringLiteral("d MMM yyyy")) +
+    // The days the photos span, first and last, so that the title never names one day alone.
+    const auto day = [](double at) {
+      return QDateTime::fromMSecsSinceEpoch(qint64(at), Qt::UTC)
+          .toString(QStringLiteral("d MMM yyyy"));
+    };
+    xTitle += QStringLiteral(" (") + day(firstPhoto) +
+              (manyDays ? QStringLiteral(" to ") + day(lastPhoto) : QString()) +
               QStringLiteral(")");
   }
   painter.drawText(QRectF(plot.left(), plot.bottom() + line * 1.6, plot.width(), line * 1.2),

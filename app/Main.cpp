@@ -2,8 +2,6 @@
 // and the analysis runs.
 #include "app/Main.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,20 +17,14 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShortcut>
 #include <QTextCursor>
-#include <QThread>
 #include <QToolButton>
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 
@@ -42,19 +34,17 @@
 #include "analysis/ImageAnalysis.h"
 #include "analysis/Region.h"
 #include "analysis/RunPlan.h"
-#include "analysis/TableFormat.h"
 #include "app/Controls.h"
-#include "app/DayChart.h"
 #include "app/ErrorBox.h"
 #include "app/FileChooser.h"
-#include "app/PictureView.h"
 #include "app/Placement.h"
-#include "app/ResultsFile.h"
+#include "app/ResultViews.h"
 #include "app/RunController.h"
+#include "app/RunResults.h"
 #include "app/RunTable.h"
 #include "app/SettingsModel.h"
+#include "app/SettingsStore.h"
 #include "core/IntegerText.h"
-#include "imaging/JpegDecoder.h"
 
 TF* F = nullptr;
 bool CompareRight = false;
@@ -192,27 +182,14 @@ TF::CloseAnswer AskBeforeClosing(QWidget* window) {
 
 const QString kStopCaption = QStringLiteral("Stop");
 
-// Where the window keeps what it remembers between starts: ~/.config/swelox/swelox.conf (or
-// under $XDG_CONFIG_HOME).
-struct StoredField {
-  Field field;
-  const char* key;
-};
-const StoredField kStoredFields[] = {
-    {Field::Width, "fields/width"},
-    {Field::Height, "fields/height"},
-    {Field::Loops, "fields/repeats"},
-    {Field::WidthIncrement, "fields/widthIncrement"},
-    {Field::HeightIncrement, "fields/heightIncrement"},
-    {Field::Region, "fields/region"},
-};
-
 }  // namespace
 
 TF::TF(QWidget* parent)
     : QWidget(parent),
       Model(new swelox::ui::SettingsModel(this)),
-      Run(new swelox::ui::RunController(this)) {
+      Run(new swelox::ui::RunController(this)),
+      Results(std::make_unique<swelox::ui::RunResults>()),
+      views_(new swelox::ui::ResultViews(*Model, *Results, this)) {
   F = this;
   const QFont font = WindowFont();
   setFont(font);
@@ -239,8 +216,7 @@ TF::TF(QWidget* parent)
             QStringList lines;
             for (const swelox::ui::PhotoResult& row : rows) lines << row.text;
             AppendLines(lines);
-            lastRunRows_.insert(lastRunRows_.end(), rows.begin(), rows.end());
-            unsaved_ = true;
+            Results->Add(rows);
             if (watch_) ShowWatchedRows(rows);
           });
   connect(Run, &RunController::noticed, this,
@@ -357,7 +333,7 @@ void TF::CreateControls() {
   Memo1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Place(Memo1, 8, 136, 737, 342);
 
-  LoopsEdit = NewEdit(this, Model->text(Field::Loops));
+  LoopsEdit = NewEdit(this, Model->text(Field::Repeats));
   Place(LoopsEdit, 502, 34, 30, 21);
   WidthIncrementEdit = NewEdit(this, Model->text(Field::WidthIncrement));
   Place(WidthIncrementEdit, 502, 58, 30, 21);
@@ -365,7 +341,7 @@ void TF::CreateControls() {
   Place(HeightIncrementEdit, 502, 82, 30, 21);
   BindToModel(WidthEdit, static_cast<int>(Field::Width));
   BindToModel(HighEdit, static_cast<int>(Field::Height));
-  BindToModel(LoopsEdit, static_cast<int>(Field::Loops));
+  BindToModel(LoopsEdit, static_cast<int>(Field::Repeats));
   BindToModel(WidthIncrementEdit, static_cast<int>(Field::WidthIncrement));
   BindToModel(HeightIncrementEdit, static_cast<int>(Field::HeightIncrement));
 
@@ -434,7 +410,7 @@ void TF::CreateColumnsControls() {
       for (const QAction* a : ColumnsBtn->menu()->actions()) {
         if (a->isChecked()) columns.push_back(static_cast<swelox::Column>(a->data().toInt()));
       }
-      Model->setColumns(std::move(columns));
+      Model->setColumns(columns);
     });
   }
   ColumnsBtn->setMenu(menu);
@@ -534,55 +510,31 @@ void TF::BindToModel(QLineEdit* edit, int field) {
 }
 
 void TF::ShowBtnClick() {
-  QString path = firstOfLastRun_;
+  QString path = Results->firstPhoto();
   if (path.isEmpty()) {
     if (!OpenDialog1->ChooseFiles() || OpenDialog1->ChosenFiles().isEmpty()) return;
     path = OpenDialog1->ChosenFiles().front();
   }
   // After a run, at the size its first row was measured at, not the size the run grew to.
   // What goes wrong shows in the view's status line.
-  if (!lastRunRows_.empty() && firstOfLastRun_ == path) {
-    const swelox::ui::PhotoResult& first = lastRunRows_.front();
-    EnsureView()->OpenAt(first.path, first.rectangleWidth, first.rectangleHeight);
+  if (!Results->rows().empty() && Results->firstPhoto() == path) {
+    const swelox::ui::PhotoResult& first = Results->rows().front();
+    views_->ShowPhotoAt(first.path, first.rectangleWidth, first.rectangleHeight);
   } else {
-    EnsureView()->Open(path);
+    views_->ShowPhoto(path);
   }
-  view_->show();
-  view_->raise();
 }
 
-swelox::ui::PictureView* TF::EnsureView() {
-  if (!view_) {
-    view_ = new swelox::ui::PictureView(*Model, this);
-    view_->SetRunPhotos(lastRunFiles_);
-  }
-  return view_;
-}
+swelox::ui::PictureView* TF::View() const { return views_->view(); }
 
-void TF::ChartBtnClick() {
-  if (!chart_) {
-    chart_ = new swelox::ui::DayChartWindow(this);
-    connect(chart_->chart(), &swelox::ui::DayChart::pointOpened, this,
-            [this](const QString& path, int width, int height) {
-              swelox::ui::PictureView* view = EnsureView();
-              view->OpenAt(path, width, height);
-              view->show();
-              view->raise();
-            });
-    ShareRunResults();
-  }
-  chart_->show();
-  chart_->raise();
-}
+swelox::ui::DayChartWindow* TF::Chart() const { return views_->chart(); }
+
+void TF::ChartBtnClick() { views_->ShowChart(); }
 
 // The photos and rows of the last run, for stepping through them and for the chart.
 void TF::ShareRunResults() {
-  if (view_) view_->SetRunPhotos(lastRunFiles_);
-  ChartBtn->setEnabled(!lastRunRows_.empty());
-  if (chart_) {
-    chart_->chart()->SetNewestMarked(watch_.has_value());
-    chart_->chart()->SetResults(lastRunRows_);
-  }
+  ChartBtn->setEnabled(!Results->rows().empty());
+  views_->Share(watch_.has_value());
 }
 
 void TF::FormCreate() { CompareRight = false; }
@@ -592,13 +544,9 @@ void TF::SetDirectionCaption(const QString& caption) {
   HorizontalVerticalLbl->adjustSize();  // grows or shrinks to the right of its fixed left edge
 }
 
-void TF::HorizontalVerticalLblClick() {
-  SetDirectionCaption(HorizontalVerticalLbl->text() == kRight ? kBelow : kRight);
-  CompareRight = HorizontalVerticalLbl->text() == kRight;
-  Model->setCompareRight(CompareRight);
-}
+// The model owns the direction; the label's caption and the program-wide flag follow it.
+void TF::HorizontalVerticalLblClick() { Model->setCompareRight(!Model->compareRight()); }
 
-// The direction as the model holds it, set elsewhere than by the toggle (restored settings).
 void TF::ShowDirection(bool compareRight) {
   const QString& caption = compareRight ? kRight : kBelow;
   if (HorizontalVerticalLbl->text() != caption) SetDirectionCaption(caption);
@@ -614,6 +562,8 @@ void TF::ProcessFile(const QString& path) {
 
 bool TF::Running() const { return Run->running(); }
 
+bool TF::Unsaved() const { return Results->unsaved(); }
+
 void TF::StopRun() { Run->Stop(); }
 
 // The results are cleared only once pictures were chosen: a cancelled chooser keeps them.
@@ -626,53 +576,32 @@ void TF::ProcessBtnClick() {
   if (!OpenDialog1->ChooseFiles()) return;
   CheckFields();  // before the last results are cleared
 
-  swelox::BatchOptions options = NewRunOptions();
-  if (!OpenDialog1->ChosenFiles().isEmpty()) firstOfLastRun_ = OpenDialog1->ChosenFiles().front();
-  for (const QString& file : OpenDialog1->ChosenFiles()) {
-    options.files.push_back(QFile::encodeName(file).toStdString());
-  }
-  lastRunFiles_ = OpenDialog1->ChosenFiles();
+  const QStringList photos = OpenDialog1->ChosenFiles();
+  swelox::BatchOptions options = NewRunOptions(photos);
   watch_.reset();
-  BeginRun(options);
+  BeginRun(options, photos);
   Run->Start(std::move(options));  // its first line is the header
 }
 
-// The region is read before the chooser (its error comes first); increments that forbid growth
-// leave no repeats.
+// The region, zone and shift are read before the chooser (their errors come first); increments
+// that forbid growth leave no repeats.
 void TF::ReadFieldsBeforeChoosing() {
-  runRegion_ = swelox::ParseRegion(Text(Region));
+  runRegion_ = Model->ToRunSettings().region;
   if (swelox::IncrementsForbidGrowth(Text(WidthIncrementEdit), Text(HeightIncrementEdit))) {
     LoopsEdit->setText(QStringLiteral("0"));
   }
 }
 
-swelox::BatchOptions TF::NewRunOptions() {
-  swelox::BatchOptions options;
-  options.settings = Model->ToRunSettings();
-  options.settings.region = runRegion_;
-  options.keepGoing = SkipBox->isChecked();
-  options.captureTimes = true;  // for the chart, read during the decodes the rows need anyway
-  options.jobs = std::max(1, QThread::idealThreadCount());
-  return options;
+swelox::BatchOptions TF::NewRunOptions(const QStringList& photos) {
+  return swelox::ui::RunOptions(Model->ToRunSettings(), photos, SkipBox->isChecked());
 }
 
-void TF::BeginRun(const swelox::BatchOptions& options) {
-  lastRunRows_.clear();
-  runDataset_ = swelox::Dataset{};
-  runDataset_->settings = options.settings;
-  runDataset_->program = "swelox " SWELOX_VERSION;
-  runDataset_->decoder = swelox::DecoderLibrary();
-  runDataset_->idct = swelox::DecoderIdct();
-  runDataset_->created = runDataset_->started = swelox::UtcTime(std::chrono::system_clock::now());
-  runDataset_->end.photos = static_cast<int64_t>(options.files.size());
-  runStartSizes_ = {WidthEdit->text(), HighEdit->text()};
-  runEndSizes_.reset();
+void TF::BeginRun(const swelox::BatchOptions& options, const QStringList& photos) {
+  Results->Begin(options, photos, {WidthEdit->text(), HighEdit->text()});
   ShowNextRunSizes();
   Memo1->clear();
   ShowWarnings({}, {});
-  // Nothing of the last run stays on view.
-  if (chart_) chart_->Clear();
-  if (view_) view_->Clear();
+  views_->Clear();  // nothing of the last run stays on view
   ChartBtn->setEnabled(false);
   progressCaption_.clear();
   ShowRunning(true);
@@ -682,19 +611,13 @@ void TF::BeginRun(const swelox::BatchOptions& options) {
 // read the repeats) and before the last results are cleared: a field that holds no number keeps
 // them, and the message names the field.
 void TF::CheckFields() const {
-  const std::pair<const QLineEdit*, const char*> fields[] = {
-      {WidthEdit, "Width"},
-      {HighEdit, "Height"},
-      {LoopsEdit, "Run ... repeats"},
-      {WidthIncrementEdit, "Add ... % to rectangle width"},
-      {HeightIncrementEdit, "Add ... % to rectangle height"},
-  };
-  for (const auto& [edit, name] : fields) {
+  for (const swelox::SettingRow& row : swelox::SettingsTable()) {
+    if (row.kind != swelox::SettingText::Side && row.kind != swelox::SettingText::Integer) continue;
     try {
-      swelox::ParseInteger(Text(edit));
+      swelox::ParseInteger(Model->text(row.setting).toStdString());
     } catch (const swelox::Error& e) {
-      throw swelox::Error(swelox::WithFullStop(e.what()) + "\nIn the field \"" + name + "\".",
-                          e.scope());
+      throw swelox::Error(
+          swelox::WithFullStop(e.what()) + "\nIn the field \"" + row.caption + "\".", e.scope());
     }
   }
 }
@@ -731,28 +654,20 @@ void TF::ShowGrownSizes(const QString& width, const QString& height) {
 
 void TF::RunFinished(const swelox::ui::RunEnd& end) {
   ShowRunning(false);
-  runEndSizes_ = {WidthEdit->text(), HighEdit->text()};
+  Results->Finish(end, {WidthEdit->text(), HighEdit->text()}, watch_.has_value());
   ShowNextRunSizes();
-  // Sorted by name or time, the run's order is the one to show and step through.
-  if (!end.files.isEmpty()) {
-    lastRunFiles_ = end.files;
-    firstOfLastRun_ = end.files.front();
-  }
   ShareRunResults();
-  if (watch_ && runDataset_) runDataset_->end.photos = lastRunFiles_.size();  // as they came
-  FinishDataset(end);
-  // A watch's rows are in its table already, unless an error ended the watch.
-  if (watch_) unsaved_ = end.fatal.has_value() && !lastRunRows_.empty();
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
   // it skipped until then are still listed, unless the window is closing. Until the next run the
   // line under the results says it was stopped.
   if (end.stopped) {
     SetProcessCaption(kProcessCaption);
     if (isVisible()) {
-      ShowWarnings(watch_ ? swelox::ui::WatchEndText(*watch_, runDataset_->end.photosMeasured)
-                          : QStringLiteral("The run was %1.")
-                                .arg(QString::fromStdString(swelox::EndSummary(runDataset_->end))),
-                   end.warnings);
+      ShowWarnings(
+          watch_ ? swelox::ui::WatchEndText(*watch_, Results->dataset()->end.photosMeasured)
+                 : QStringLiteral("The run was %1.")
+                       .arg(QString::fromStdString(swelox::EndSummary(Results->dataset()->end))),
+          end.warnings);
       if (!end.failures.empty()) swelox::ui::ShowFailureList(end.failures);
     }
     return;
@@ -772,38 +687,12 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
 
 void TF::SetProcessCaption(const QString& caption) { ProcessBtn->setText(caption); }
 
-void TF::FinishDataset(const swelox::ui::RunEnd& end) {
-  if (!runDataset_) return;
-  swelox::RunEnd& outcome = runDataset_->end;
-  swelox::SetOutcome(outcome, end.result);
-  runDataset_->ended = swelox::UtcTime(std::chrono::system_clock::now());
-  outcome.rows = static_cast<int64_t>(lastRunRows_.size());
-  outcome.photosFailed = static_cast<int64_t>(end.failures.size());
-  outcome.photosDamaged = static_cast<int64_t>(end.warnings.size());
-  // A photo is measured once the rows of every run are there.
-  int64_t runs = 0;
-  try {
-    runs = swelox::RunCount(runDataset_->settings);
-  } catch (const swelox::Error&) {
-  }
-  std::vector<int64_t> rowsOf(static_cast<size_t>(outcome.photos), 0);
-  for (const swelox::ui::PhotoResult& r : lastRunRows_) {
-    if (size_t(r.order) < rowsOf.size()) ++rowsOf[size_t(r.order)];
-  }
-  outcome.photosMeasured = runs > 0 ? std::count(rowsOf.begin(), rowsOf.end(), runs) : int64_t{0};
-}
-
-std::pair<QString, QString> TF::SizesToStore() const {
-  const std::pair<QString, QString> shown{Model->text(Field::Width), Model->text(Field::Height)};
-  if (runStartSizes_ && runEndSizes_ && shown == *runEndSizes_) return *runStartSizes_;
-  return shown;
-}
-
 // The fields show the sizes the last run grew to, and a click would start from them; the next
 // start of the program would not.
 void TF::ShowNextRunSizes() {
-  const std::pair<QString, QString> shown{Model->text(Field::Width), Model->text(Field::Height)};
-  if (!runStartSizes_ || !runEndSizes_ || shown != *runEndSizes_ || shown == *runStartSizes_) {
+  const swelox::ui::SizeTexts shown{Model->text(Field::Width), Model->text(Field::Height)};
+  const std::optional<swelox::ui::SizeTexts> from = Results->GrownFrom(shown);
+  if (!from) {
     NextRunLbl->hide();
     return;
   }
@@ -813,7 +702,7 @@ void TF::ShowNextRunSizes() {
   NextRunLbl->setToolTip(
       QStringLiteral("The last run started from %1 x %2 and grew the rectangle to %3 x %4: the "
                      "next run starts from %3 x %4, the next start of Swelox from %1 x %2.")
-          .arg(runStartSizes_->first, runStartSizes_->second, shown.first, shown.second));
+          .arg(from->first, from->second, shown.first, shown.second));
   NextRunLbl->show();
 }
 
@@ -843,107 +732,39 @@ bool TF::SaveResults() {
   return true;
 }
 
-namespace {
-
-// Replaces the file at `path` whole, or leaves it as it was and raises the error.
-void ReplaceWhole(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  // QSaveFile commits a file whose last buffered write failed in the commit's own flush (a full
-  // disk): every write, the flush and the sync to disk are checked first, and any failure cancels
-  // the save, which leaves the old file as it was.
-  QString reason;
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-    reason = file.errorString();
-  } else if (::fsync(file.handle()) != 0) {
-    reason = QString::fromLocal8Bit(std::strerror(errno));
-  } else if (file.commit()) {
-    return;
-  } else {
-    reason = file.errorString();
-  }
-  file.cancelWriting();
-  throw swelox::Error("Cannot save the results to " + QFile::encodeName(path).toStdString() + ": " +
-                      reason.toStdString());
-}
-
-}  // namespace
-
 // The table, and beside it the descriptor of the run that made its rows.
-void TF::SaveResultsTo(const QString& path) {
-  const QString text = Memo1->toPlainText();
-  const std::string local = QFile::encodeName(path).toStdString();
-  const swelox::TableFormat format = swelox::FormatForName(local);
-  ReplaceWhole(path, format == swelox::TableFormat::Csv ? swelox::ui::ResultsAsCsv(text)
-                                                        : swelox::ui::ResultsAsTsv(text));
-  if (runDataset_) {
-    swelox::Dataset dataset = *runDataset_;
-    dataset.tablePath = QFile::encodeName(QFileInfo(path).fileName()).toStdString();
-    dataset.format = format;
-    ReplaceWhole(QFile::decodeName(QByteArray::fromStdString(swelox::DescriptorPathFor(local))),
-                 QByteArray::fromStdString(swelox::DescriptorText(dataset)));
-  }
-  unsaved_ = false;
-}
+void TF::SaveResultsTo(const QString& path) { Results->SaveTo(path, Memo1->toPlainText()); }
 
 void TF::RestoreSettings() {
-  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
-  for (const StoredField& f : kStoredFields) {
-    const QString key = QString::fromLatin1(f.key);
-    if (stored->contains(key)) Model->setText(f.field, stored->value(key).toString());
-  }
-  if (stored->contains(QStringLiteral("direction"))) {
-    Model->setCompareRight(stored->value(QStringLiteral("direction")).toString() ==
-                           QStringLiteral("right"));
-  }
-  SkipBox->setChecked(stored->value(QStringLiteral("skipFailing"), false).toBool());
-  // A stored value that is not valid (edited by hand) leaves the default.
-  try {
-    const QString columns = stored->value(QStringLiteral("columns")).toString();
-    Model->setColumns(columns.isEmpty() ? std::vector<swelox::Column>()
-                                        : swelox::ParseColumnList(columns.toStdString()));
-    Model->setOrder(swelox::ParseFileOrder(
-        stored->value(QStringLiteral("order"), QStringLiteral("given")).toString().toStdString()));
-  } catch (const swelox::Error&) {
-  }
-  OpenDialog1->SetPrefill(stored->value(QStringLiteral("chooser/lastFolder")).toString());
+  const swelox::ui::SettingsStore stored;
+  stored.RestoreModel(*Model);
+  SkipBox->setChecked(stored.value(QStringLiteral("skipFailing"), false).toBool());
+  OpenDialog1->SetPrefill(stored.value(QStringLiteral("chooser/lastFolder")).toString());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    swelox::ui::RestoreFittedGeometry(
-        this, stored->value(QStringLiteral("window/geometry")).toByteArray(),
-        screen->availableGeometry(), size());
+    stored.RestoreGeometry(this, QStringLiteral("window/geometry"), screen->availableGeometry(),
+                           size());
   }
 }
 
 void TF::StoreSettings() const {
-  const std::unique_ptr<QSettings> stored = swelox::ui::StoredSettings();
+  swelox::ui::SettingsStore stored;
   // Not the sizes a run grew to: the next start measures what the last run started from.
-  const std::pair<QString, QString> sizes = SizesToStore();
-  for (const StoredField& f : kStoredFields) {
-    const QString text = f.field == Field::Width    ? sizes.first
-                         : f.field == Field::Height ? sizes.second
-                                                    : Model->text(f.field);
-    stored->setValue(QString::fromLatin1(f.key), text);
-  }
-  stored->setValue(QStringLiteral("direction"),
-                   Model->compareRight() ? QStringLiteral("right") : QStringLiteral("below"));
-  stored->setValue(QStringLiteral("skipFailing"), SkipBox->isChecked());
-  stored->setValue(QStringLiteral("columns"),
-                   QString::fromStdString(swelox::ColumnListText(Model->columns())));
-  stored->setValue(QStringLiteral("order"),
-                   QString::fromLatin1(swelox::FileOrderName(Model->order())));
+  stored.StoreModel(*Model,
+                    Results->SizesToStore({Model->text(Field::Width), Model->text(Field::Height)}));
+  stored.setValue(QStringLiteral("skipFailing"), SkipBox->isChecked());
   const QString last = OpenDialog1->Prefill();
   if (!last.isEmpty()) {
     const QFileInfo info(last);
-    stored->setValue(QStringLiteral("chooser/lastFolder"),
-                     info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+    stored.setValue(QStringLiteral("chooser/lastFolder"),
+                    info.isDir() ? info.absoluteFilePath() : info.absolutePath());
   }
-  stored->setValue(QStringLiteral("window/geometry"), saveGeometry());
-  stored->sync();
+  stored.StoreGeometry(this, QStringLiteral("window/geometry"));
 }
 
 // Results that were not saved are not thrown away without asking, as a document editor asks.
 // Closing stops a run under way; the process ends as soon as its decodes have noticed.
 void TF::closeEvent(QCloseEvent* event) {
-  if (unsaved_ && !Running()) {
+  if (Unsaved() && !Running()) {
     const CloseAnswer answer = closeQuestion_ ? closeQuestion_(this) : AskBeforeClosing(this);
     if (answer == CloseAnswer::Cancel) {
       event->ignore();
@@ -958,6 +779,7 @@ void TF::closeEvent(QCloseEvent* event) {
       }
     }
   }
+  views_->Close();  // they keep their places
   StoreSettings();
   StopRun();
   QWidget::closeEvent(event);

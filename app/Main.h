@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 
-#include "analysis/Dataset.h"
 #include "app/FolderWatching.h"
 #include "app/RunTable.h"
 #include "imaging/PixelRegion.h"
@@ -29,7 +28,9 @@ class DayChartWindow;
 class FileChooser;
 class FrameShape;
 class PictureView;
+class ResultViews;
 class RunController;
+class RunResults;
 class SettingsModel;
 struct RunEnd;
 }  // namespace swelox::ui
@@ -85,6 +86,8 @@ class TF : public QWidget {
   swelox::ui::SettingsModel* Model;
   // The run under way, if any.
   swelox::ui::RunController* Run;
+  // The last run's photos, rows and descriptor.
+  std::unique_ptr<swelox::ui::RunResults> Results;
 
   // Analyses one picture with the sizes and the direction shown now and appends its row.
   void ProcessFile(const QString& path);
@@ -117,16 +120,16 @@ class TF : public QWidget {
     closeQuestion_ = std::move(question);
   }
   // Whether the results of the last run have been changed or made since they were last saved.
-  bool Unsaved() const { return unsaved_; }
+  bool Unsaved() const;
   // The direction toggle: "below" becomes "to right", anything else becomes "below".
   void HorizontalVerticalLblClick();
   void FormCreate();
   // Opens the picture view on the first picture of the last run, or on one the user picks.
   void ShowBtnClick();
-  swelox::ui::PictureView* View() const { return view_; }
+  swelox::ui::PictureView* View() const;
   void ChartBtnClick();
   void FitHeightTo(const QRect& available);
-  swelox::ui::DayChartWindow* Chart() const { return chart_; }
+  swelox::ui::DayChartWindow* Chart() const;
 
   // How often the chart and the picture view catch up with a watch's rows.
   static constexpr int kWatchShowIntervalMs = 250;
@@ -146,9 +149,6 @@ class TF : public QWidget {
   void SetProcessCaption(const QString& caption);
   void AppendLines(const QStringList& lines);
   void ShowGrownSizes(const QString& width, const QString& height);
-  // The sizes to keep for the next start: those the last run started from while the fields
-  // still show the sizes it grew to, else the fields'.
-  std::pair<QString, QString> SizesToStore() const;
   void ShowNextRunSizes();
   void RunFinished(const swelox::ui::RunEnd& end);
   // Raises the error of the first field that a run reads as a number and that holds none.
@@ -166,15 +166,12 @@ class TF : public QWidget {
   // Under the results: that the last run was stopped, and the photos with damaged data.
   void ShowWarnings(const QString& outcome,
                     const std::vector<std::pair<QString, QString>>& warnings);
-  // The descriptor of the last run's rows as they will be saved.
-  void FinishDataset(const swelox::ui::RunEnd& end);
-  swelox::ui::PictureView* EnsureView();
   void ShareRunResults();
   // A run's settings as the fields give them, and the clearing of the last run's results as a
   // new run or watch begins.
   void ReadFieldsBeforeChoosing();
-  swelox::BatchOptions NewRunOptions();
-  void BeginRun(const swelox::BatchOptions& options);
+  swelox::BatchOptions NewRunOptions(const QStringList& photos);
+  void BeginRun(const swelox::BatchOptions& options, const QStringList& photos);
   void CreateWatchControls();
   // During a watch, the new rows on the chart and, when asked for, their photo in the view.
   void ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows);
@@ -182,20 +179,10 @@ class TF : public QWidget {
   void FollowNewestPhoto();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
-  // The size fields' texts when the last run started, and as it left them.
-  std::optional<std::pair<QString, QString>> runStartSizes_, runEndSizes_;
-  // What a save writes beside the table about the last run: its settings as it started, the
-  // program, the times and the outcome. None before the first run.
-  std::optional<swelox::Dataset> runDataset_;
-  QString firstOfLastRun_;
-  QStringList lastRunFiles_;
-  std::vector<swelox::ui::PhotoResult> lastRunRows_;
-  swelox::ui::PictureView* view_ = nullptr;      // a child window, made on first use
-  swelox::ui::DayChartWindow* chart_ = nullptr;  // likewise
+  swelox::ui::ResultViews* views_;                // the picture view and the chart
   double scale_ = 1.0;
   std::function<QString(QWidget*)> saveDialog_;
   std::function<CloseAnswer(QWidget*)> closeQuestion_;
-  bool unsaved_ = false;  // rows made, or the results edited, since the last save
   QString lastSaved_;
   QString progressCaption_;  // the caption of the row being made, shown beside "Stop"
   QStringList failures_;     // the photos skipped in the run under way, with their messages

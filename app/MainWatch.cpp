@@ -10,7 +10,9 @@
 #include "app/FileChooser.h"
 #include "app/Main.h"
 #include "app/PictureView.h"
+#include "app/ResultViews.h"
 #include "app/RunController.h"
+#include "app/RunResults.h"
 
 void TF::CreateWatchControls() {
   // Beside the start button, the other way to start; under the results, beside the chart's
@@ -43,20 +45,15 @@ void TF::WatchBtnClick() {
   CheckFields();  // before the last results are cleared
   OpenDialog1->SetPrefill(places->folder);
 
-  swelox::BatchOptions options = NewRunOptions();
-  lastRunFiles_.clear();
-  firstOfLastRun_.clear();
+  swelox::BatchOptions options = NewRunOptions({});
   watch_ = places;
-  BeginRun(options);
+  BeginRun(options, {});
   ShowWarnings(swelox::ui::WatchingText(*places), {});
   Run->Start(std::move(options), swelox::ui::WatchJob(*places));
 }
 
 void TF::ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows) {
-  for (const swelox::ui::PhotoResult& row : rows) {
-    if (lastRunFiles_.isEmpty() || lastRunFiles_.back() != row.path) lastRunFiles_ << row.path;
-  }
-  if (firstOfLastRun_.isEmpty() && !lastRunFiles_.isEmpty()) firstOfLastRun_ = lastRunFiles_[0];
+  Results->AddWatchedPhotos(rows);
   // The chart and the view's list take all the rows each time: a few times a second, so that a
   // burst of thousands does not redraw thousands of points for each.
   if (!watchShown_->isActive()) watchShown_->start();
@@ -68,9 +65,9 @@ void TF::ShowWatchedRowsNow() {
 }
 
 void TF::FollowNewestPhoto() {
-  if (lastRunRows_.empty()) return;
-  const swelox::ui::PhotoResult& newest = lastRunRows_.back();
-  swelox::ui::PictureView* view = EnsureView();
-  if (view->path() != newest.path) view->Open(newest.path);
-  view->show();
+  if (Results->rows().empty()) return;
+  const swelox::ui::PhotoResult& newest = Results->rows().back();
+  swelox::ui::PictureView& view = views_->EnsureView();
+  if (view.path() != newest.path) view.Open(newest.path);
+  view.show();
 }

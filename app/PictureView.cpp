@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QShortcut>
 #include <QSlider>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include "app/PictureWork.h"
 #include "app/Placement.h"
 #include "app/SettingsModel.h"
+#include "app/SettingsStore.h"
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "imaging/MemoryBudget.h"
@@ -54,7 +54,7 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
   openButton_ = NewButton(QStringLiteral("Open..."), this);
   opacity_ = new QSlider(Qt::Horizontal, this);
   opacity_->setRange(0, 100);
-  opacity_->setValue(StoredSettings()->value(kOpacityKey, 75).toInt());
+  opacity_->setValue(SettingsStore().value(kOpacityKey, 75).toInt());
   opacity_->setFocusPolicy(Qt::NoFocus);
   opacity_->setToolTip(QStringLiteral("From the photo alone (left) to the map alone (right)"));
   opacity_->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
@@ -116,10 +116,12 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
     zoom_->setText(scale >= 1 ? QStringLiteral("%1:1").arg(scale, 0, 'f', scale < 2 ? 2 : 1)
                               : QStringLiteral("1:%1").arg(1 / scale, 0, 'f', 1));
   });
-  connect(opacity_, &QSlider::valueChanged, this, [this](int value) {
-    canvas_->SetMapOpacity(value / 100.0);
-    StoredSettings()->setValue(kOpacityKey, value);
-  });
+  // Kept when the slider is released (a wheel or a click on the groove: when the view hides),
+  // not at each of the values a drag passes.
+  connect(opacity_, &QSlider::valueChanged, this,
+          [this](int value) { canvas_->SetMapOpacity(value / 100.0); });
+  connect(opacity_, &QSlider::sliderReleased, this,
+          [this] { SettingsStore().setValue(kOpacityKey, opacity_->value()); });
   connect(fit, &QPushButton::clicked, canvas_, &PictureCanvas::Fit);
   connect(actual, &QPushButton::clicked, canvas_, &PictureCanvas::ActualSize);
   connect(previous_, &QPushButton::clicked, this, [this] { Step(-1); });
@@ -204,8 +206,7 @@ void PictureView::Refresh() {
     using Field = SettingsModel::Field;
     request.region = ParseRegion(settings_.text(Field::Region).toStdString());
     const auto [width, height] = LatticeSize();
-    request.size = RectangleSize::Checked(ParseInteger(width.toStdString()),
-                                          ParseInteger(height.toStdString()));
+    request.size = CheckedSize({width.toStdString(), height.toStdString()});
   } catch (const Error& e) {
     request.size.reset();
     request.problem = QString::fromStdString(WithFullStop(e.what()));
@@ -320,7 +321,9 @@ void PictureView::showEvent(QShowEvent* event) {
 }
 
 void PictureView::hideEvent(QHideEvent* event) {
-  RememberPlace(this, kGeometryKey);
+  SettingsStore store;
+  store.StoreGeometry(this, kGeometryKey);
+  store.setValue(kOpacityKey, opacity_->value());
   QWidget::hideEvent(event);
 }
 

@@ -1,6 +1,10 @@
 #include "app/Placement.h"
 
+#include <QScreen>
+#include <QWidget>
 #include <algorithm>
+
+#include "app/SettingsStore.h"
 
 namespace swelox::ui {
 
@@ -12,57 +16,6 @@ QPoint CentredOrigin(const QRect& screen, const QSize& window) {
 QPoint ChooserOrigin(const QRect& screen, const QSize& dialog) {
   return screen.topLeft() +
          QPoint((screen.width() - dialog.width()) / 2, (screen.height() - dialog.height()) / 3);
-}
-
-}  // namespace swelox::ui
-
-#include <sys/stat.h>
-
-#include <QFile>
-#include <QScreen>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QWidget>
-#include <cerrno>
-
-namespace swelox::ui {
-
-namespace {
-
-// Where QSettings keeps the user's settings of this program on Unix.
-QString SettingsPath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QStringLiteral("/swelox/swelox.conf");
-}
-
-// Whether the settings file is a regular file or missing. Anything else is neither read (a FIFO
-// would block the start) nor written (QSaveFile renames its new file over what a symbolic link
-// points to, even a device): one warning, and the defaults.
-bool SettingsFileUsable(const QString& path) {
-  struct stat status {};
-  if (::lstat(QFile::encodeName(path).constData(), &status) != 0) return errno == ENOENT;
-  return S_ISREG(status.st_mode);
-}
-
-}  // namespace
-
-std::unique_ptr<QSettings> StoredSettings() {
-  const QString path = SettingsPath();
-  if (SettingsFileUsable(path)) {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("swelox"), QStringLiteral("swelox"));
-  }
-  static QString warned;
-  if (warned != path) {
-    qWarning("swelox: %s is not a regular file; the settings are the defaults and are not saved.",
-             QFile::encodeName(path).constData());
-    warned = path;
-  }
-  // A file of this run's own, which goes with the run.
-  static QTemporaryDir scratch;
-  return std::make_unique<QSettings>(scratch.filePath(QStringLiteral("swelox.conf")),
-                                     QSettings::IniFormat);
 }
 
 int EstimatedTitleBar(const QWidget* window) { return window->fontMetrics().height() * 2 + 8; }
@@ -113,7 +66,7 @@ void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) 
   const QScreen* screen = parent != nullptr ? parent->screen() : window->screen();
   if (screen == nullptr) return;
   const QRect available = screen->availableGeometry();
-  if (!RestoreFittedGeometry(window, StoredSettings()->value(key).toByteArray(), available)) {
+  if (!SettingsStore().RestoreGeometry(window, key, available)) {
     const QSize size = preferred.boundedTo(available.size() * 9 / 10);
     window->setGeometry(QRect(available.center() - QPoint(size.width(), size.height()) / 2, size));
     FitToAvailable(window, available, QSize());
@@ -121,7 +74,7 @@ void PlaceSecondaryWindow(QWidget* window, QSize preferred, const QString& key) 
 }
 
 void RememberPlace(const QWidget* window, const QString& key) {
-  StoredSettings()->setValue(key, window->saveGeometry());
+  SettingsStore().StoreGeometry(window, key);
 }
 
 }  // namespace swelox::ui

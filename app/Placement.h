@@ -15,17 +15,11 @@ QPoint ChooserOrigin(const QRect& screen, const QSize& dialog);
 
 }  // namespace swelox::ui
 
-#include <memory>
-
 class QByteArray;
-class QSettings;
 class QWidget;
 class QString;
 
 namespace swelox::ui {
-
-// What the program keeps between starts (in the user's configuration folder).
-std::unique_ptr<QSettings> StoredSettings();
 
 // The window manager's title bar, which is not known before the first showing: about two lines
 // of the window's text.

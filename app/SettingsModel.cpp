@@ -1,70 +1,78 @@
 #include "app/SettingsModel.h"
 
-#include <utility>
-
 namespace swelox::ui {
 
 SettingsModel::SettingsModel(QObject* parent) : QObject(parent) {
-  for (int k = 0; k < kFieldCount; ++k) texts_[k] = DefaultText(static_cast<Field>(k));
-}
-
-QString SettingsModel::DefaultText(Field field) {
-  switch (field) {
-    case Field::Width:
-      return QStringLiteral("15");
-    case Field::Height:
-      return QStringLiteral("12");
-    case Field::Loops:
-      return QStringLiteral("0");
-    case Field::WidthIncrement:
-    case Field::HeightIncrement:
-      return QStringLiteral("100");
-    case Field::Region:
-      break;
+  for (const SettingRow& row : SettingsTable()) {
+    texts_[Index(row.setting)] = QString::fromStdString(DefaultText(row));
   }
-  return QString();
 }
 
 void SettingsModel::setText(Field field, const QString& text) {
   QString& held = texts_[Index(field)];
   if (held == text) return;
+  // A choice holds only texts that stand for a value: a wrong one raises and changes nothing.
+  if (RowOf(field).kind == SettingText::Choice) {
+    RunSettings scratch;
+    ReadText(RowOf(field), scratch, text.toStdString());
+  }
   held = text;
   Q_EMIT textChanged(field, text);
+  if (field == Field::Direction) Q_EMIT directionChanged(compareRight());
+  if (field == Field::Columns) Q_EMIT columnsChanged();
+  if (field == Field::Order) Q_EMIT orderChanged();
   Q_EMIT changed();
+}
+
+RunSettings SettingsModel::Read(Field field) const {
+  RunSettings settings;
+  ReadText(RowOf(field), settings, text(field).toStdString());
+  return settings;
+}
+
+void SettingsModel::SetChoice(Field field, const RunSettings& value) {
+  setText(field, QString::fromStdString(RowOf(field).text(value)));
+}
+
+bool SettingsModel::compareRight() const {
+  return Read(Field::Direction).direction == Direction::Right;
 }
 
 void SettingsModel::setCompareRight(bool compareRight) {
-  if (compareRight_ == compareRight) return;
-  compareRight_ = compareRight;
-  Q_EMIT directionChanged(compareRight);
-  Q_EMIT changed();
+  RunSettings value;
+  value.direction = compareRight ? Direction::Right : Direction::Below;
+  SetChoice(Field::Direction, value);
 }
 
-void SettingsModel::setColumns(std::vector<Column> columns) {
-  if (columns_ == columns) return;
-  columns_ = std::move(columns);
-  Q_EMIT columnsChanged();
-  Q_EMIT changed();
+std::vector<Column> SettingsModel::columns() const { return Read(Field::Columns).columns; }
+
+void SettingsModel::setColumns(const std::vector<Column>& columns) {
+  RunSettings value;
+  value.columns = columns;
+  SetChoice(Field::Columns, value);
 }
+
+FileOrder SettingsModel::order() const { return Read(Field::Order).order; }
 
 void SettingsModel::setOrder(FileOrder order) {
-  if (order_ == order) return;
-  order_ = order;
-  Q_EMIT orderChanged();
-  Q_EMIT changed();
+  RunSettings value;
+  value.order = order;
+  SetChoice(Field::Order, value);
+}
+
+bool SettingsModel::utc() const { return Read(Field::Utc).time.utc; }
+
+void SettingsModel::setUtc(bool utc) {
+  RunSettings value;
+  value.time.utc = utc;
+  SetChoice(Field::Utc, value);
 }
 
 RunSettings SettingsModel::ToRunSettings() const {
-  auto std = [this](Field field) { return text(field).toStdString(); };
   RunSettings settings;
-  settings.width = std(Field::Width);
-  settings.height = std(Field::Height);
-  settings.loops = std(Field::Loops);
-  settings.widthIncrement = std(Field::WidthIncrement);
-  settings.heightIncrement = std(Field::HeightIncrement);
-  settings.direction = direction();
-  settings.columns = columns_;
-  settings.order = order_;
+  for (const SettingRow& row : SettingsTable()) {
+    ReadText(row, settings, text(row.setting).toStdString());
+  }
   return settings;
 }
 

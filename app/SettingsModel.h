@@ -1,6 +1,8 @@
-// The settings of the runs as the user gives them: the texts of the size, repeat and increment
-// fields, the region, the direction, the columns after Pic and the order of the photos. The
-// window's fields show them, the picture view follows them, and a run takes a copy when it starts.
+// The settings of the runs as the user gives them: one text for each setting of the table
+// (analysis/SettingsTable), the fields' texts as typed and the choices (the direction, the
+// columns after Pic, the order of the photos, the time settings). The window's controls show
+// them, the picture view follows them, and a run takes a copy when it starts. The model is the
+// one owner of each setting: the direction label and the program-wide flag follow it.
 #pragma once
 
 #include <QObject>
@@ -8,7 +10,7 @@
 #include <array>
 #include <vector>
 
-#include "analysis/Settings.h"
+#include "analysis/SettingsTable.h"
 
 namespace swelox::ui {
 
@@ -16,36 +18,32 @@ class SettingsModel : public QObject {
   Q_OBJECT
 
  public:
-  enum class Field { Width, Height, Loops, WidthIncrement, HeightIncrement, Region };
-  static constexpr int kFieldCount = 6;
+  using Field = swelox::Setting;
 
   explicit SettingsModel(QObject* parent = nullptr);
 
   const QString& text(Field field) const { return texts_[Index(field)]; }
-  // Emits textChanged and changed when the text differs from the one held.
+  // Emits textChanged, the choice's own signal and changed when the text differs from the one
+  // held. A choice's text must be one that its row reads (else it raises and nothing changes).
   void setText(Field field, const QString& text);
 
-  bool compareRight() const { return compareRight_; }
-  Direction direction() const { return compareRight_ ? Direction::Right : Direction::Below; }
-  // Emits directionChanged and changed when the direction differs from the one held.
+  bool compareRight() const;
+  Direction direction() const { return compareRight() ? Direction::Right : Direction::Below; }
   void setCompareRight(bool compareRight);
 
-  const std::vector<Column>& columns() const { return columns_; }
-  // Emits columnsChanged and changed when the columns differ from those held.
-  void setColumns(std::vector<Column> columns);
-  FileOrder order() const { return order_; }
-  // Emits orderChanged and changed when the order differs from the one held.
+  std::vector<Column> columns() const;
+  void setColumns(const std::vector<Column>& columns);
+  FileOrder order() const;
   void setOrder(FileOrder order);
+  bool utc() const;
+  void setUtc(bool utc);
 
-  // The texts, the direction, the columns and the order as a run takes them; the region is left to
-  // the caller, which reads it when the run starts.
+  // The settings as a run takes them. A text that stands for no value (a region, a zone or a
+  // shift as typed) raises its error; the numbers are read by the run.
   RunSettings ToRunSettings() const;
 
-  // The texts that a first start shows.
-  static QString DefaultText(Field field);
-
  Q_SIGNALS:
-  void textChanged(swelox::ui::SettingsModel::Field field, const QString& text);
+  void textChanged(swelox::Setting field, const QString& text);
   void directionChanged(bool compareRight);
   void columnsChanged();
   void orderChanged();
@@ -53,12 +51,12 @@ class SettingsModel : public QObject {
   void changed();
 
  private:
-  static int Index(Field field) { return static_cast<int>(field); }
+  static size_t Index(Field field) { return static_cast<size_t>(field); }
+  // The value a choice's text stands for, read by its row.
+  RunSettings Read(Field field) const;
+  void SetChoice(Field field, const RunSettings& value);
 
-  std::array<QString, kFieldCount> texts_;
-  bool compareRight_ = false;
-  std::vector<Column> columns_;
-  FileOrder order_ = FileOrder::AsGiven;
+  std::array<QString, kSettingCount> texts_;
 };
 
 }  // namespace swelox::ui

@@ -2,14 +2,12 @@
 
 #include <getopt.h>
 
+#include <functional>
 #include <thread>
 
 #include "analysis/CameraClock.h"
-#include "analysis/Columns.h"
-#include "analysis/FileOrder.h"
 #include "analysis/RectangleStatistics.h"
-#include "analysis/Region.h"
-#include "analysis/RunPlan.h"
+#include "analysis/SettingsTable.h"
 #include "cli/UsageError.h"
 #include "core/IntegerText.h"
 
@@ -36,14 +34,6 @@ int ParseJobs(const std::string& text) {
   return jobs;
 }
 
-std::optional<PixelRegion> ParseRegionText(const std::string& text) {
-  try {
-    return ParseRegion(text);
-  } catch (const Error& e) {
-    throw UsageError{e.what()};
-  }
-}
-
 // The value an option's text stands for; a text that stands for none is a usage error that
 // names the option. The engine's messages (a number's) are sentences, shown with their full stop.
 enum class Message { AsItIs, Sentence };
@@ -59,22 +49,23 @@ auto Checked(const char* option, Read read, Message message = Message::AsItIs) {
 }
 
 // The numbers typed as options are read by the run's own rules before any work, so that a
-// text that is no number, or a side of 0 or below, is a usage error naming its option. What
-// only a later run computes (an area or a grown size past 32 bits) stays that run's error.
+// text that is no number, or a side below 0, is a usage error naming its option. What only a
+// later run computes (an area or a grown size past 32 bits) stays that run's error.
 void CheckNumbers(const RunSettings& settings) {
-  auto number = [](const char* option, const std::string& text) {
-    return Checked(
-        option, [&] { return ParseInteger(text); }, Message::Sentence);
-  };
-  const int32_t width = number("--width", settings.width);
-  const int32_t height = number("--height", settings.height);
-  Checked(
-      "--width", [&] { return RectangleSize::Checked(width, 1); }, Message::Sentence);
-  Checked(
-      "--height", [&] { return RectangleSize::Checked(1, height); }, Message::Sentence);
-  number("--repeats", settings.loops);
-  number("--width-increment", settings.widthIncrement);
-  number("--height-increment", settings.heightIncrement);
+  for (const SettingRow& row : SettingsTable()) {
+    if (row.kind != SettingText::Side && row.kind != SettingText::Integer) continue;
+    const std::string option = std::string("--") + row.option;
+    const int32_t number = Checked(
+        option.c_str(), [&] { return ParseInteger(row.text(settings)); }, Message::Sentence);
+    if (row.kind != SettingText::Side) continue;
+    Checked(
+        option.c_str(),
+        [&] {
+          return row.setting == Setting::Width ? RectangleSize::Checked(number, 1)
+                                               : RectangleSize::Checked(1, number);
+        },
+        Message::Sentence);
+  }
 }
 
 std::string Default(const std::string& text) { return " (default " + text + ")"; }
@@ -84,49 +75,30 @@ struct OptionEntry {
   char shortName;         // '\0' when there is none
   const char* valueName;  // nullptr when the option takes no value
   std::string help;
-  void (*apply)(CommandLine&, const std::string& value);
+  std::function<void(CommandLine&, const std::string& value)> apply;
 };
 
-// Every option, in the order of the help text. The defaults shown are the ones the run uses.
-const std::vector<OptionEntry>& Options() {
-  static const RunSettings defaults;
-  static const std::vector<OptionEntry> options = {
-      {"width", 0, "N", "rectangle width" + Default(defaults.width),
-       [](CommandLine& c, const std::string& v) { c.batch.settings.width = v; }},
-      {"height", 0, "N", "rectangle height" + Default(defaults.height),
-       [](CommandLine& c, const std::string& v) { c.batch.settings.height = v; }},
-      {"repeats", 0, "N", "extra runs with larger rectangles" + Default(defaults.loops),
-       [](CommandLine& c, const std::string& v) { c.batch.settings.loops = v; }},
-      {"width-increment", 0, "P",
-       "percent added to the width per run" + Default(defaults.widthIncrement),
-       [](CommandLine& c, const std::string& v) { c.batch.settings.widthIncrement = v; }},
-      {"height-increment", 0, "P",
-       "percent added to the height per run" + Default(defaults.heightIncrement),
-       [](CommandLine& c, const std::string& v) { c.batch.settings.heightIncrement = v; }},
-      {"right", 0, nullptr, "compare to the right (default: the one below)",
-       [](CommandLine& c, const std::string&) { c.batch.settings.direction = Direction::Right; }},
-      {"region", 0, "WxH+X+Y", "only W x H pixels, X from the left, Y from the top (default: all)",
-       [](CommandLine& c, const std::string& v) { c.batch.settings.region = ParseRegionText(v); }},
-      {"columns", 0, "LIST", "add columns after Pic (time, path, region, direction, quality)",
-       [](CommandLine& c, const std::string& v) {
-         c.batch.settings.columns = Checked("--columns", [&] { return ParseColumnList(v); });
-       }},
-      {"sort", 0, "ORDER", "order the files by name or time (default: as given)",
-       [](CommandLine& c, const std::string& v) {
-         c.batch.settings.order = Checked("--sort", [&] { return ParseFileOrder(v); });
-       }},
-      {"camera-zone", 0, "ZONE", "zone of photos without an offset: +02:00 or Europe/Lisbon",
-       [](CommandLine& c, const std::string& v) {
-         Checked("--camera-zone", [&] { return TimeZone::Parse(v); });
-         c.batch.settings.time.zone = v;
-       }},
-      {"clock-shift", 0, "SHIFT", "correct the camera clock: add [-]HH:MM:SS to each time",
-       [](CommandLine& c, const std::string& v) {
-         Checked("--clock-shift", [&] { return ParseClockShift(v); });
-         c.batch.settings.time.shift = v;
-       }},
-      {"utc", 0, nullptr, "write the Time column in UTC (...Z)",
-       [](CommandLine& c, const std::string&) { c.batch.settings.time.utc = true; }},
+// A setting's option: its help with the default of a number, and its text read by the setting's
+// own rule (a flag stands for the setting's flag text).
+OptionEntry SettingOption(const SettingRow& row) {
+  std::string help = row.help;
+  if (row.kind == SettingText::Side || row.kind == SettingText::Integer) {
+    help += Default(DefaultText(row));
+  }
+  return {row.option, 0, row.valueName, help, [&row](CommandLine& c, const std::string& v) {
+            const std::string option = std::string("--") + row.option;
+            Checked(option.c_str(), [&] {
+              row.set(c.batch.settings, row.valueName != nullptr ? v : row.flagText);
+              return 0;
+            });
+          }};
+}
+
+// The settings' options first, then swelox-cli's own, in the order of the help text.
+std::vector<OptionEntry> AllOptions() {
+  std::vector<OptionEntry> options;
+  for (const SettingRow& row : SettingsTable()) options.push_back(SettingOption(row));
+  std::vector<OptionEntry> own = {
       {"join", 0, "LOG",
        "join the TABLEs given instead of FILEs to the sightings or segments of LOG",
        [](CommandLine& c, const std::string& v) {
@@ -203,6 +175,12 @@ const std::vector<OptionEntry>& Options() {
       {"version", 0, nullptr, "output version information and exit",
        [](CommandLine& c, const std::string&) { c.action = Action::ShowVersion; }},
   };
+  options.insert(options.end(), own.begin(), own.end());
+  return options;
+}
+
+const std::vector<OptionEntry>& Options() {
+  static const std::vector<OptionEntry> options = AllOptions();
   return options;
 }
 

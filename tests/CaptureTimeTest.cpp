@@ -560,7 +560,7 @@ TEST_F(CaptureTimeColumn, SortedByTimeEachPhotosExifIsReadOnce) {
     BatchOptions options;
     options.settings.width = "4";
     options.settings.height = "3";
-    options.settings.loops = "1";  // two runs, one decode
+    options.settings.repeats = "1";  // two runs, one decode
     options.settings.columns = {Column::Time};
     options.settings.order = FileOrder::Time;
     options.files = PathList({untimed, late, missing, early});

@@ -101,7 +101,7 @@ TEST(Dataset, DescriptorNamesAndRoundTrip) {
   d.tablePath = "Season 2026.csv";
   d.format = TableFormat::Csv;
   d.settings.width = "$10";
-  d.settings.loops = "2";
+  d.settings.repeats = "2";
   d.settings.direction = Direction::Right;
   d.settings.region = PixelRegion{1, 2, 30, 40};
   d.settings.columns = {Column::Quality, Column::Time};

@@ -101,8 +101,8 @@ std::string PlainRuns(const BatchOptions& options) {
   r.Line(kHeaderLine);
   RunSettings s = options.settings;
   try {
-    if (IncrementsForbidGrowth(s.widthIncrement, s.heightIncrement)) s.loops = "0";
-    const int32_t loops = ParseInteger(s.loops);
+    if (IncrementsForbidGrowth(s.widthIncrement, s.heightIncrement)) s.repeats = "0";
+    const int32_t loops = ParseInteger(s.repeats);
     for (int64_t run = 0; run <= loops; ++run) {
       for (const std::string& file : options.files) {
         try {
@@ -210,7 +210,7 @@ TEST_F(BatchRunTest, CaptionsCountFilesAndRuns) {
                                              "1 of 3   Run2", "2 of 3   Run2", "3 of 3   Run2",
                                              "1 of 3   Run3", "2 of 3   Run3", "3 of 3   Run3"};
   EXPECT_EQ(captions, expected);
-  options.settings.loops = "0";
+  options.settings.repeats = "0";
   Batch(options, 1, 32, &captions);
   EXPECT_EQ(captions, (std::vector<std::string>{"1 of 3", "2 of 3", "3 of 3"}));
 }
@@ -276,7 +276,7 @@ TEST_F(BatchRunTest, TellsTheFilesInTheOrderOfItsRows) {
   const std::vector<std::string> given = {files_[3], files_[0], files_[2]};
   for (const FileOrder order : {FileOrder::AsGiven, FileOrder::Name}) {
     BatchOptions options{RunSettings{}, given};
-    options.settings.loops = "1";
+    options.settings.repeats = "1";
     options.settings.order = order;
     OrderRecorder r;
     ASSERT_FALSE(RunBatch(options, r).fatal);
@@ -304,7 +304,7 @@ TEST_F(BatchRunTest, RecordsSayWhatTheirRowsSay) {
   const std::vector<std::string> given = {files_[3], broken_, files_[0], files_[1]};
   for (const int runsPerDecode : {1, 32}) {
     BatchOptions options{RunSettings{}, given};
-    options.settings.loops = "2";
+    options.settings.repeats = "2";
     options.settings.order = FileOrder::Name;
     options.settings.columns = {Column::Time, Column::Quality};
     options.keepGoing = true;
@@ -362,7 +362,7 @@ TEST_F(BatchRunTest, StopStartsNoFurtherFile) {
     std::stop_source stop;
     int lines = 0;
   };
-  options.settings.loops = "1";
+  options.settings.repeats = "1";
   for (const int jobs : {1, 2}) {
     for (const int runsPerDecode : {1, 32}) {
       options.jobs = jobs;

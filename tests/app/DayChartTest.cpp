@@ -203,7 +203,8 @@ class DayChartTest : public swelox::test::WindowFixture {
 
   // The date under the axis is the photos' own: a night's photos from 00:00 on 14 July are of
   // 14 July, although the margin before the first reaches back into 13 July, and their ticks are
-  // times alone; photos on both sides of midnight put the date on every tick.
+  // times alone; photos on both sides of midnight put the date on every tick, and the title names
+  // the first day and the last.
   void theAxisNamesThePhotosDay() {
     QTemporaryDir dir;
     auto svgText = [&](const QStringList& times) {
@@ -225,7 +226,7 @@ class DayChartTest : public swelox::test::WindowFixture {
     QCOMPARE(one.count(QStringLiteral(" Jul")), 1);  // the title's alone
     const QString two =
         svgText({QStringLiteral("2026:07:13 23:10:00"), QStringLiteral("2026:07:14 00:50:00")});
-    QVERIFY(two.contains(QStringLiteral("Capture time (13 Jul 2026)")));
+    QVERIFY(two.contains(QStringLiteral("Capture time (13 Jul 2026 to 14 Jul 2026)")));
     QVERIFY(two.count(QStringLiteral(" Jul")) > 2);
   }
 

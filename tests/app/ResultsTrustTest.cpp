@@ -256,7 +256,7 @@ class ResultsTrustTest : public swelox::test::WindowFixture {
     QCOMPARE(read.tablePath, std::string("day.tsv"));
     QCOMPARE(read.settings.width, std::string("15"));
     QCOMPARE(read.settings.height, std::string("12"));
-    QCOMPARE(read.settings.loops, std::string("1"));
+    QCOMPARE(read.settings.repeats, std::string("1"));
     QCOMPARE(read.end.status, swelox::RunEnd::Status::Complete);
     QCOMPARE(read.end.photos, int64_t(4));
     QCOMPARE(read.end.photosMeasured, int64_t(3));

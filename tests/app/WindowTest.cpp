@@ -551,19 +551,24 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(shown_.empty());
   }
 
-  void toggleTurnsAnyOtherCaptionToTheRight() {
-    QLabel* label = window_->HorizontalVerticalLbl;
-    for (const QString& other : {QStringLiteral("compare with rectangle to right"),
-                                 QStringLiteral("Compare with rectangle to right "), QString()}) {
-      label->setText(other);
-      window_->HorizontalVerticalLblClick();
-      QCOMPARE(label->text(), kRight);
-      QVERIFY(CompareRight);
-    }
-    window_->HorizontalVerticalLblClick();
+  // The model owns the direction: set there (as a restored setting is), the caption and the
+  // program-wide flag follow it, and the toggle turns the model's direction whatever the label
+  // was made to read.
+  void toggleTurnsTheModelsDirection() {
+    TF& w = *window_;
+    QLabel* label = w.HorizontalVerticalLbl;
+    w.Model->setCompareRight(true);
+    QCOMPARE(label->text(), kRight);
+    QVERIFY(CompareRight);
+    label->setText(QStringLiteral("compare with rectangle to right"));
+    w.HorizontalVerticalLblClick();
     QCOMPARE(label->text(), kBelow);
     QVERIFY(!CompareRight);
-    window_->HorizontalVerticalLbl->setText(kRight);
+    QVERIFY(!w.Model->compareRight());
+    w.HorizontalVerticalLblClick();
+    QCOMPARE(label->text(), kRight);
+    QVERIFY(CompareRight);
+    QCOMPARE(w.Model->direction(), swelox::Direction::Right);
     TF again;  // a new window starts comparing below
     QVERIFY(!CompareRight);
   }

@@ -140,7 +140,7 @@ TEST(Stop, FatalErrorNamesItsFile) {
   ASSERT_TRUE(result.fatal);
   EXPECT_EQ(result.fatalFile, bad);
   RunSettings settings;
-  settings.loops = "x";
+  settings.repeats = "x";
   result = RunBatch(BatchOptions{settings, {good}}, recorder);
   ASSERT_TRUE(result.fatal);
   EXPECT_EQ(result.fatalFile, "");
