@@ -682,6 +682,9 @@ void TF::ShowRunning(bool running) {
   }
   // Scrolled, selected and copied, but not changed while rows come in.
   Memo1->setReadOnly(running);
+  // The rows that arrive are no edit to undo; kept as such, a watch's thousands would grow the
+  // undo history without end.
+  Memo1->setUndoRedoEnabled(!running);
   if (running) {
     Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     SetProcessCaption(kStopCaption);

@@ -16,6 +16,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QTimer;
 class QToolButton;
 class QLineEdit;
 class QPlainTextEdit;
@@ -141,6 +142,9 @@ class TF : public QWidget {
   void FitHeightTo(const QRect& available);
   swelox::ui::DayChartWindow* Chart() const;
 
+  // How often the chart and the picture view catch up with a watch's rows.
+  static constexpr int kWatchShowIntervalMs = 250;
+
   // A length laid out for a text height of 13 pixels, in pixels of this window: grown with the
   // font's text height, or more where the captions need it.
   int Scaled(int length) const;
@@ -184,6 +188,7 @@ class TF : public QWidget {
   void CreateWatchControls();
   // During a watch, the new rows on the chart and, when asked for, their photo in the view.
   void ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows);
+  void ShowWatchedRowsNow();
   void FollowNewestPhoto();
 
   std::optional<swelox::PixelRegion> runRegion_;  // read from Region when a run starts
@@ -196,6 +201,7 @@ class TF : public QWidget {
   QStringList failures_;     // the photos skipped in the run under way, with their messages
   swelox::ui::WatchDialogs watchDialogs_ = swelox::ui::QtWatchDialogs();
   std::optional<swelox::ui::WatchPlaces> watch_;
+  QTimer* watchShown_ = nullptr;  // the chart and the view catch up with a watch's rows
 };
 
 // The main window, set as soon as it exists.

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/DayChart.h"
 #include "app/ErrorBox.h"
@@ -24,6 +25,10 @@ void TF::CreateWatchControls() {
   QWidget::setTabOrder(ProcessBtn, WatchBtn);
   QWidget::setTabOrder(WatchBtn, WidthEdit);
   QWidget::setTabOrder(ChartBtn, FollowBox);
+  watchShown_ = new QTimer(this);
+  watchShown_->setSingleShot(true);
+  watchShown_->setInterval(kWatchShowIntervalMs);
+  connect(watchShown_, &QTimer::timeout, this, &TF::ShowWatchedRowsNow);
   connect(WatchBtn, &QPushButton::clicked, this, swelox::ui::Guarded([this] { WatchBtnClick(); }));
   // Not a setting: it may change during a watch, and shows the newest photo at once.
   connect(FollowBox, &QCheckBox::toggled, this, [this](bool follow) {
@@ -49,6 +54,12 @@ void TF::WatchBtnClick() {
 
 void TF::ShowWatchedRows(const std::vector<swelox::ui::PhotoResult>& rows) {
   Results->AddWatchedPhotos(rows);
+  // The chart and the view's list take all the rows each time: a few times a second, so that a
+  // burst of thousands does not redraw thousands of points for each.
+  if (!watchShown_->isActive()) watchShown_->start();
+}
+
+void TF::ShowWatchedRowsNow() {
   ShareRunResults();
   if (FollowBox->isChecked()) FollowNewestPhoto();
 }

@@ -130,6 +130,56 @@ class DayChartTest : public swelox::test::WindowFixture {
     }
   }
 
+  // A watch's day: thousands of points, each drawn where points() says (the dots are stamped
+  // from one image above a few hundred), on the widget and in a PNG; the newest in an orange
+  // ring only when asked for, and a saved SVG still draws every point as an ellipse.
+  void aWatchsThousandsOfPointsAreDrawnWhereTheyAreAndTheNewestRinged() {
+    QStringList times;
+    for (int k = 0; k < 2000; ++k) {
+      times << QDateTime(QDate(2026, 6, 14), QTime(6, 0))
+                   .addSecs(k * 20)
+                   .toString(QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    }
+    std::vector<PhotoResult> results = Results(times);
+    for (size_t k = 0; k < results.size(); ++k) results[k].meanDiff = 30 + long(k % 40);
+    DayChart chart;
+    chart.resize(900, 420);
+    chart.SetResults(results);
+    const auto colouredNear = [](const QImage& image, QPointF at, auto isColour) {
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+          if (isColour(image.pixelColor(int(at.x()) + dx, int(at.y()) + dy))) return true;
+        }
+      }
+      return false;
+    };
+    const auto blue = [](QColor c) { return c.blue() > 120 && c.red() < 90; };
+    const auto orange = [](QColor c) { return c.red() > 200 && c.green() > 90 && c.blue() < 60; };
+    QImage image = chart.grab().toImage();
+    QCOMPARE(chart.points().size(), size_t(2000));
+    // The dot covers its point on every side, where the line through it cannot on all four.
+    for (size_t k = 0; k < 2000; k += 97) {
+      const QPointF at = chart.points()[k].at;
+      for (const QPointF side : {QPointF(2, 0), QPointF(-2, 0), QPointF(0, 2), QPointF(0, -2)}) {
+        QVERIFY2(blue(image.pixelColor((at + side).toPoint())), qPrintable(QString::number(k)));
+      }
+    }
+    const QPointF newest = chart.points().back().at;
+    QVERIFY(!colouredNear(image, newest + QPointF(8, 0), orange));
+    chart.SetNewestMarked(true);
+    image = chart.grab().toImage();
+    QVERIFY(colouredNear(image, newest + QPointF(8, 0), orange));
+
+    QTemporaryDir dir;
+    const QString svg = dir.filePath(QStringLiteral("day.svg"));
+    swelox::ui::DayChartWindow window;
+    window.chart()->SetResults(results);
+    QVERIFY(window.SaveImage(svg));
+    QFile file(svg);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("<image"));  // vector ellipses, no stamped pictures
+  }
+
   // A new run empties the chart and the picture view of the last run before its first row.
   void aNewRunClearsTheChartAndTheView() {
     TF& window = *window_;
