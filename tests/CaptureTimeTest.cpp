@@ -125,6 +125,21 @@ Bytes ExifGarbage() {
   return garbage;
 }
 
+// Writes 16- and 32-bit TIFF values into `bytes` in the structure's byte order.
+struct TiffBytes {
+  Bytes& bytes;
+  bool bigEndian;
+  void u16(size_t at, uint16_t v) const {
+    bytes[at + (bigEndian ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+    bytes[at + (bigEndian ? 1 : 0)] = static_cast<uint8_t>(v);
+  }
+  void u32(size_t at, uint32_t v) const {
+    for (int k = 0; k < 4; ++k) {
+      bytes[at + (bigEndian ? k : 3 - k)] = static_cast<uint8_t>(v >> (24 - 8 * k));
+    }
+  }
+};
+
 enum class Hostility { None, ExifPointerPastTheEnd, LoopingChain, SelfPointingExifIfd };
 
 // "Exif\0\0" and a TIFF structure: IFD0 holding only the pointer to the Exif IFD, which holds
@@ -132,15 +147,7 @@ enum class Hostility { None, ExifPointerPastTheEnd, LoopingChain, SelfPointingEx
 Bytes ExifSegment(bool bigEndian, const std::vector<ExifTag>& tags,
                   Hostility hostility = Hostility::None) {
   Bytes tiff;
-  auto u16 = [&](size_t at, uint16_t v) {
-    tiff[at + (bigEndian ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
-    tiff[at + (bigEndian ? 1 : 0)] = static_cast<uint8_t>(v);
-  };
-  auto u32 = [&](size_t at, uint32_t v) {
-    for (int k = 0; k < 4; ++k) {
-      tiff[at + (bigEndian ? k : 3 - k)] = static_cast<uint8_t>(v >> (24 - 8 * k));
-    }
-  };
+  const TiffBytes put{tiff, bigEndian};
   const size_t ifd0 = 8, exifIfd = ifd0 + 2 + 12 + 4;
   const size_t entries = tags.size() + (hostility == Hostility::SelfPointingExifIfd ? 1 : 0);
   size_t data = exifIfd + 2 + 12 * entries + 4;
@@ -148,38 +155,38 @@ Bytes ExifSegment(bool bigEndian, const std::vector<ExifTag>& tags,
   for (const ExifTag& t : tags) size += t.text.size() + 1 > 4 ? t.text.size() + 1 : 0;
   tiff.assign(size, 0);
   tiff[0] = tiff[1] = bigEndian ? 'M' : 'I';
-  u16(2, 42);
-  u32(4, ifd0);
-  u16(ifd0, 1);
-  u16(ifd0 + 2, 0x8769);  // the Exif IFD pointer
-  u16(ifd0 + 4, 4);       // LONG
-  u32(ifd0 + 6, 1);
-  u32(ifd0 + 10, hostility == Hostility::ExifPointerPastTheEnd ? 0x7FFFFFF0 : exifIfd);
-  u32(ifd0 + 14, hostility == Hostility::LoopingChain ? ifd0 : 0);  // the next IFD
-  u16(exifIfd, static_cast<uint16_t>(entries));
+  put.u16(2, 42);
+  put.u32(4, ifd0);
+  put.u16(ifd0, 1);
+  put.u16(ifd0 + 2, 0x8769);  // the Exif IFD pointer
+  put.u16(ifd0 + 4, 4);       // LONG
+  put.u32(ifd0 + 6, 1);
+  put.u32(ifd0 + 10, hostility == Hostility::ExifPointerPastTheEnd ? 0x7FFFFFF0 : exifIfd);
+  put.u32(ifd0 + 14, hostility == Hostility::LoopingChain ? ifd0 : 0);  // the next IFD
+  put.u16(exifIfd, static_cast<uint16_t>(entries));
   size_t entry = exifIfd + 2;
   for (const ExifTag& t : tags) {
     const uint32_t count = static_cast<uint32_t>(t.text.size() + 1);
-    u16(entry, t.tag);
-    u16(entry + 2, 2);  // ASCII
-    u32(entry + 4, count);
+    put.u16(entry, t.tag);
+    put.u16(entry + 2, 2);  // ASCII
+    put.u32(entry + 4, count);
     if (count <= 4) {
       std::memcpy(&tiff[entry + 8], t.text.data(), t.text.size());
     } else {
-      u32(entry + 8, static_cast<uint32_t>(data));
+      put.u32(entry + 8, static_cast<uint32_t>(data));
       std::memcpy(&tiff[data], t.text.data(), t.text.size());
       data += count;
     }
     entry += 12;
   }
   if (hostility == Hostility::SelfPointingExifIfd) {
-    u16(entry, 0xA005);  // the interoperability IFD pointer, back at the Exif IFD
-    u16(entry + 2, 4);
-    u32(entry + 4, 1);
-    u32(entry + 8, static_cast<uint32_t>(exifIfd));
+    put.u16(entry, 0xA005);  // the interoperability IFD pointer, back at the Exif IFD
+    put.u16(entry + 2, 4);
+    put.u32(entry + 4, 1);
+    put.u32(entry + 8, static_cast<uint32_t>(exifIfd));
     entry += 12;
   }
-  u32(entry, hostility == Hostility::LoopingChain ? static_cast<uint32_t>(exifIfd) : 0);
+  put.u32(entry, hostility == Hostility::LoopingChain ? static_cast<uint32_t>(exifIfd) : 0);
   Bytes segment = ExifHeader();
   segment.insert(segment.end(), tiff.begin(), tiff.end());
   return segment;
@@ -262,40 +269,32 @@ Bytes ExifBomb(bool bigEndian, size_t entries, bool timed) {
   const size_t exifEntries = timed ? 1 + entries : 0;
   const size_t date = exifIfd + 2 + 12 * exifEntries + 4;
   Bytes tiff(timed ? date + 20 : exifIfd, 0);
-  auto u16 = [&](size_t at, uint16_t v) {
-    tiff[at + (bigEndian ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
-    tiff[at + (bigEndian ? 1 : 0)] = static_cast<uint8_t>(v);
-  };
-  auto u32 = [&](size_t at, uint32_t v) {
-    for (int k = 0; k < 4; ++k) {
-      tiff[at + (bigEndian ? k : 3 - k)] = static_cast<uint8_t>(v >> (24 - 8 * k));
-    }
-  };
+  const TiffBytes put{tiff, bigEndian};
   auto entry = [&](size_t at, uint16_t tag, uint16_t format, uint32_t count, uint32_t value) {
-    u16(at, tag);
-    u16(at + 2, format);
-    u32(at + 4, count);
-    u32(at + 8, value);
+    put.u16(at, tag);
+    put.u16(at + 2, format);
+    put.u32(at + 4, count);
+    put.u32(at + 8, value);
   };
   static constexpr uint16_t kPointers[] = {0x8769, 0x8825, 0xA005};
   tiff[0] = tiff[1] = bigEndian ? 'M' : 'I';
-  u16(2, 42);
-  u32(4, ifd0);
-  u16(ifd0, static_cast<uint16_t>(entries));
+  put.u16(2, 42);
+  put.u32(4, ifd0);
+  put.u16(ifd0, static_cast<uint16_t>(entries));
   for (size_t k = 0; k < entries; ++k) {
     const bool toExif = timed && k == 0;
     entry(ifd0 + 2 + 12 * k, kPointers[k % 3], 4, 1,
           static_cast<uint32_t>(toExif ? exifIfd : ifd0));
   }
-  u32(ifd0 + 2 + 12 * entries, ifd0);
+  put.u32(ifd0 + 2 + 12 * entries, ifd0);
   if (timed) {
-    u16(exifIfd, static_cast<uint16_t>(exifEntries));
+    put.u16(exifIfd, static_cast<uint16_t>(exifEntries));
     entry(exifIfd + 2, 0x9003, 2, 20, static_cast<uint32_t>(date));
     for (size_t k = 1; k < exifEntries; ++k) {
       entry(exifIfd + 2 + 12 * k, kPointers[k % 3], 4, 1,
             static_cast<uint32_t>(k % 2 != 0 ? exifIfd : ifd0));
     }
-    u32(exifIfd + 2 + 12 * exifEntries, static_cast<uint32_t>(exifIfd));
+    put.u32(exifIfd + 2 + 12 * exifEntries, static_cast<uint32_t>(exifIfd));
     std::memcpy(&tiff[date], "2026:07:14 09:31:07", 19);
   }
   Bytes segment = ExifHeader();

@@ -233,10 +233,7 @@ TEST(RegionAnalysis, CliAnalysesTheRegionOfEachFile) {
         (cli + arguments + " >" + test::ShellQuote(out) + " 2>" + test::ShellQuote(err)).c_str());
     return WEXITSTATUS(s);
   };
-  auto text = [](const std::string& path) {
-    const std::vector<uint8_t> bytes = test::ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-  };
+  const auto text = test::ReadText;
   EXPECT_EQ(
       status("-k --region 50x40+10+20 " + test::ShellQuote(small) + " " + test::ShellQuote(big)),
       1);

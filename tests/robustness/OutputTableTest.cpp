@@ -35,14 +35,7 @@ using test::CliResult;
 using test::RunCli;
 using test::TempDir;
 
-std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = test::ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-std::string ReadTextIfAny(const std::string& path) {
-  return std::filesystem::exists(path) ? ReadText(path) : std::string();
-}
+using test::ReadText;
 
 // The descriptor without its times, which differ from run to run.
 std::string Timeless(const std::string& descriptor) {
@@ -154,7 +147,7 @@ TEST(OutputTable, KilledAtRandomMomentsAndStartedAgainEndsAsAnUninterruptedRun) 
       ::kill(child, SIGKILL);
       Wait(child);
       std::printf("--repeats=%d, kill -9 after %.3f s of %.3f s: %zu lines in the table\n", repeats,
-                  at, seconds, test::Lines(ReadTextIfAny(table)).size());
+                  at, seconds, test::Lines(ReadText(table)).size());
     }
     const CliResult last = RunCli(command(table));
     EXPECT_EQ(last.exitCode, 0) << last.err;
@@ -373,7 +366,7 @@ TEST(OutputTable, AStoppedRunSaysSoAndHowFarItGot) {
   const std::string last = test::EncodeWithCjpeg(dir, "last.jpg", test::RandomRaster(64, 48, 9));
   const pid_t child = Start({"--output", table, "-j1", good, other, slow, last});
   const auto start = Clock::now();
-  while (test::Lines(ReadTextIfAny(table)).size() < 3 &&
+  while (test::Lines(ReadText(table)).size() < 3 &&
          Clock::now() - start < std::chrono::seconds(20)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

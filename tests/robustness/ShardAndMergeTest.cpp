@@ -19,13 +19,8 @@ using test::CliResult;
 using test::RunCli;
 using test::TempDir;
 
-std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = test::ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-void WriteText(const std::string& path, const std::string& text) {
-  test::WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
+using test::ReadText;
+using test::WriteText;
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {

@@ -28,11 +28,7 @@ using test::RunCli;
 using test::TempDir;
 namespace fs = std::filesystem;
 
-std::string ReadText(const std::string& path) {
-  if (!fs::exists(path)) return {};
-  const std::vector<uint8_t> bytes = test::ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
+using test::ReadText;
 
 // swelox-cli --watch in the background, its output in files.
 class Watcher {

@@ -85,6 +85,15 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+void WriteText(const std::string& path, const std::string& text) {
+  WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 void WritePpm(const std::string& path, const Raster& raster) {
   std::ofstream out(path, std::ios::binary);
   out << "P6\n" << raster.width << " " << raster.height << "\n255\n";

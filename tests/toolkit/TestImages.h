@@ -52,6 +52,9 @@ std::string EncodeWithCjpeg(const TempDir& dir, const std::string& name, const R
 Raster DecodeWithDjpeg(const std::string& jpegPath, const std::string& options = "");
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadBytes(const std::string& path);
+std::vector<uint8_t> ReadBytes(const std::string& path);  // empty when it cannot be read
+// The same for text: a table, a descriptor, a log.
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
 
 }  // namespace swelox::test
