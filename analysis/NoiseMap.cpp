@@ -15,7 +15,9 @@
 namespace swelox {
 
 void BrightnessCollector::Begin(int32_t width, int32_t height) {
-  picture_ = {width, height, {}};
+  picture_.width = width;
+  picture_.height = height;
+  // Every value is written by Row: memory the picture already holds is written over as it is.
   picture_.values.resize(size_t(width) * size_t(height));
   row_.assign(size_t(width), 0);
   y_ = 0;
@@ -70,23 +72,39 @@ MapCells EmptyCells(LatticeWindow window, int32_t pool) {
   return cells;
 }
 
-// Keeps the difference of the largest magnitude among the positions a value stands for.
-void Place(MapCells& cells, int32_t column, int32_t row, int32_t difference) {
-  int32_t& kept =
-      cells.values[size_t((row - cells.window.row) / cells.pool) * size_t(cells.columns) +
-                   size_t((column - cells.window.column) / cells.pool)];
-  if (kept == MapCells::kNoDifference || std::abs(difference) > std::abs(kept)) kept = difference;
+// Keeps, for each value of `cells` on lattice row `row`, the difference of the largest magnitude
+// among the positions of `differences` (lattice columns `firstColumn` on) that it stands for. The
+// pooled column is counted along rather than divided out: this runs once per comparison.
+void PlaceBlockRow(MapCells& cells, int32_t row, int32_t firstColumn, const int32_t* differences,
+                   int32_t count) {
+  const int32_t from = std::max(firstColumn, cells.window.column);
+  const int32_t to = std::min(firstColumn + count, cells.window.column + cells.window.columns);
+  if (row < cells.window.row || row >= cells.window.row + cells.window.rows || from >= to) return;
+  int32_t* line =
+      cells.values.data() + size_t((row - cells.window.row) / cells.pool) * size_t(cells.columns);
+  const int32_t offset = from - cells.window.column;
+  int32_t cell = offset / cells.pool, left = cells.pool - offset % cells.pool;
+  for (int32_t column = from; column < to; ++column) {
+    const int32_t d = differences[column - firstColumn];
+    int32_t& kept = line[cell];
+    if (d != RectangleLattice::kNotCompared &&
+        (kept == MapCells::kNoDifference || std::abs(d) > std::abs(kept))) {
+      kept = d;
+    }
+    if (--left == 0) {
+      left = cells.pool;
+      ++cell;
+    }
+  }
 }
 
-// Walks `lattice`, laid over the pixels of `area`, and hands each comparison to `place` with its
-// lattice position. False when stopped on the way.
-template <typename PlaceComparison>
+// Walks `lattice`, laid over the pixels of `area`, and hands each finished block row to `place`
+// with its lattice row and its differences. False when stopped on the way.
+template <typename PlaceBlockRowOf>
 bool Walk(const BrightnessPicture& picture, const PixelRegion& area, RectangleLattice& lattice,
-          RectangleSize size, const std::stop_token& stop, PlaceComparison place) {
-  // The comparisons of a block row arrive together; they are placed and the list emptied, so
-  // that it never holds more than one block row.
-  std::vector<ComparedRectangle> arrived;
-  lattice.RecordComparisons(&arrived);
+          const std::stop_token& stop, PlaceBlockRowOf place) {
+  std::vector<int32_t> differences;
+  lattice.RecordBlockRows(&differences);
   // Grid row g is pixel row g + 1 of the area, from its pixel column 1 on.
   std::vector<int32_t> totals(size_t(lattice.LastColumn() + 1), 0);
   for (int32_t g = 0; g <= lattice.LastRow(); ++g) {
@@ -94,10 +112,7 @@ bool Walk(const BrightnessPicture& picture, const PixelRegion& area, RectangleLa
     const uint8_t* cells = picture.Row(area.y + g + 1) + area.x + 1;
     for (size_t c = 0; c < totals.size(); ++c) totals[c] += cells[c];
     lattice.AfterGridRow(g, totals.data());
-    for (const ComparedRectangle& c : arrived) {
-      place((c.x - 1) / size.width, (c.y - 1) / size.height, c.difference);
-    }
-    arrived.clear();
+    if (lattice.finishedBlockRow() >= 0) place(lattice.finishedBlockRow(), differences);
   }
   return true;
 }
@@ -106,7 +121,7 @@ PixelRegion AnalysedPixels(const BrightnessPicture& picture,
                            const std::optional<PixelRegion>& region) {
   const PixelRegion r = region.value_or(PixelRegion{0, 0, picture.width, picture.height});
   if (!r.Inside(picture.width, picture.height)) {
-    throw Error(r.OutsideMessage(picture.width, picture.height));
+    throw Error(ErrorKind::Decode, r.OutsideMessage(picture.width, picture.height));
   }
   return r;
 }
@@ -125,10 +140,13 @@ NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelReg
   map.columns = lattice.positions().columns;
   map.rows = lattice.positions().rows;
   map.cells = EmptyCells({0, 0, map.columns, map.rows}, PoolFor(map.columns, map.rows, cellLimit));
-  map.complete = Walk(picture, r, lattice, size, stop, [&](int32_t column, int32_t row, int32_t d) {
-    Place(map.cells, column, row, d);
-    map.largest = std::max(map.largest, std::abs(d));
-  });
+  map.complete =
+      Walk(picture, r, lattice, stop, [&](int32_t row, const std::vector<int32_t>& differences) {
+        PlaceBlockRow(map.cells, row, 0, differences.data(), map.columns);
+        for (const int32_t d : differences) {
+          if (d != RectangleLattice::kNotCompared) map.largest = std::max(map.largest, std::abs(d));
+        }
+      });
   if (map.complete) map.figures = lattice.Finish();
   return map;
 }
@@ -160,10 +178,9 @@ std::optional<MapCells> MapWindow(const BrightnessPicture& picture,
                          across * size.width + 2, down * size.height + 2};
   RectangleLattice lattice(area.width, area.height, size, direction);
   const bool done =
-      Walk(picture, area, lattice, size, stop, [&](int32_t column, int32_t row, int32_t d) {
-        if (cells.Covers(firstColumn + column, firstRow + row)) {
-          Place(cells, firstColumn + column, firstRow + row, d);
-        }
+      Walk(picture, area, lattice, stop, [&](int32_t row, const std::vector<int32_t>& differences) {
+        PlaceBlockRow(cells, firstRow + row, firstColumn, differences.data(),
+                      int32_t(differences.size()));
       });
   if (!done) return std::nullopt;
   return cells;

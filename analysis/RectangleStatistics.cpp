@@ -49,6 +49,7 @@ int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area) {
   // Sixteen times, as a 4-bit shift that wraps on 32 bits (only blocks of more than about
   // 526,000 cells reach the wrap).
   const int32_t scaled = static_cast<int32_t>(static_cast<uint32_t>(e) << 4);
+  if (area == 1) return scaled;  // the quotient is exact and already whole
   return RoundToInt32(static_cast<Extended>(scaled) / static_cast<Extended>(area));
 }
 
@@ -101,10 +102,12 @@ RectangleLattice::RectangleLattice(int32_t pictureWidth, int32_t pictureHeight, 
   starts_[0].assign(lastColumn_ + 1, 0);
   starts_[1].assign(lastColumn_ + 1, 0);
   blockSums_.assign(columns_, 0);
+  columnSumsUpTo_.assign(size_t(lastColumn_) + 2, 0);
   above_.assign(columns_, 0);
 }
 
 void RectangleLattice::AfterGridRow(int32_t row, const int32_t* totals) {
+  finishedBlockRow_ = -1;
   if (row > lastRow_ || overflowed_) return;
   const int32_t h = size_.height;
   // A border row completes the block row above it...
@@ -115,42 +118,47 @@ void RectangleLattice::AfterGridRow(int32_t row, const int32_t* totals) {
   }
 }
 
-void RectangleLattice::Compare(int32_t blockRowIndex, int32_t blockColumn, int64_t sum,
-                               int64_t previous) {
+void RectangleLattice::Compare(int32_t blockColumn, int64_t sum, int64_t previous) {
   const int32_t difference =
       ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area);
   summary_.Add(difference);
-  if (comparisons_ != nullptr) {
-    // Grid cell (r, c) is pixel (c + 1, r + 1).
-    comparisons_->push_back(
-        {blockColumn * size_.width + 1, blockRowIndex * size_.height + 1, difference});
-  }
+  if (recorded_ != nullptr) (*recorded_)[size_t(blockColumn)] = difference;
 }
 
 void RectangleLattice::CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
                                         const std::vector<int32_t>& start) {
   const int32_t w = size_.width;
   std::vector<int64_t>& blockRow = blockSums_;
+  // The block row's column sums added up from the left: a block is the difference of two of them,
+  // which costs the same for narrow rectangles as for wide ones.
+  std::vector<int64_t>& upTo = columnSumsUpTo_;
+  int64_t running = 0;
+  upTo[0] = 0;
+  for (int32_t c = 0; c <= lastColumn_; ++c) {
+    running += totals[c] - start[c];
+    upTo[size_t(c) + 1] = running;
+  }
   for (int32_t j = 0, x = 0; j < columns_; ++j, x += w) {
-    int64_t s = 0;
-    for (int32_t c = x; c <= x + w; ++c) s += totals[c] - start[c];
+    const int64_t s = upTo[size_t(x + w) + 1] - upTo[size_t(x)];
     if (s > INT32_MAX) {  // the checked sum of this block would overflow during the walk
       overflowed_ = true;
       return;
     }
     blockRow[j] = s;
   }
+  if (recorded_ != nullptr) recorded_->assign(size_t(columns_), kNotCompared);
+  finishedBlockRow_ = blockRowIndex;
   // Only a positive previous sum is compared, so the first rectangle of each row or column, and
   // any rectangle after an all-black one, has no comparison.
   if (direction_ == Direction::Right) {
     int64_t previous = 0;
     for (int32_t j = 0; j < columns_; ++j) {
-      if (previous > 0) Compare(blockRowIndex, j, blockRow[j], previous);
+      if (previous > 0) Compare(j, blockRow[j], previous);
       previous = blockRow[j];
     }
   } else {
     for (int32_t j = 0; j < columns_; ++j) {
-      if (above_[j] > 0) Compare(blockRowIndex, j, blockRow[j], above_[j]);
+      if (above_[j] > 0) Compare(j, blockRow[j], above_[j]);
       above_[j] = blockRow[j];
     }
   }

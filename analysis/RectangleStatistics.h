@@ -9,6 +9,7 @@
 // of two snapshots of them, so no grid and no list of differences is ever held.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -21,15 +22,6 @@ struct NoiseFigures {
   int32_t rms = 0;
   int32_t nDiffs = 0;
   bool operator==(const NoiseFigures&) const = default;
-};
-
-// One comparison of the lattice: the corner of the rectangle compared with the one before it (its
-// first pixel column and row, counted in the analysed picture) and the scaled difference.
-struct ComparedRectangle {
-  int32_t x;
-  int32_t y;
-  int32_t difference;
-  bool operator==(const ComparedRectangle&) const = default;
 };
 
 // The differences, folded as they come: enough to form the mean, the truncated signed mean and
@@ -89,15 +81,20 @@ class RectangleLattice {
 
   NoiseFigures Finish() const;
 
-  // From now on every comparison is also appended to `comparisons`, in the order it is made.
-  void RecordComparisons(std::vector<ComparedRectangle>* comparisons) {
-    comparisons_ = comparisons;
-  }
+  // A block row's value where no comparison was made (no difference can take it: even a
+  // difference of 2^27 scaled by 16 wraps to it only in a rectangle of over 500,000 pixels, whose
+  // quotient is far smaller).
+  static constexpr int32_t kNotCompared = INT32_MIN;
+  // From now on the block row that an AfterGridRow call finishes also leaves its differences in
+  // `differences`: one per position across, kNotCompared where none was made.
+  void RecordBlockRows(std::vector<int32_t>* differences) { recorded_ = differences; }
+  // The block row the last AfterGridRow call finished, or -1.
+  int32_t finishedBlockRow() const { return finishedBlockRow_; }
 
  private:
   void CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
                         const std::vector<int32_t>& start);
-  void Compare(int32_t blockRowIndex, int32_t blockColumn, int64_t sum, int64_t previous);
+  void Compare(int32_t blockColumn, int64_t sum, int64_t previous);
 
   RectangleSize size_;
   Direction direction_;
@@ -108,11 +105,13 @@ class RectangleLattice {
   // The column totals before the first row of each of the two block rows that may be open (a
   // border row belongs to both).
   std::vector<int32_t> starts_[2];
-  std::vector<int64_t> blockSums_;  // the block row being finished
-  std::vector<int64_t> above_;      // sums of the last finished block row
+  std::vector<int64_t> blockSums_;       // the block row being finished
+  std::vector<int64_t> columnSumsUpTo_;  // its column sums added up from the left, from 0
+  std::vector<int64_t> above_;           // sums of the last finished block row
   bool overflowed_ = false;
   DifferenceSummary summary_;
-  std::vector<ComparedRectangle>* comparisons_ = nullptr;
+  std::vector<int32_t>* recorded_ = nullptr;
+  int32_t finishedBlockRow_ = -1;
 };
 
 }  // namespace swelox

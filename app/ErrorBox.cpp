@@ -66,10 +66,13 @@ std::unique_ptr<ErrorBox> InstallErrorBox(std::unique_ptr<ErrorBox> box) {
   return box;
 }
 
+std::optional<QString> ErrorText(const Error& error) {
+  if (error.kind() == ErrorKind::Stopped) return std::nullopt;
+  return QString::fromStdString(WithFullStop(error.what()));
+}
+
 std::optional<QString> ErrorText(std::exception_ptr error) {
-  const Error shown = ErrorFromException(error);
-  if (shown.kind() == ErrorKind::Stopped) return std::nullopt;
-  return QString::fromStdString(WithFullStop(shown.what()));
+  return ErrorText(ErrorFromException(error));
 }
 
 void ShowHandlerError(std::exception_ptr error) {

@@ -35,6 +35,7 @@ class MessageErrorBox : public ErrorBox {
 std::unique_ptr<ErrorBox> InstallErrorBox(std::unique_ptr<ErrorBox> box);
 
 // The text the user sees for an error, or nothing for one that is dropped silently.
+std::optional<QString> ErrorText(const Error& error);
 std::optional<QString> ErrorText(std::exception_ptr error);
 
 // Reports an error that ended a handler: releases any mouse grab, drops a silent abort, and

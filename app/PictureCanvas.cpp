@@ -36,25 +36,28 @@ QRectF PictureCanvas::PhotoArea() const {
   return QRectF(0, 0, width(), std::max(1, height() - legendHeight()));
 }
 
-void PictureCanvas::SetOverview(const QImage& overview, QSize full) {
-  overview_ = overview;
-  if (photo_ && QSize(photo_->brightness.width, photo_->brightness.height) != full) photo_.reset();
-  const bool newSize = full != full_;
-  full_ = full;
-  if (newSize) {
+void PictureCanvas::SetPhoto(std::shared_ptr<const DecodedPhoto> photo) {
+  photo_ = std::move(photo);
+  overview_ = photo_ ? photo_->overview : QImage();
+  const QSize full = photo_ ? QSize(photo_->brightness.width, photo_->brightness.height) : QSize();
+  if (full != full_) {
+    full_ = full;
     map_.reset();
     Fit();
   }
   ViewChanged();
 }
 
-void PictureCanvas::SetPhoto(std::shared_ptr<const DecodedPhoto> photo) {
-  photo_ = std::move(photo);
-  if (photo_ && overview_.isNull()) {
-    full_ = QSize(photo_->brightness.width, photo_->brightness.height);
-    Fit();
-  }
+void PictureCanvas::SetSharedScaleTop(std::optional<int32_t> top) {
+  if (top == sharedScaleTop_) return;
+  sharedScaleTop_ = top;
+  mapImageValid_ = false;
   update();
+}
+
+int32_t PictureCanvas::scaleTop() const {
+  if (sharedScaleTop_) return *sharedScaleTop_;
+  return map_ ? map_->largest : 0;
 }
 
 void PictureCanvas::SetOverlay(const PixelRegion& region, std::optional<RectangleSize> size,
@@ -338,9 +341,9 @@ void PictureCanvas::DrawMap(QPainter& painter) {
         indices(h, area.top(), origin_.y(), corner.y(), size_->height, map_->rows, false);
     mapImage_ = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
     const std::array<QRgb, 256>& scale = ViridisScale();
+    const int32_t top = scaleTop();
     auto colour = [&](int32_t d) {
-      return d == MapCells::kNoDifference ? QRgb(0)
-                                          : scale[size_t(ScaleStep(std::abs(d), map_->largest))];
+      return d == MapCells::kNoDifference ? QRgb(0) : scale[size_t(ScaleStep(std::abs(d), top))];
     };
     for (int y = 0; y < h; ++y) {
       auto* out = reinterpret_cast<QRgb*>(mapImage_.scanLine(y));
@@ -427,7 +430,7 @@ void PictureCanvas::DrawLegend(QPainter& painter) const {
   if (!map_) return;
   // Five numbers under the bar, each centred on its tick.
   for (int k = 0; k <= 4; ++k) {
-    const QString number = QString::number(int64_t{map_->largest} * k / 4);
+    const QString number = QString::number(int64_t{scaleTop()} * k / 4);
     const int x = bar.left() + bar.width() * k / 4;
     const int half = metrics.horizontalAdvance(number) / 2 + 1;
     painter.drawLine(x, bar.bottom(), x, bar.bottom() + 3);

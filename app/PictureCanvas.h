@@ -22,10 +22,10 @@ class PictureCanvas : public QWidget {
 
   explicit PictureCanvas(QWidget* parent = nullptr);
 
-  // A new photo: its overview and full size; the view fits it.
-  void SetOverview(const QImage& overview, QSize full);
-  // Every pixel of the photo, shown once the zoom goes past the overview's detail.
+  // The photo (null: none), shown from its overview until the zoom goes past the overview's
+  // detail; a photo of another size than the last is fitted.
   void SetPhoto(std::shared_ptr<const DecodedPhoto> photo);
+  const std::shared_ptr<const DecodedPhoto>& photo() const { return photo_; }
   // The region to outline (the whole picture when none), the lattice size (none: no lattice) and
   // the map over the region (null: none).
   void SetOverlay(const PixelRegion& region, std::optional<RectangleSize> size,
@@ -40,6 +40,12 @@ class PictureCanvas : public QWidget {
   std::optional<LatticeWindow> VisibleWindow() const;
   // The most map values the canvas shows: its pixels on the screen.
   uint64_t DevicePixels() const;
+
+  // The difference that the colour scale's top stands for, kept over several maps; none: each
+  // map's own largest.
+  void SetSharedScaleTop(std::optional<int32_t> top);
+  // The difference that the top of the scale stands for now.
+  int32_t scaleTop() const;
 
   // How much of the map shows over the photo: 0 the photo alone, 1 the map alone.
   void SetMapOpacity(double opacity);
@@ -113,6 +119,7 @@ class PictureCanvas : public QWidget {
   std::shared_ptr<const MapCells> detail_;  // a window of the map in more detail, or null
   std::optional<LatticeWindow> asked_;      // the detail asked for and not yet come
   Direction direction_ = Direction::Below;
+  std::optional<int32_t> sharedScaleTop_;
   double opacity_ = 0.75;
   double scale_ = 1;
   QPointF origin_;      // where photo pixel (0, 0) is on the canvas

@@ -1,6 +1,7 @@
 // The picture view.
 #include "app/PictureView.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 
 #include "analysis/Region.h"
 #include "app/ElidedLabel.h"
+#include "app/ErrorBox.h"
 #include "app/PictureWork.h"
 #include "app/Placement.h"
 #include "app/SettingsModel.h"
@@ -31,6 +33,7 @@ namespace {
 constexpr int kProgressDelayMs = 200;
 const QString kGeometryKey = QStringLiteral("view/geometry");
 const QString kOpacityKey = QStringLiteral("view/mapOpacity");
+const QString kSharedScaleKey = QStringLiteral("view/sharedScale");
 
 QPushButton* NewButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -58,6 +61,12 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
   opacity_->setFocusPolicy(Qt::NoFocus);
   opacity_->setToolTip(QStringLiteral("From the photo alone (left) to the map alone (right)"));
   opacity_->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
+  sharedScale_ = new QCheckBox(QStringLiteral("One colour scale for the run"), this);
+  sharedScale_->setFocusPolicy(Qt::NoFocus);
+  sharedScale_->setToolTip(
+      QStringLiteral("The same colours for the same differences on every photo of the run, up to "
+                     "the largest difference shown so far"));
+  sharedScale_->setChecked(SettingsStore().value(kSharedScaleKey, false).toBool());
   zoom_ = new QLabel(this);
   auto* fit = NewButton(QStringLiteral("Fit"), this);
   fit->setToolTip(QStringLiteral("The whole photo (0)"));
@@ -84,6 +93,8 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
   controls->addWidget(new QLabel(QStringLiteral("Photo"), this));
   controls->addWidget(opacity_, 1);
   controls->addWidget(new QLabel(QStringLiteral("Map"), this));
+  controls->addSpacing(fontMetrics().averageCharWidth() * 2);
+  controls->addWidget(sharedScale_);
   controls->addSpacing(fontMetrics().averageCharWidth() * 2);
   controls->addWidget(fit);
   controls->addWidget(actual);
@@ -122,6 +133,11 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
           [this](int value) { canvas_->SetMapOpacity(value / 100.0); });
   connect(opacity_, &QSlider::sliderReleased, this,
           [this] { SettingsStore().setValue(kOpacityKey, opacity_->value()); });
+  connect(sharedScale_, &QCheckBox::toggled, this, [this](bool on) {
+    SettingsStore().setValue(kSharedScaleKey, on);
+    runScaleTop_ = 0;  // shared from the photo shown on
+    ApplyScale();
+  });
   connect(fit, &QPushButton::clicked, canvas_, &PictureCanvas::Fit);
   connect(actual, &QPushButton::clicked, canvas_, &PictureCanvas::ActualSize);
   connect(previous_, &QPushButton::clicked, this, [this] { Step(-1); });
@@ -130,10 +146,6 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
   new QShortcut(QKeySequence(Qt::Key_PageUp), this, [this] { Step(-1); });
   connect(openButton_, &QPushButton::clicked, this, &PictureView::ChoosePicture);
 
-  connect(work_, &PictureWork::overviewReady, this,
-          [this](const QString& path, const QImage& overview, QSize full) {
-            if (path == pathText_) canvas_->SetOverview(overview, full);
-          });
   connect(work_, &PictureWork::photoReady, this, [this](std::shared_ptr<const DecodedPhoto> p) {
     if (p->path == pathText_) canvas_->SetPhoto(std::move(p));
   });
@@ -147,6 +159,8 @@ PictureView::PictureView(SettingsModel& settings, QWidget* parent)
             if (map_ && laid_) work_->RequestDetail({map_, *laid_, window, cellLimit});
           });
   connect(work_, &PictureWork::photoFailed, this, &PictureView::Fail);
+  connect(work_, &PictureWork::prepared, this,
+          [this](const QString& path) { preparedPath_ = path; });
   connect(progressDelay_, &QTimer::timeout, this, [this] {
     if (busy_) progress_->show();
   });
@@ -164,7 +178,6 @@ void PictureView::Open(const QString& path) {
   if (path != pathText_) {
     pathText_ = path;
     map_.reset();
-    canvas_->SetOverview(QImage(), QSize());
     canvas_->SetPhoto(nullptr);
     canvas_->SetOverlay({}, std::nullopt, nullptr, Direction::Below);
     figures_->clear();
@@ -182,7 +195,8 @@ void PictureView::Clear() {
   rowSize_.reset();
   map_.reset();
   laid_.reset();
-  canvas_->SetOverview(QImage(), QSize());
+  runScaleTop_ = 0;
+  preparedPath_.clear();
   canvas_->SetPhoto(nullptr);
   canvas_->SetOverlay({}, std::nullopt, nullptr, Direction::Below);
   figures_->clear();
@@ -193,11 +207,9 @@ void PictureView::Clear() {
   Settle();
 }
 
-void PictureView::Refresh() {
-  if (pathText_.isEmpty()) return;
+MapRequest PictureView::RequestFor(const QString& path) const {
   MapRequest request;
-  request.generation = ++generation_;
-  request.path = pathText_;
+  request.path = path;
   request.direction = settings_.direction();
   if (const QScreen* s = screen()) {
     request.overviewLimit = (s->size() * s->devicePixelRatio()).expandedTo(QSize(640, 480));
@@ -209,8 +221,15 @@ void PictureView::Refresh() {
     request.size = CheckedSize({width.toStdString(), height.toStdString()});
   } catch (const Error& e) {
     request.size.reset();
-    request.problem = QString::fromStdString(WithFullStop(e.what()));
+    request.problem = e;
   }
+  return request;
+}
+
+void PictureView::Refresh() {
+  if (pathText_.isEmpty()) return;
+  MapRequest request = RequestFor(pathText_);
+  request.generation = ++generation_;
   // A photo that was refused stays refused whatever the fields say.
   if (failedPath_ == pathText_) return;
   busy_ = true;
@@ -253,19 +272,34 @@ void PictureView::Show(const LaidMap& laid) {
                        "region, or drag outside it for a new one."));
   } else {
     figures_->clear();
-    status_->setText(laid.problem);
+    status_->setText(laid.problem ? ErrorText(*laid.problem).value_or(QString()) : QString());
   }
+  ApplyScale();
   Settle();
+  PrepareNext();
 }
 
-void PictureView::Fail(const QString& path, const QString& message) {
+void PictureView::ApplyScale() {
+  if (!sharedScale_->isChecked()) return canvas_->SetSharedScaleTop(std::nullopt);
+  if (map_) runScaleTop_ = std::max(runScaleTop_, map_->largest);
+  canvas_->SetSharedScaleTop(runScaleTop_);
+}
+
+void PictureView::PrepareNext() {
+  const qsizetype at = runPhotos_.indexOf(pathText_);
+  const qsizetype next = at + stepping_;
+  if (at < 0 || next < 0 || next >= runPhotos_.size()) return;
+  work_->Prepare(RequestFor(runPhotos_[next]));
+}
+
+void PictureView::Fail(const QString& path, const Error& error) {
   if (path != pathText_) return;
   failedPath_ = path;
   map_.reset();
-  canvas_->SetOverview(QImage(), QSize());
+  canvas_->SetPhoto(nullptr);
   canvas_->SetOverlay({}, std::nullopt, nullptr, Direction::Below);
   figures_->clear();
-  status_->setText(message);
+  status_->setText(ErrorText(error).value_or(QString()));
   Settle();
 }
 
@@ -277,6 +311,7 @@ void PictureView::Settle() {
 }
 
 void PictureView::SetRunPhotos(const QStringList& paths) {
+  if (paths != runPhotos_) runScaleTop_ = 0;
   runPhotos_ = paths;
   UpdateStepping();
 }
@@ -285,12 +320,17 @@ void PictureView::Step(int by) {
   const qsizetype at = runPhotos_.indexOf(pathText_);
   const qsizetype to = at < 0 ? (by > 0 ? 0 : runPhotos_.size() - 1) : at + by;
   if (to < 0 || to >= runPhotos_.size()) return;
+  stepping_ = by < 0 ? -1 : 1;
   Open(runPhotos_[to]);
 }
 
 void PictureView::OpenAt(const QString& path, int width, int height) {
   rowSize_ = {width, height};
   Open(path);
+}
+
+void PictureView::ShowResult(const PhotoResult& result) {
+  OpenAt(result.path, result.rectangleWidth, result.rectangleHeight);
 }
 
 std::pair<QString, QString> PictureView::LatticeSize() const {

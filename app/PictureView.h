@@ -14,7 +14,9 @@
 #include "analysis/NoiseMap.h"
 #include "app/PictureCanvas.h"
 #include "app/PictureWork.h"
+#include "app/RunTable.h"
 
+class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -52,6 +54,8 @@ class PictureView : public QWidget {
   // Opens `path` at this rectangle size, a row's own, as a point of the day chart asks; the
   // settings keep theirs, and the view follows them again once their width or height changes.
   void OpenAt(const QString& path, int width, int height);
+  // Shows the photo of a result at the result's own rectangle size, as OpenAt does.
+  void ShowResult(const PhotoResult& result);
   // The size the lattice is laid at: the row's given to OpenAt, else the settings'.
   std::pair<QString, QString> LatticeSize() const;
 
@@ -64,6 +68,10 @@ class PictureView : public QWidget {
   ElidedLabel* status() const { return status_; }
   QProgressBar* progress() const { return progress_; }
   QSlider* opacity() const { return opacity_; }
+  // On: one colour scale for all the photos of the run, up to the largest difference shown so far.
+  QCheckBox* sharedScale() const { return sharedScale_; }
+  // The photo the worker last prepared ahead, once it is ready; empty when none.
+  const QString& preparedPath() const { return preparedPath_; }
   QPushButton* previousButton() const { return previous_; }
   QPushButton* nextButton() const { return next_; }
   const std::shared_ptr<const NoiseMap>& map() const { return map_; }
@@ -78,8 +86,13 @@ class PictureView : public QWidget {
 
  private:
   void ChoosePicture();
+  // The request for `path` with the settings as they are now.
+  MapRequest RequestFor(const QString& path) const;
   void Show(const LaidMap& laid);
-  void Fail(const QString& path, const QString& message);
+  void Fail(const QString& path, const Error& error);
+  // After a photo is shown: the worker prepares the one that stepping on would show.
+  void PrepareNext();
+  void ApplyScale();
   void Settle();
   void UpdateStepping();
 
@@ -92,6 +105,7 @@ class PictureView : public QWidget {
   ElidedLabel* path_;
   QPushButton* openButton_;
   QSlider* opacity_;
+  QCheckBox* sharedScale_;
   QLabel* zoom_;
   QProgressBar* progress_;
   QTimer* progressDelay_;
@@ -99,6 +113,9 @@ class PictureView : public QWidget {
   ElidedLabel* status_;
   QString pathText_;
   QStringList runPhotos_;
+  int stepping_ = 1;         // the way the last step went
+  int32_t runScaleTop_ = 0;  // the largest difference shown in this run while the scale is shared
+  QString preparedPath_;
   std::shared_ptr<const NoiseMap> map_;
   std::optional<MapRequest> laid_;  // what map_ was laid with
   uint64_t generation_ = 0;

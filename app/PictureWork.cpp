@@ -1,14 +1,15 @@
 // The worker thread of the picture view.
 #include "app/PictureWork.h"
 
+#include <emmintrin.h>
+
 #include <QFile>
-#include <QImageReader>
 #include <QMetaObject>
-#include <QPointer>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 
-#include "app/ErrorBox.h"
 #include "core/Errors.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
@@ -16,56 +17,142 @@
 namespace swelox::ui {
 namespace {
 
-QString Refusal(int64_t width, int64_t height, uint64_t need, uint64_t budget) {
+std::string Refusal(int64_t width, int64_t height, uint64_t need, uint64_t budget) {
   return QStringLiteral(
              "The photo is %1 x %2 pixels: the view would need %3 for it, more than the %4 that "
              "a decode may take. It is not decoded.")
       .arg(width)
       .arg(height)
-      .arg(QString::fromStdString(Mebibytes(need)), QString::fromStdString(Mebibytes(budget)));
+      .arg(QString::fromStdString(Mebibytes(need)), QString::fromStdString(Mebibytes(budget)))
+      .toStdString();
 }
 
-// The brightness as the analysis forms it and the colours, row by row; the size is checked
-// against the budget before anything as large as the picture is allocated.
+// The decoder's red, green, blue and pad bytes as Qt's opaque 0xffRRGGBB words, four at a time.
+void ToRgb32(const uint8_t* rgbx, QRgb* out, int32_t width) {
+  const __m128i low = _mm_set1_epi32(0xFF), green = _mm_set1_epi32(0xFF00);
+  const __m128i opaque = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgbx + 4 * x));
+    const __m128i red = _mm_slli_epi32(_mm_and_si128(v, low), 16);
+    const __m128i blue = _mm_and_si128(_mm_srli_epi32(v, 16), low);
+    const __m128i word =
+        _mm_or_si128(_mm_or_si128(red, blue), _mm_or_si128(_mm_and_si128(v, green), opaque));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), word);
+  }
+  for (; x < width; ++x) out[x] = qRgb(rgbx[4 * x], rgbx[4 * x + 1], rgbx[4 * x + 2]);
+}
+
+// The brightness as the analysis forms it, the colours and the overview, row by row; the size is
+// checked against the budget before anything as large as the picture is allocated.
 class PhotoSink : public BrightnessCollector {
  public:
   using Progress = std::function<void(double)>;
-  PhotoSink(DecodedPhoto& photo, uint64_t budget, std::stop_token stop, Progress progress)
+  // `spare`, when not null, is a photo no longer shown whose memory the new one may take over.
+  PhotoSink(DecodedPhoto& photo, DecodedPhoto* spare, uint64_t budget, QSize overviewLimit,
+            std::stop_token stop, Progress progress)
       : BrightnessCollector(photo.brightness),
         photo_(photo),
+        spare_(spare),
         budget_(budget),
+        overviewLimit_(overviewLimit.expandedTo(QSize(1, 1))),
         stop_(std::move(stop)),
         progress_(std::move(progress)) {}
 
   void Begin(int32_t width, int32_t height) override {
     const uint64_t need = PhotoMemoryNeed(width, height);
-    if (need > budget_) throw Error(Refusal(width, height, need, budget_).toStdString());
+    if (need > budget_) {
+      throw Error(ErrorKind::OutOfMemory, Refusal(width, height, need, budget_));
+    }
+    // Fresh pages cost the kernel more than the decode of the rows written into them.
+    if (spare_ != nullptr) photo_.brightness.values = std::move(spare_->brightness.values);
     BrightnessCollector::Begin(width, height);
-    photo_.colour = QImage(width, height, QImage::Format_RGB32);
-    if (photo_.colour.isNull()) throw std::bad_alloc();
+    photo_.colour = Reused(spare_ ? &spare_->colour : nullptr, width, height);
     height_ = height;
+    // The overview takes whole blocks of step x step pixels, as few as keep it within the limit;
+    // a block of at most 16 x 16 sums into 16 bits.
+    auto steps = [](int32_t side, int limit) { return (side + limit - 1) / limit; };
+    step_ = std::clamp(
+        std::max(steps(width, overviewLimit_.width()), steps(height, overviewLimit_.height())), 1,
+        16);
+    if (step_ > 1) {
+      photo_.overview = Reused(spare_ ? &spare_->overview : nullptr, width / step_, height / step_);
+      sums_.assign(size_t(photo_.overview.width()) * 4, 0);
+    }
   }
 
   void Row(const uint8_t* pixels) override {
     if (stop_.stop_requested()) throw DecodeStopped{};
     const int32_t y = rowsDone();
     BrightnessCollector::Row(pixels);
-    auto* out = reinterpret_cast<QRgb*>(photo_.colour.scanLine(y));
-    for (int32_t x = 0; x < photo_.colour.width(); ++x, pixels += 4) {
-      out[x] = qRgb(pixels[0], pixels[1], pixels[2]);
-    }
+    ToRgb32(pixels, reinterpret_cast<QRgb*>(photo_.colour.scanLine(y)), photo_.colour.width());
+    if (step_ > 1) AddToOverview(pixels, y);
     if ((y & 31) == 0) progress_(double(y) / height_);
   }
 
  private:
+  static QImage Reused(QImage* spare, int32_t width, int32_t height) {
+    QImage image;
+    if (spare != nullptr && spare->size() == QSize(width, height)) std::swap(image, *spare);
+    if (image.isNull()) image = QImage(width, height, QImage::Format_RGB32);
+    if (image.isNull()) throw std::bad_alloc();
+    return image;
+  }
+
+  // Each overview pixel sums its block's red, green, blue and pad bytes in four 16-bit lanes.
+  void AddToOverview(const uint8_t* pixels, int32_t y) {
+    QImage& overview = photo_.overview;
+    if (y / step_ >= overview.height()) return;
+    const __m128i zero = _mm_setzero_si128();
+    uint16_t* sum = sums_.data();
+    for (int32_t x = 0; x < overview.width(); ++x, sum += 4) {
+      __m128i lanes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum));
+      for (int32_t k = 0; k < step_; ++k, pixels += 4) {
+        int32_t pixel;
+        std::memcpy(&pixel, pixels, sizeof pixel);
+        lanes = _mm_add_epi16(lanes, _mm_unpacklo_epi8(_mm_cvtsi32_si128(pixel), zero));
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(sum), lanes);
+    }
+    if ((y + 1) % step_ != 0) return;
+    auto* out = reinterpret_cast<QRgb*>(overview.scanLine(y / step_));
+    // The mean by a multiplication: within a level of the exact one, which the eye cannot tell.
+    const uint32_t area = uint32_t(step_) * uint32_t(step_);
+    const uint32_t reciprocal = (65536u + area / 2) / area;
+    auto mean = [reciprocal](uint16_t total) {
+      return std::min(int((total * reciprocal + 32768u) >> 16), 255);
+    };
+    sum = sums_.data();
+    for (int32_t x = 0; x < overview.width(); ++x, sum += 4) {
+      out[x] = qRgb(mean(sum[0]), mean(sum[1]), mean(sum[2]));
+    }
+    std::fill(sums_.begin(), sums_.end(), uint16_t{0});
+  }
+
   DecodedPhoto& photo_;
+  DecodedPhoto* spare_;
   const uint64_t budget_;
+  const QSize overviewLimit_;
   std::stop_token stop_;
   Progress progress_;
   int32_t height_ = 1;
+  int32_t step_ = 1;
+  std::vector<uint16_t> sums_;  // of the overview row being formed: four lanes per pixel
 };
 
+bool SameRegion(const std::optional<PixelRegion>& a, const std::optional<PixelRegion>& b) {
+  return a.has_value() == b.has_value() && (!a || *a == *b);
+}
+
 }  // namespace
+
+bool MapRequest::SameMap(const MapRequest& other) const {
+  const bool sameSize =
+      size.has_value() == other.size.has_value() &&
+      (!size || (size->width == other.size->width && size->height == other.size->height));
+  return path == other.path && SameRegion(region, other.region) && sameSize && !problem &&
+         !other.problem && direction == other.direction && CellLimit() == other.CellLimit();
+}
 
 uint64_t PhotoMemoryNeed(int64_t width, int64_t height) {
   return uint64_t(width) * uint64_t(height) * (1 + sizeof(QRgb));
@@ -92,7 +179,14 @@ void PictureWork::Request(MapRequest request) {
   std::lock_guard lock(mutex_);
   if (decoding_.isEmpty() || decoding_ != request.path) current_.request_stop();
   pending_ = std::move(request);
+  pendingAhead_.reset();  // the view asks again once this one is shown
   pendingDetail_.reset();
+  wake_.notify_one();
+}
+
+void PictureWork::Prepare(MapRequest ahead) {
+  std::lock_guard lock(mutex_);
+  pendingAhead_ = std::move(ahead);
   wake_.notify_one();
 }
 
@@ -107,14 +201,17 @@ void PictureWork::Run(std::stop_token quit) {
   for (;;) {
     MapRequest request;
     std::stop_token stop;
+    std::optional<Prepared> ready;  // the photo prepared ahead, now asked for
     {
       std::unique_lock lock(mutex_);
-      if (!wake_.wait(lock, quit, [this] { return pending_ || pendingDetail_; })) return;
-      if (!pending_) {
+      if (!wake_.wait(lock, quit, [this] { return pending_ || pendingDetail_ || pendingAhead_; })) {
+        return;
+      }
+      current_ = std::stop_source();
+      stop = current_.get_token();
+      if (!pending_ && pendingDetail_) {
         const DetailRequest detail = std::move(*pendingDetail_);
         pendingDetail_.reset();
-        current_ = std::stop_source();
-        stop = current_.get_token();
         detailing_ = true;
         lock.unlock();
         LayDetail(detail, stop);
@@ -122,21 +219,46 @@ void PictureWork::Run(std::stop_token quit) {
         detailing_ = false;
         continue;
       }
+      if (!pending_) {
+        const MapRequest ahead = std::move(*pendingAhead_);
+        pendingAhead_.reset();
+        decoding_ = ahead.path;
+        lock.unlock();
+        PrepareAhead(ahead, stop);
+        lock.lock();
+        decoding_.clear();
+        continue;
+      }
       request = std::move(*pending_);
       pending_.reset();
-      current_ = std::stop_source();
-      stop = current_.get_token();
       if (!photo_ || photo_->path != request.path) {
+        Recycle(std::move(photo_));
         photo_.reset();
-        decoding_ = request.path;
+        if (ahead_ && ahead_->photo->path == request.path) {
+          ready = std::move(ahead_);
+          ahead_.reset();
+          photo_ = ready->photo;
+        } else {
+          decoding_ = request.path;
+        }
+      }
+    }
+    if (ready) {
+      Post([this, photo = photo_] { Q_EMIT photoReady(photo); });
+      if (ready->laid.request.SameMap(request)) {
+        LaidMap laid = std::move(ready->laid);
+        laid.request = request;
+        Post([this, laid] { Q_EMIT mapReady(laid); });
+        continue;
       }
     }
     if (!photo_) {
-      std::shared_ptr<const DecodedPhoto> photo = Decode(request, stop);
+      std::shared_ptr<const DecodedPhoto> photo = Decode(request, stop, true);
       std::lock_guard lock(mutex_);
       decoding_.clear();
       if (!photo) continue;
       photo_ = std::move(photo);
+      Post([this, photo = photo_] { Q_EMIT photoReady(photo); });
       // Newer settings for this photo, asked for during the decode, replace the first ones.
       if (pending_ && pending_->path == request.path) {
         request = std::move(*pending_);
@@ -145,81 +267,80 @@ void PictureWork::Run(std::stop_token quit) {
         stop = current_.get_token();
       }
     }
-    Lay(request, stop);
+    if (std::optional<LaidMap> laid = Lay(request, *photo_, stop)) {
+      Post([this, laid = std::move(*laid)] { Q_EMIT mapReady(laid); });
+    }
   }
 }
 
+void PictureWork::PrepareAhead(const MapRequest& ahead, std::stop_token stop) {
+  if ((photo_ && photo_->path == ahead.path) || (ahead_ && ahead_->laid.request.SameMap(ahead))) {
+    return;  // shown already, or prepared
+  }
+  std::shared_ptr<const DecodedPhoto> photo;
+  if (ahead_ && ahead_->photo->path == ahead.path) photo = ahead_->photo;  // another lattice
+  // One photo ahead at most: the last one goes before the next is decoded.
+  if (ahead_ && !photo) Recycle(std::move(ahead_->photo));
+  ahead_.reset();
+  if (!photo) photo = Decode(ahead, stop, false);
+  if (!photo) return;  // shown as it fails once it is asked for
+  std::optional<LaidMap> laid = Lay(ahead, *photo, stop);
+  if (!laid) return;
+  ahead_ = Prepared{std::move(photo), std::move(*laid)};
+  Post([this, path = ahead.path] { Q_EMIT prepared(path); });
+}
+
+void PictureWork::Recycle(std::shared_ptr<const DecodedPhoto> old) {
+  // Only when no one else (the canvas, a queued delivery) holds it any more.
+  if (old && old.use_count() == 1) spare_ = std::const_pointer_cast<DecodedPhoto>(std::move(old));
+}
+
 std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& request,
-                                                        std::stop_token stop) {
+                                                        std::stop_token stop, bool shown) {
   const QString path = request.path;
   try {
-    // The header alone tells the size: a photo too large is refused before any decode.
-    QImageReader reader(path);
-    reader.setAutoTransform(false);  // the analysis takes the pixels as stored
-    const QSize full = reader.size();
-    if (full.isValid() && PhotoMemoryNeed(full.width(), full.height()) > budget_) {
-      const QString refusal = Refusal(full.width(), full.height(),
-                                      PhotoMemoryNeed(full.width(), full.height()), budget_);
-      Post([this, path, refusal] { Q_EMIT photoFailed(path, refusal); });
-      return nullptr;
-    }
-    if (full.isValid()) {
-      // Qt's JPEG reader hands a smaller size to libjpeg's scaled decode (1/2, 1/4, 1/8).
-      if (full.width() > request.overviewLimit.width() ||
-          full.height() > request.overviewLimit.height()) {
-        reader.setScaledSize(full.scaled(request.overviewLimit, Qt::KeepAspectRatio));
-      }
-      const QImage overview = reader.read();
-      if (!overview.isNull() && !stop.stop_requested()) {
-        Post([this, path, overview, full] { Q_EMIT overviewReady(path, overview, full); });
-      }
-    }
-    if (stop.stop_requested()) return nullptr;
-
     auto photo = std::make_shared<DecodedPhoto>();
     photo->path = path;
     auto lastShown = std::chrono::steady_clock::now();
-    PhotoSink sink(*photo, budget_, stop, [&](double share) {
+    PhotoSink sink(*photo, spare_.get(), budget_, request.overviewLimit, stop, [&](double share) {
       const auto now = std::chrono::steady_clock::now();
-      if (now - lastShown < std::chrono::milliseconds(40)) return;
+      if (!shown || now - lastShown < std::chrono::milliseconds(40)) return;
       lastShown = now;
       Post([this, path, share] { Q_EMIT progressed(path, share); });
     });
     PictureFile file(QFile::encodeName(path).toStdString());
     DecodeJpeg(file, sink, {.stop = stop});
+    spare_.reset();  // what the photo did not take over would not fit another
     if (stop.stop_requested()) return nullptr;
-    if (photo->brightness.values.empty()) throw std::bad_alloc();  // the sink never began
-    std::shared_ptr<const DecodedPhoto> done = photo;
-    Post([this, done] { Q_EMIT photoReady(done); });
-    return done;
+    if (photo->brightness.values.empty()) throw std::bad_alloc();   // the sink never began
+    if (photo->overview.isNull()) photo->overview = photo->colour;  // it fits as it is
+    return photo;
   } catch (...) {
-    // As the error box would show it; a stopped decode tells nothing.
-    if (const std::optional<QString> message = ErrorText(std::current_exception())) {
-      Post([this, path, message = *message] { Q_EMIT photoFailed(path, message); });
+    // A stopped decode tells nothing.
+    const Error error = ErrorFromException(std::current_exception());
+    if (shown && error.kind() != ErrorKind::Stopped) {
+      Post([this, path, error] { Q_EMIT photoFailed(path, error); });
     }
   }
   return nullptr;
 }
 
-void PictureWork::Lay(const MapRequest& request, std::stop_token stop) {
+std::optional<LaidMap> PictureWork::Lay(const MapRequest& request, const DecodedPhoto& photo,
+                                        std::stop_token stop) {
   LaidMap laid{request, nullptr, request.problem};
-  if (!request.size) {
-    Post([this, laid] { Q_EMIT mapReady(laid); });
-    return;
-  }
+  if (!request.size) return laid;
   try {
-    auto map =
-        std::make_shared<NoiseMap>(MapNoise(photo_->brightness, request.region, *request.size,
-                                            request.direction, stop, request.CellLimit()));
-    if (!map->complete) return;
+    auto map = std::make_shared<NoiseMap>(MapNoise(photo.brightness, request.region, *request.size,
+                                                   request.direction, stop, request.CellLimit()));
+    if (!map->complete) return std::nullopt;
     laid.map = std::move(map);
   } catch (...) {
-    const std::optional<QString> problem = ErrorText(std::current_exception());
-    if (!problem) return;
-    laid.problem = *problem;
+    const Error problem = ErrorFromException(std::current_exception());
+    if (problem.kind() == ErrorKind::Stopped) return std::nullopt;
+    laid.problem = problem;
   }
-  if (stop.stop_requested()) return;
-  Post([this, laid] { Q_EMIT mapReady(laid); });
+  if (stop.stop_requested()) return std::nullopt;
+  return laid;
 }
 
 void PictureWork::LayDetail(const DetailRequest& request, std::stop_token stop) {

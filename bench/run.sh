@@ -20,7 +20,8 @@
 # command without the sort, and runs bench/watch.cpp (the window's watch, offscreen: a 12 MP
 # photo's row shown after its close, event-loop stalls and memory over 10,000 arrivals, the
 # chart's answer to the pointer; $SWELOX_WATCH_BENCH, or built into $SWELOX_BENCH_APP_BUILD,
-# default build-bench-app/).
+# default build-bench-app/) and bench/view.cpp (the picture view: opening a photo, Page Down and a
+# relayout to 1 x 1 against djpeg; $SWELOX_VIEW_BENCH, or built into the same tree).
 #
 #   --quick       small inputs and few runs: a smoke test that finishes in seconds; its timings
 #                 are shown but not judged
@@ -63,7 +64,7 @@ while [ $# -gt 0 ]; do
       inputs="$2"
       shift
       ;;
-    -h | --help) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) usage ;;
     *) sources+=("$(realpath "$1")") ;;
   esac
@@ -576,6 +577,34 @@ echo
 echo "--jobs 1 and --jobs 2 output: $identical (${#all[@]} files, 3 settings, $rows_compared rows)"
 echo
 echo "$watch_report"
+
+# --- the picture view ----------------------------------------------------------------------------
+# bench/view.cpp, offscreen, built in the watch's tree: open, Page Down and the relayout to 1 x 1
+# against djpeg, on the 12 megapixel photo (quick: a small photo of its own).
+if [ -n "${SWELOX_VIEW_BENCH:-}" ]; then
+  view_bench="$(realpath "$SWELOX_VIEW_BENCH")"
+else
+  app_build="${SWELOX_BENCH_APP_BUILD:-$root/build-bench-app}"
+  view_bench="$app_build/bench/swelox_view_bench"
+  cmake --build "$app_build" -j "$(nproc)" --target swelox_view_bench >/dev/null 2>&1 || true
+fi
+echo
+if [ -x "$view_bench" ]; then
+  echo "Timing the picture view ..." >&2
+  if [ $quick -eq 1 ]; then view_args=(--quick); else view_args=("$photo_single"); fi
+  view_status=0
+  QT_QPA_PLATFORM=offscreen "$view_bench" "${view_args[@]}" >"$work/view.txt" 2>/dev/null ||
+    view_status=$?
+  cat "$work/view.txt"
+  if [ $view_status -ne 0 ]; then
+    echo "the picture view's benchmark failed (status $view_status)"
+    failures=$((failures + 1))
+  elif [ $quick -eq 0 ]; then
+    missed=$((missed + $(grep -c MISSED "$work/view.txt" || true)))
+  fi
+else
+  echo "no swelox_view_bench (the window needs Qt 6): the picture view is not measured"
+fi
 
 if [ $failures -gt 0 ]; then exit 1; fi
 if [ $check -eq 1 ] && [ $missed -gt 0 ]; then

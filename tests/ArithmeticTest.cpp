@@ -87,8 +87,15 @@ TEST(ExtendedRounding, TiesGoToEven) {
                                                    {-0.5L, 0},
                                                    {-1.5L, -2},
                                                    {2.4999999L, 2},
-                                                   {-2147483648.4L, INT32_MIN}};
+                                                   {-2147483648.4L, INT32_MIN},
+                                                   {-2147483648.5L, INT32_MIN},
+                                                   {2147483647.4999999L, INT32_MAX},
+                                                   {2147483646.5L, 2147483646}};
   for (auto [v, expected] : cases) EXPECT_EQ(RoundToInt32(v), expected) << static_cast<double>(v);
+  // Just past either end, and what is no number, is out of range.
+  for (long double v : {-2147483648.5000001L, 2147483647.5L, std::nanl("")}) {
+    EXPECT_THROW(RoundToInt32(v), Error) << static_cast<double>(v);
+  }
 }
 
 TEST(ExtendedPrecision, SurvivesAChangedControlWord) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -26,6 +27,8 @@
 #include "app/Main.h"
 #include "app/PictureCanvas.h"
 #include "app/PictureView.h"
+#include "app/PictureWork.h"
+#include "app/SettingsModel.h"
 #include "app/SettingsStore.h"
 #include "toolkit/QtFixture.h"
 
@@ -565,6 +568,133 @@ class PictureViewTest : public swelox::test::WindowFixture {
     QTest::mouseClick(view->previousButton(), Qt::LeftButton);
     QVERIFY(Settled(view));
     expect(0);
+  }
+
+  // Once a photo of the run is shown, the next one is decoded ahead and its map laid: Page Down
+  // shows that photo, even once its file is gone, and lays it again for new settings without
+  // reading the file.
+  void thePhotoPreparedAheadIsTheOneShown() {
+    QStringList photos;
+    for (const char* name : {"by-the-water.jpg", "infinite-sea.jpg", "summer-night-lake.jpg"}) {
+      const QString copy = temp_.filePath(QString::fromLatin1(name));
+      QVERIFY(QFile::copy(Example(name), copy));
+      photos << copy;
+    }
+    const QString second = photos[1];
+    const QStringList wide =
+        QString::fromStdString(Row(second, "15", "12", std::nullopt)).split(QLatin1Char('\t'));
+    const QStringList narrow =
+        QString::fromStdString(Row(second, "7", "5", std::nullopt)).split(QLatin1Char('\t'));
+    PictureView* view = OpenView(photos[0]);
+    QVERIFY(view != nullptr);
+    view->SetRunPhotos(photos);
+    view->Open(photos[0]);
+    QVERIFY(Settled(view));
+    QTRY_COMPARE_WITH_TIMEOUT(view->preparedPath(), second, 20000);
+    QVERIFY(QFile::remove(second));
+
+    QTest::keyClick(view->canvas(), Qt::Key_PageDown);
+    QVERIFY(Settled(view));
+    QCOMPARE(view->path(), second);
+    QVERIFY(view->map() != nullptr);
+    QVERIFY(view->figures()->text().startsWith(
+        QStringLiteral("meanDiff %1   RMS %2   nDiffs %3").arg(wide[4], wide[5], wide[6])));
+    window_->WidthEdit->setText(QStringLiteral("7"));
+    window_->HighEdit->setText(QStringLiteral("5"));
+    QVERIFY(Settled(view));
+    QVERIFY(view->figures()->text().startsWith(
+        QStringLiteral("meanDiff %1   RMS %2   nDiffs %3").arg(narrow[4], narrow[5], narrow[6])));
+    // Back to the first, which was not kept: decoded again from its file.
+    QTest::keyClick(view->canvas(), Qt::Key_PageUp);
+    QVERIFY(Settled(view));
+    QCOMPARE(view->path(), photos[0]);
+    QVERIFY(view->map() != nullptr);
+  }
+
+  // With the box ticked, every photo of the run is coloured on one scale, up to the largest
+  // difference shown so far; unticked, each on its own. The choice is kept for the next view.
+  void oneColourScaleHoldsAcrossPhotos() {
+    const QStringList photos{Example("darkest-hour-lake.jpg"), Example("infinite-sea.jpg")};
+    PictureView* view = OpenView(photos[0]);
+    QVERIFY(view != nullptr);
+    view->SetRunPhotos(photos);
+    QVERIFY(!view->sharedScale()->isChecked());
+    auto largestOf = [&](int k) {
+      view->Open(photos[k]);
+      if (!Settled(view) || view->map() == nullptr) return -1;
+      return int(view->map()->largest);
+    };
+    const int first = largestOf(0), second = largestOf(1);
+    QVERIFY(first > 0 && second > 0 && first != second);
+    QCOMPARE(view->canvas()->scaleTop(), second);  // each its own
+
+    view->sharedScale()->setChecked(true);
+    QCOMPARE(view->canvas()->scaleTop(), second);  // shared from the photo shown on
+    QCOMPARE(largestOf(0), first);
+    QCOMPARE(view->canvas()->scaleTop(), std::max(first, second));
+    QCOMPARE(largestOf(1), second);
+    QCOMPARE(view->canvas()->scaleTop(), std::max(first, second));
+
+    view->Clear();  // a new run: its own scale
+    view->SetRunPhotos(photos);
+    QCOMPARE(largestOf(0), first);
+    QCOMPARE(view->canvas()->scaleTop(), first);
+
+    swelox::ui::SettingsModel settings;
+    QVERIFY(PictureView(settings).sharedScale()->isChecked());
+    view->sharedScale()->setChecked(false);
+    QCOMPARE(largestOf(1), second);
+    QCOMPARE(view->canvas()->scaleTop(), second);
+    QVERIFY(!PictureView(settings).sharedScale()->isChecked());
+  }
+
+  // What goes wrong on the worker reaches the view as the error itself, its kind kept, and shows
+  // as the error box would word it.
+  void workerErrorsKeepTheirKind() {
+    const QString text = temp_.filePath(QStringLiteral("notes.jpg"));
+    QFile file(text);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a photo") > 0);
+    file.close();
+    struct Case {
+      QString path;
+      uint64_t budget;
+      swelox::ErrorKind kind;
+    };
+    const Case cases[] = {
+        {text, uint64_t{1} << 30, swelox::ErrorKind::Decode},
+        {temp_.filePath(QStringLiteral("missing.jpg")), uint64_t{1} << 30,
+         swelox::ErrorKind::InputOutput},
+        {Example("by-the-water.jpg"), 1000, swelox::ErrorKind::OutOfMemory},
+    };
+    for (const Case& c : cases) {
+      swelox::ui::PictureWork work(c.budget);
+      std::optional<swelox::Error> failed;
+      connect(&work, &swelox::ui::PictureWork::photoFailed,
+              [&](const QString&, const swelox::Error& e) { failed = e; });
+      swelox::ui::MapRequest request;
+      request.path = c.path;
+      work.Request(request);
+      QTRY_VERIFY_WITH_TIMEOUT(failed.has_value(), 20000);
+      QCOMPARE(int(failed->kind()), int(c.kind));
+    }
+
+    // A region outside the photo: the map's problem, of the decode's kind, as the status line.
+    swelox::ui::PictureWork work(uint64_t{1} << 30);
+    std::optional<swelox::ui::LaidMap> laid;
+    connect(&work, &swelox::ui::PictureWork::mapReady,
+            [&](const swelox::ui::LaidMap& l) { laid = l; });
+    swelox::ui::MapRequest request;
+    request.path = Example("by-the-water.jpg");
+    request.size = swelox::RectangleSize::Checked(15, 12);
+    request.region = swelox::PixelRegion{0, 0, 90000, 10};
+    work.Request(request);
+    QTRY_VERIFY_WITH_TIMEOUT(laid.has_value(), 20000);
+    QVERIFY(laid->map == nullptr && laid->problem.has_value());
+    QCOMPARE(int(laid->problem->kind()), int(swelox::ErrorKind::Decode));
+
+    PictureView* view = OpenView(text);
+    QVERIFY(view != nullptr);
+    QCOMPARE(view->status()->text(), QStringLiteral("JPEG error #53."));
   }
 
   // Viridis: lightness rises at every step, so that more difference always reads lighter, and the
