@@ -72,11 +72,11 @@ const SettingRow kTable[] = {
      "correct the camera clock: add [-]HH:MM:SS to each time", "time/clockShift", "Clock shift",
      SettingText::Typed, nullptr, [](const RunSettings& s) { return s.time.shift; },
      [](RunSettings& s, const std::string& text) {
-       ParseClockShift(text);
+       ParseClockShift(text);  // refuses a text that is no shift, naming it
        s.time.shift = text;
      }},
     {Setting::Utc, "UTC", "utc", nullptr, "write the Time column in UTC (...Z)", "time/utc",
-     "Time in UTC", SettingText::Choice, "true",
+     "Time column in UTC", SettingText::Choice, "true",
      [](const RunSettings& s) { return std::string(s.time.utc ? "true" : "false"); },
      [](RunSettings& s, const std::string& text) {
        if (text != "true" && text != "false") {

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFormLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QShortcut>
 #include <QTextCursor>
 #include <QToolButton>
+#include <QWidgetAction>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -339,11 +341,11 @@ void TF::CreateControls() {
   Place(WidthIncrementEdit, 502, 58, 30, 21);
   HeightIncrementEdit = NewEdit(this, Model->text(Field::HeightIncrement));
   Place(HeightIncrementEdit, 502, 82, 30, 21);
-  BindToModel(WidthEdit, static_cast<int>(Field::Width));
-  BindToModel(HighEdit, static_cast<int>(Field::Height));
-  BindToModel(LoopsEdit, static_cast<int>(Field::Repeats));
-  BindToModel(WidthIncrementEdit, static_cast<int>(Field::WidthIncrement));
-  BindToModel(HeightIncrementEdit, static_cast<int>(Field::HeightIncrement));
+  BindToModel(WidthEdit, Field::Width);
+  BindToModel(HighEdit, Field::Height);
+  BindToModel(LoopsEdit, Field::Repeats);
+  BindToModel(WidthIncrementEdit, Field::WidthIncrement);
+  BindToModel(HeightIncrementEdit, Field::HeightIncrement);
 
   OpenDialog1 = std::make_unique<swelox::ui::FileChooser>(this);
 
@@ -366,14 +368,14 @@ void TF::CreateControls() {
 // the skip box, then the region with the picture view and the saving of the results.
 void TF::CreateRegionControls() {
   SkipBox = new QCheckBox(QStringLiteral("Skip photos that fail"), this);
-  SkipBox->move(Scaled(54), Scaled(55));
+  SkipBox->move(Scaled(11), Scaled(55));
   SkipBox->adjustSize();
   RegionLbl = NewLabel(this, QStringLiteral("Region"));
   PlaceLabel(RegionLbl, 11, 81);
   Region = NewEdit(this, Model->text(Field::Region));
   Region->setPlaceholderText(QStringLiteral("WxH+X+Y (empty: the whole picture)"));
   Place(Region, 56, 78, 200, 21);
-  BindToModel(Region, static_cast<int>(Field::Region));
+  BindToModel(Region, Field::Region);
   ShowBtn = new QPushButton(QStringLiteral("Show..."), this);
   Place(ShowBtn, 262, 77, 70, 23);
   SaveBtn = new QPushButton(QStringLiteral("Save results..."), this);
@@ -445,9 +447,59 @@ void TF::CreateColumnsControls() {
     if (field == Field::Width || field == Field::Height) ShowNextRunSizes();
   });
 
-  QWidget::setTabOrder(SkipBox, ColumnsBtn);
+  CreateTimeControls();
+  QWidget::setTabOrder(SkipBox, TimesBtn);
+  QWidget::setTabOrder(TimesBtn, ColumnsBtn);
   QWidget::setTabOrder(ColumnsBtn, OrderBox);
   QWidget::setTabOrder(OrderBox, Region);
+}
+
+// Between the skip box and the columns: the time settings, in a panel that drops from
+// "Times...", as swelox-cli's --camera-zone, --clock-shift and --utc. The Time column, the order
+// by capture time and the chart's time axis all take the corrected times.
+void TF::CreateTimeControls() {
+  TimesBtn = new QToolButton(this);
+  TimesBtn->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(TimesBtn);
+  menu->setFont(font());  // a popup does not take the window's font
+  auto* panel = new QWidget(menu);
+  auto* form = new QFormLayout(panel);
+  CameraZoneEdit = NewEdit(panel, Model->text(Field::CameraZone));
+  CameraZoneEdit->setPlaceholderText(QStringLiteral("+02:00 or Europe/Lisbon; empty: as recorded"));
+  ClockShiftEdit = NewEdit(panel, Model->text(Field::ClockShift));
+  ClockShiftEdit->setPlaceholderText(QStringLiteral("[-]HH:MM:SS added to every time"));
+  for (QLineEdit* edit : {CameraZoneEdit, ClockShiftEdit}) edit->setMinimumWidth(Scaled(230));
+  UtcBox = new QCheckBox(QString::fromLatin1(swelox::RowOf(Field::Utc).caption), panel);
+  UtcBox->setChecked(Model->utc());
+  auto caption = [](Field field) { return QString::fromLatin1(swelox::RowOf(field).caption); };
+  form->addRow(caption(Field::CameraZone), CameraZoneEdit);
+  form->addRow(caption(Field::ClockShift), ClockShiftEdit);
+  form->addRow(QString(), UtcBox);
+  auto* action = new QWidgetAction(menu);
+  action->setDefaultWidget(panel);
+  menu->addAction(action);
+  TimesBtn->setMenu(menu);
+  // Opened, the panel takes the keys: the zone can be typed at once, Esc closes it.
+  connect(menu, &QMenu::aboutToShow, CameraZoneEdit, [this] { CameraZoneEdit->setFocus(); });
+  Place(TimesBtn, 130, 52, 70, 22);
+  BindToModel(CameraZoneEdit, Field::CameraZone);
+  BindToModel(ClockShiftEdit, Field::ClockShift);
+  connect(UtcBox, &QCheckBox::toggled, Model, [this](bool utc) { Model->setUtc(utc); });
+  connect(Model, &swelox::ui::SettingsModel::textChanged, this, [this](Field field) {
+    if (field == Field::CameraZone || field == Field::ClockShift || field == Field::Utc) {
+      ShowTimes();
+    }
+  });
+  ShowTimes();
+}
+
+// The box follows the model, and the button's caption tells how many time settings are given.
+void TF::ShowTimes() {
+  if (UtcBox->isChecked() != Model->utc()) UtcBox->setChecked(Model->utc());
+  const int given = int(!Model->text(Field::CameraZone).isEmpty()) +
+                    int(!Model->text(Field::ClockShift).isEmpty()) + int(Model->utc());
+  TimesBtn->setText(given == 0 ? QStringLiteral("Times...")
+                               : QStringLiteral("Times (%1)...").arg(given));
 }
 
 // The menu's check marks and the button's caption follow the model's columns.
@@ -499,8 +551,7 @@ void TF::ShowWarnings(const QString& outcome,
   WarningsLbl->show();
 }
 
-void TF::BindToModel(QLineEdit* edit, int field) {
-  const auto which = static_cast<Field>(field);
+void TF::BindToModel(QLineEdit* edit, swelox::Setting which) {
   connect(edit, &QLineEdit::textChanged, Model,
           [this, which](const QString& text) { Model->setText(which, text); });
   connect(Model, &swelox::ui::SettingsModel::textChanged, edit,
@@ -625,8 +676,8 @@ void TF::CheckFields() const {
 void TF::ShowRunning(bool running) {
   for (QWidget* control : std::initializer_list<QWidget*>{
            WidthEdit, HighEdit, LoopsEdit, WidthIncrementEdit, HeightIncrementEdit,
-           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, ColumnsBtn, OrderBox, ChartBtn,
-           WatchBtn}) {
+           HorizontalVerticalLbl, Region, ShowBtn, SkipBox, SaveBtn, TimesBtn, ColumnsBtn, OrderBox,
+           ChartBtn, WatchBtn}) {
     control->setEnabled(!running);
   }
   // Scrolled, selected and copied, but not changed while rows come in.

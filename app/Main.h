@@ -22,6 +22,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace swelox {
+enum class Setting;
+}  // namespace swelox
+
 namespace swelox::ui {
 class ClickLabel;
 class DayChartWindow;
@@ -75,6 +79,13 @@ class TF : public QWidget {
   // --columns and --sort; below the results, the photos whose data was damaged in the last run.
   QToolButton* ColumnsBtn;
   QComboBox* OrderBox;
+  // Left of the columns, as swelox-cli's --camera-zone, --clock-shift and --utc: the zone of a
+  // camera whose photos record no offset, the correction of its clock and the Time column in UTC,
+  // in a panel that drops from the button.
+  QToolButton* TimesBtn;
+  QLineEdit* CameraZoneEdit;
+  QLineEdit* ClockShiftEdit;
+  QCheckBox* UtcBox;
   QLabel* WarningsLbl;
   // Beside the fields after a run that grew the sizes: what the next run starts from.
   QLabel* NextRunLbl;
@@ -155,13 +166,15 @@ class TF : public QWidget {
   void CheckFields() const;
   // Enables or disables what must not change during a run.
   void ShowRunning(bool running);
-  void BindToModel(QLineEdit* edit, int field);
+  void BindToModel(QLineEdit* edit, swelox::Setting field);
   void ShowDirection(bool compareRight);
   void RestoreSettings();
   void StoreSettings() const;
 
   void CreateRegionControls();
   void CreateColumnsControls();
+  void CreateTimeControls();
+  void ShowTimes();
   void ShowColumns();
   // Under the results: that the last run was stopped, and the photos with damaged data.
   void ShowWarnings(const QString& outcome,

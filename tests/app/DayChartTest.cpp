@@ -18,6 +18,7 @@
 #include "app/Main.h"
 #include "app/PictureView.h"
 #include "app/RunTable.h"
+#include "app/SettingsModel.h"
 #include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
@@ -291,6 +292,50 @@ class DayChartTest : public swelox::test::WindowFixture {
     const auto& p = chart->points();
     QCOMPARE(p.size(), size_t(3));
     QVERIFY(p[1].at.x() < p[2].at.x() && p[2].at.x() < p[0].at.x());
+  }
+
+  // The window's time settings reach the run and its chart: with a camera zone, a clock shift and
+  // UTC, a photo that records its own offset (+05:00) comes before two that record none, though
+  // its clock read later; the chart stands each point at the corrected time, as the Time column
+  // writes it.
+  void theChartTakesTheCorrectedTimes() {
+    QTemporaryDir dir;
+    const struct {
+      const char* example;
+      QStringList tags;
+    } photos[] = {{"by-the-water.jpg",
+                   {"-DateTimeOriginal=2026:06:14 09:00:00", "-OffsetTimeOriginal=+05:00"}},
+                  {"evening-glow-lake.jpg", {"-DateTimeOriginal=2026:06:14 07:30:00"}},
+                  {"summer-night-lake.jpg", {"-DateTimeOriginal=2026:06:14 09:45:30"}}};
+    QStringList paths;
+    for (const auto& p : photos) {
+      const QString path = dir.filePath(QString::fromLatin1(p.example));
+      QVERIFY(QFile::copy(Example(p.example), path));
+      QCOMPARE(
+          QProcess::execute(QStringLiteral("exiftool"),
+                            QStringList{"-q", "-overwrite_original"} + p.tags + QStringList{path}),
+          0);
+      paths << path;
+    }
+    TF& window = *window_;
+    window.CameraZoneEdit->setText(QStringLiteral("+01:00"));
+    window.ClockShiftEdit->setText(QStringLiteral("00:10:00"));
+    window.UtcBox->setChecked(true);
+    window.Model->setColumns({swelox::Column::Time});
+    Script({paths});
+    QTest::mouseClick(window.ProcessBtn, Qt::LeftButton);
+    QTRY_VERIFY(!window.Running());
+    QVERIFY(window.Memo1->toPlainText().contains(QStringLiteral("\t2026-06-14T04:10:00Z\n")));
+    QTest::mouseClick(window.ChartBtn, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(window.Chart()));
+    DayChart* chart = window.Chart()->chart();
+    chart->repaint();
+    QVERIFY(chart->timeAxis());
+    const QTime corrected[] = {QTime(4, 10), QTime(6, 40), QTime(8, 55, 30)};
+    for (size_t k = 0; k < 3; ++k) QCOMPARE(chart->results()[k].time->time(), corrected[k]);
+    const auto& p = chart->points();
+    QCOMPARE(p.size(), size_t(3));
+    QVERIFY(p[0].at.x() < p[1].at.x() && p[1].at.x() < p[2].at.x());
   }
 
   // After a run of two sizes over three photos: one point per row, in the rows' order, with the

@@ -29,6 +29,7 @@
 #include "app/PictureView.h"
 #include "app/PictureWork.h"
 #include "app/SettingsModel.h"
+#include "app/SettingsStore.h"
 #include "toolkit/QtFixture.h"
 
 using swelox::test::Example;
@@ -821,6 +822,27 @@ class PictureViewTest : public swelox::test::WindowFixture {
   }
 
   // Whatever the text, the view's lines do not widen it.
+  // The map's opacity is kept when the slider is let go or the view hides, not at each value a
+  // drag passes; a new view starts from the value kept.
+  void opacityIsKeptWhenLetGoOrHidden() {
+    PictureView* view = OpenView(Example("by-the-water.jpg"));
+    QVERIFY(view != nullptr);
+    const QString key = QStringLiteral("view/mapOpacity");
+    const int before = swelox::ui::SettingsStore().value(key, -1).toInt();
+    QSlider* slider = view->opacity();
+    slider->setSliderDown(true);
+    for (const int value : {10, 20, 30}) slider->setValue(value);
+    QCOMPARE(swelox::ui::SettingsStore().value(key, -1).toInt(), before);
+    slider->setSliderDown(false);  // released
+    QCOMPARE(swelox::ui::SettingsStore().value(key).toInt(), 30);
+    slider->setValue(55);  // as the wheel does
+    QCOMPARE(swelox::ui::SettingsStore().value(key).toInt(), 30);
+    view->hide();
+    QCOMPARE(swelox::ui::SettingsStore().value(key).toInt(), 55);
+    PictureView again(*window_->Model);
+    QCOMPARE(again.opacity()->value(), 55);
+  }
+
   void longTextsAreElided() {
     PictureView* view = OpenView(Example("by-the-water.jpg"));
     QVERIFY(view != nullptr);

@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <QWidgetAction>
 #include <QtTest>
 #include <cfenv>
 #include <functional>
@@ -122,6 +123,10 @@ QString WindowTexts(TF& w) {
       {"HeightIncrementEdit", w.HeightIncrementEdit},
       {"HorizontalVerticalLbl", w.HorizontalVerticalLbl},
       {"SkipBox", w.SkipBox},
+      {"TimesBtn", w.TimesBtn},
+      {"CameraZoneEdit", w.CameraZoneEdit},
+      {"ClockShiftEdit", w.ClockShiftEdit},
+      {"UtcBox", w.UtcBox},
       {"ColumnsBtn", w.ColumnsBtn},
       {"OrderBox", w.OrderBox},
       {"RegionLbl", w.RegionLbl},
@@ -145,7 +150,16 @@ QString WindowTexts(TF& w) {
       for (int i = 0; i < box->count(); ++i) add(n, "item", box->itemText(i));
     }
     if (auto* tool = qobject_cast<QToolButton*>(control); tool && tool->menu()) {
-      for (const QAction* action : tool->menu()->actions()) add(n, "item", action->text());
+      for (const QAction* action : tool->menu()->actions()) {
+        // A panel's controls are listed by their own names; its labels here.
+        if (auto* panel = qobject_cast<const QWidgetAction*>(action)) {
+          for (const QLabel* label : panel->defaultWidget()->findChildren<QLabel*>()) {
+            add(n, "label", label->text());
+          }
+          continue;
+        }
+        add(n, "item", action->text());
+      }
     }
     if (auto* memo = qobject_cast<QPlainTextEdit*>(control)) add(n, "text", memo->toPlainText());
     if (!control->toolTip().isEmpty()) add(n, "hint", control->toolTip());
@@ -392,6 +406,14 @@ class WindowTest : public swelox::test::WindowFixture {
     QVERIFY(w.Label3->geometry().bottom() < w.SkipBox->y());
     QVERIFY(w.SkipBox->geometry().bottom() < w.Region->y());
     QVERIFY(w.SkipBox->width() >= w.SkipBox->sizeHint().width());
+    // The skip box, "Times...", "Columns..." and the Order box side by side on one line.
+    QVERIFY(w.SkipBox->geometry().right() < w.TimesBtn->x());
+    QVERIFY(w.TimesBtn->geometry().right() < w.ColumnsBtn->x());
+    QVERIFY(w.ColumnsBtn->geometry().right() < w.OrderBox->x());
+    for (const QString& caption : {QStringLiteral("Times..."), QStringLiteral("Times (3)...")}) {
+      QVERIFY2(w.TimesBtn->fontMetrics().horizontalAdvance(caption) < w.TimesBtn->width() - 12,
+               qPrintable(caption));
+    }
     QVERIFY(w.RegionLbl->geometry().right() < w.Region->x());
     QVERIFY(w.Region->geometry().right() < w.ShowBtn->x());
     QVERIFY(w.ShowBtn->geometry().right() < w.SaveBtn->x());
@@ -477,6 +499,7 @@ class WindowTest : public swelox::test::WindowFixture {
                               w.HeightIncrementEdit,
                               w.HorizontalVerticalLbl,
                               w.SkipBox,
+                              w.TimesBtn,
                               w.ColumnsBtn,
                               w.OrderBox,
                               w.Region,
@@ -1502,6 +1525,9 @@ class WindowTest : public swelox::test::WindowFixture {
     SetFields("21", "$10", "2", "50", "0");
     window_->Region->setText("100x50+3+4");
     window_->SkipBox->setChecked(true);
+    window_->CameraZoneEdit->setText("Europe/Lisbon");
+    window_->ClockShiftEdit->setText("-00:01:30");
+    window_->UtcBox->setChecked(true);
     Script({QStringList{Example("by-the-water.jpg")}});
     QVERIFY(window_->OpenDialog1->ChooseFiles());
     // Smaller than its own size: a larger one would be fitted to the screen.
@@ -1524,11 +1550,47 @@ class WindowTest : public swelox::test::WindowFixture {
     QCOMPARE(w.HorizontalVerticalLbl->text(), kRight);
     QVERIFY(CompareRight);
     QVERIFY(w.SkipBox->isChecked());
+    QCOMPARE(w.CameraZoneEdit->text(), QStringLiteral("Europe/Lisbon"));
+    QCOMPARE(w.ClockShiftEdit->text(), QStringLiteral("-00:01:30"));
+    QVERIFY(w.UtcBox->isChecked());
+    QCOMPARE(w.TimesBtn->text(), QStringLiteral("Times (3)..."));
     QCOMPARE(w.OpenDialog1->Prefill(), QFileInfo(Example("by-the-water.jpg")).absolutePath());
     QCOMPARE(w.size(), size);
     // A run uses what was restored.
     QCOMPARE(w.Model->ToRunSettings().width, std::string("21"));
     QCOMPARE(w.Model->direction(), swelox::Direction::Right);
+    QCOMPARE(w.Model->ToRunSettings().time,
+             (swelox::TimeSettings{"Europe/Lisbon", "-00:01:30", true}));
+  }
+
+  // A zone or a shift that stands for none is reported before the chooser opens, and the last
+  // results stay; stored by hand, a direction or a truth value that stands for none leaves the
+  // default and the other settings are still restored.
+  void timeSettingsThatStandForNoneAreRefused() {
+    const QString before = window_->Memo1->toPlainText();
+    for (const auto& [edit, text] : {std::pair{window_->CameraZoneEdit, "Mars/Olympus"},
+                                     std::pair{window_->ClockShiftEdit, "1:30"}}) {
+      edit->setText(QString::fromLatin1(text));
+      shown_.clear();
+      Click();
+      QCOMPARE(chooser_.calls, 0);
+      QCOMPARE(shown_.size(), size_t(1));
+      QVERIFY2(shown_[0].text.contains(QString::fromLatin1(text)), qPrintable(shown_[0].text));
+      QCOMPARE(window_->Memo1->toPlainText(), before);
+      edit->clear();
+    }
+    window_.reset();
+    {
+      QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("swelox"),
+                       QStringLiteral("swelox"));
+      stored.setValue(QStringLiteral("direction"), QStringLiteral("Right"));
+      stored.setValue(QStringLiteral("time/utc"), QStringLiteral("yes"));
+      stored.setValue(QStringLiteral("time/clockShift"), QStringLiteral("01:00:00"));
+    }
+    window_ = std::make_unique<TF>();
+    QCOMPARE(window_->HorizontalVerticalLbl->text(), kBelow);
+    QVERIFY(!window_->UtcBox->isChecked());
+    QCOMPARE(window_->ClockShiftEdit->text(), QStringLiteral("01:00:00"));
   }
 
   // A stored geometry the window cannot be shown in (inverted, 2^31-1 wide, far off the screen,
