@@ -1,8 +1,9 @@
-// The window's two controls of its own kind: a label that reacts to a click, and a framed
-// rectangle.
+// The window's controls of its own kind: a label that reacts to a click, a framed rectangle, and
+// a drop-down panel of fields.
 #pragma once
 
 #include <QLabel>
+#include <QMenu>
 #include <QWidget>
 
 namespace swelox::ui {
@@ -37,6 +38,16 @@ class FrameShape : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+};
+
+// A menu that holds a panel of fields: Tab and Shift+Tab go from field to field, where a menu
+// would move between its (here absent) items and leave no field with the focus.
+class PanelMenu : public QMenu {
+ public:
+  using QMenu::QMenu;
+
+ protected:
+  bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 };
 
 }  // namespace swelox::ui

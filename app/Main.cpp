@@ -460,7 +460,7 @@ void TF::CreateColumnsControls() {
 void TF::CreateTimeControls() {
   TimesBtn = new QToolButton(this);
   TimesBtn->setPopupMode(QToolButton::InstantPopup);
-  auto* menu = new QMenu(TimesBtn);
+  auto* menu = new swelox::ui::PanelMenu(TimesBtn);
   menu->setFont(font());  // a popup does not take the window's font
   auto* panel = new QWidget(menu);
   auto* form = new QFormLayout(panel);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -1515,6 +1516,26 @@ class WindowTest : public swelox::test::WindowFixture {
     }
     QCOMPARE(QDir(QString::fromStdString(disk.File(""))).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"filler", "results.csv", "results.txt"}));
+  }
+
+  // The time panel is typed into from the keyboard: it opens with the zone field focused, and Tab
+  // and Shift+Tab go from field to field inside it, so what is typed lands in a field.
+  void theTimePanelTakesTabFromFieldToField() {
+    TF& w = *window_;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QMenu* panel = w.TimesBtn->menu();
+    panel->popup(w.TimesBtn->mapToGlobal(QPoint(0, w.TimesBtn->height())));
+    QVERIFY(QTest::qWaitForWindowExposed(panel));
+    QTRY_VERIFY(w.CameraZoneEdit->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(w.ClockShiftEdit->hasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), "01:00:00");
+    QCOMPARE(w.ClockShiftEdit->text(), QStringLiteral("01:00:00"));
+    QCOMPARE(w.TimesBtn->text(), QStringLiteral("Times (1)..."));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QTRY_VERIFY(w.CameraZoneEdit->hasFocus());
+    panel->hide();
   }
 
   // What the window remembers: the fields as shown at the close, the direction, the region, the
