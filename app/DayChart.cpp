@@ -12,7 +12,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSvgGenerator>
 #include <QToolTip>
 #include <QVBoxLayout>
