@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "analysis/Brightness.h"
+#include "core/Checked.h"
 #include "core/Errors.h"
 #include "core/Extended.h"
 #include "imaging/FileReading.h"
@@ -98,56 +101,181 @@ void PlaceBlockRow(MapCells& cells, int32_t row, int32_t firstColumn, const int3
   }
 }
 
-// Walks `lattice`, laid over the pixels of `area`, and hands each finished block row to `place`
-// with its lattice row and its differences. False when stopped on the way.
-template <typename PlaceBlockRowOf>
-bool Walk(const BrightnessPicture& picture, const PixelRegion& area, RectangleLattice& lattice,
-          const std::stop_token& stop, PlaceBlockRowOf place) {
-  std::vector<int32_t> differences;
-  lattice.RecordBlockRows(&differences);
-  // Grid row g is pixel row g + 1 of the area, from its pixel column 1 on.
-  std::vector<int32_t> totals(size_t(lattice.LastColumn() + 1), 0);
-  for (int32_t g = 0; g <= lattice.LastRow(); ++g) {
-    if ((g & 63) == 0 && stop.stop_requested()) return false;
-    const uint8_t* cells = picture.Row(area.y + g + 1) + area.x + 1;
-    for (size_t c = 0; c < totals.size(); ++c) totals[c] += cells[c];
-    lattice.AfterGridRow(g, totals.data());
-    if (lattice.finishedBlockRow() >= 0) place(lattice.finishedBlockRow(), differences);
-  }
-  return true;
+PixelRegion AnalysedPixels(int32_t width, int32_t height,
+                           const std::optional<PixelRegion>& region) {
+  const PixelRegion r = region.value_or(PixelRegion{0, 0, width, height});
+  if (!r.Inside(width, height)) throw Error(ErrorKind::Decode, r.OutsideMessage(width, height));
+  return r;
 }
 
 PixelRegion AnalysedPixels(const BrightnessPicture& picture,
                            const std::optional<PixelRegion>& region) {
-  const PixelRegion r = region.value_or(PixelRegion{0, 0, picture.width, picture.height});
-  if (!r.Inside(picture.width, picture.height)) {
-    throw Error(ErrorKind::Decode, r.OutsideMessage(picture.width, picture.height));
+  return AnalysedPixels(picture.width, picture.height, region);
+}
+
+}  // namespace
+
+// A lattice laid over the pixels of `area`, walked as far as the rows at hand allow; each
+// finished block row goes to the cells with its lattice row, `firstRow` and `firstColumn` on
+// from the area's own.
+struct NoiseMapLayer::Walk {
+  Walk(const PixelRegion& pixels, RectangleSize size, Direction direction, int32_t row,
+       int32_t column, int32_t placedFrom)
+      : area(pixels),
+        lattice(pixels.width, pixels.height, size, direction),
+        totals(size_t(lattice.LastColumn() + 1), 0),
+        firstRow(row),
+        firstColumn(column),
+        placedFromRow(placedFrom) {
+    lattice.RecordBlockRows(&differences);
   }
-  return r;
+
+  // Walks the grid rows whose pixels lie within the first `rows` rows of `picture`, placing
+  // the differences in `cells`; false when stopped on the way.
+  bool Advance(const BrightnessPicture& picture, int32_t rows, MapCells& cells,
+               const std::stop_token& stop) {
+    // Grid row g is pixel row g + 1 of the area, from its pixel column 1 on.
+    const int32_t last = std::min(lattice.LastRow(), rows - area.y - 2);
+    for (; next <= last; ++next) {
+      if ((next & 63) == 0 && stop.stop_requested()) return false;
+      const uint8_t* pixels = picture.Row(area.y + next + 1) + area.x + 1;
+      for (size_t c = 0; c < totals.size(); ++c) totals[c] += pixels[c];
+      lattice.AfterGridRow(next, totals.data());
+      const int32_t row = lattice.finishedBlockRow();
+      // A band's first row, laid only for the rectangles its next row is compared with, is
+      // another band's to place.
+      if (row < 0 || firstRow + row < placedFromRow) continue;
+      PlaceBlockRow(cells, firstRow + row, firstColumn, differences.data(),
+                    int32_t(differences.size()));
+      for (const int32_t d : differences) {
+        if (d != RectangleLattice::kNotCompared) largest = std::max(largest, std::abs(d));
+      }
+    }
+    return true;
+  }
+
+  const PixelRegion area;
+  RectangleLattice lattice;
+  std::vector<int32_t> totals;
+  std::vector<int32_t> differences;
+  const int32_t firstRow;
+  const int32_t firstColumn;
+  const int32_t placedFromRow;
+  int32_t next = 0;  // the next grid row
+  int32_t largest = 0;
+};
+
+namespace {
+
+// The walk over the positions of `window` (within the lattice over `r`) alone: its pixels, with
+// the rectangles its first ones are compared with. Its positions fall on the whole lattice's, and
+// so do its differences.
+std::unique_ptr<NoiseMapLayer::Walk> WindowWalk(const PixelRegion& r, RectangleSize size,
+                                                Direction direction, const LatticeWindow& window) {
+  const bool below = direction == Direction::Below;
+  const int32_t firstColumn = window.column - (!below && window.column > 0 ? 1 : 0);
+  const int32_t firstRow = window.row - (below && window.row > 0 ? 1 : 0);
+  const int32_t across = window.column + window.columns - firstColumn;
+  const int32_t down = window.row + window.rows - firstRow;
+  const PixelRegion area{r.x + firstColumn * size.width, r.y + firstRow * size.height,
+                         across * size.width + 2, down * size.height + 2};
+  return std::make_unique<NoiseMapLayer::Walk>(area, size, direction, firstRow, firstColumn,
+                                               window.row);
+}
+
+// Rows of pooled values for each of `bands` bands, as even as they go: band k starts at lattice
+// row starts[k], a whole number of pooled rows down, so no value is shared by two bands.
+std::vector<int32_t> BandStarts(int32_t rows, int32_t pool, int32_t bands) {
+  const int32_t units = (rows + pool - 1) / pool;
+  bands = std::clamp(bands, 1, std::max(units, 1));
+  std::vector<int32_t> starts;
+  for (int32_t k = 0; k <= bands; ++k) {
+    starts.push_back(std::min(rows, int32_t(int64_t{units} * k / bands) * pool));
+  }
+  return starts;
 }
 
 }  // namespace
 
 NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
-                  RectangleSize size, Direction direction, std::stop_token stop,
-                  uint64_t cellLimit) {
+                  RectangleSize size, Direction direction, std::stop_token stop, uint64_t cellLimit,
+                  int32_t threads) {
   UseExtendedPrecision();
   const PixelRegion r = AnalysedPixels(picture, region);
   NoiseMap map;
   map.width = r.width;
   map.height = r.height;
-  RectangleLattice lattice(r.width, r.height, size, direction);
+  // The whole lattice's checks of the size, as the walk of one thread raises them.
+  const RectangleLattice lattice(r.width, r.height, size, direction);
   map.columns = lattice.positions().columns;
   map.rows = lattice.positions().rows;
   map.cells = EmptyCells({0, 0, map.columns, map.rows}, PoolFor(map.columns, map.rows, cellLimit));
-  map.complete =
-      Walk(picture, r, lattice, stop, [&](int32_t row, const std::vector<int32_t>& differences) {
-        PlaceBlockRow(map.cells, row, 0, differences.data(), map.columns);
-        for (const int32_t d : differences) {
-          if (d != RectangleLattice::kNotCompared) map.largest = std::max(map.largest, std::abs(d));
-        }
-      });
-  if (map.complete) map.figures = lattice.Finish();
+  if (map.rows == 0) return map;
+
+  const std::vector<int32_t> starts = BandStarts(map.rows, map.cells.pool, threads);
+  const size_t bands = starts.size() - 1;
+  std::vector<std::unique_ptr<NoiseMapLayer::Walk>> walks(bands);
+  std::vector<char> done(bands, 0);
+  std::vector<std::exception_ptr> failures(bands);
+  auto walkBand = [&](size_t k) {
+    try {
+      UseExtendedPrecision();
+      walks[k] =
+          WindowWalk(r, size, direction, {0, starts[k], map.columns, starts[k + 1] - starts[k]});
+      done[k] = walks[k]->Advance(picture, picture.height, map.cells, stop);
+    } catch (...) {
+      failures[k] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (size_t k = 1; k < bands; ++k) helpers.emplace_back(walkBand, k);
+    walkBand(0);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+  map.complete = std::all_of(done.begin(), done.end(), [](char d) { return d != 0; });
+  if (!map.complete) return map;
+  DifferenceSummary summary;
+  for (const auto& walk : walks) {
+    if (walk->lattice.overflowed()) checked::Overflow();
+    summary.Merge(walk->lattice.summary());
+    map.largest = std::max(map.largest, walk->largest);
+  }
+  map.figures = summary.Finish();
+  return map;
+}
+
+NoiseMapLayer::NoiseMapLayer(int32_t width, int32_t height,
+                             const std::optional<PixelRegion>& region, RectangleSize size,
+                             Direction direction, uint64_t cellLimit) {
+  const PixelRegion r = AnalysedPixels(width, height, region);
+  walk_ = std::make_unique<Walk>(r, size, direction, 0, 0, 0);
+  map_.width = r.width;
+  map_.height = r.height;
+  map_.columns = walk_->lattice.positions().columns;
+  map_.rows = walk_->lattice.positions().rows;
+  map_.cells =
+      EmptyCells({0, 0, map_.columns, map_.rows}, PoolFor(map_.columns, map_.rows, cellLimit));
+}
+
+NoiseMapLayer::~NoiseMapLayer() = default;
+
+bool NoiseMapLayer::Advance(const BrightnessPicture& picture, int32_t rows,
+                            const std::stop_token& stop) {
+  if (stopped_) return false;
+  UseExtendedPrecision();
+  stopped_ = !walk_->Advance(picture, rows, map_.cells, stop);
+  return !stopped_;
+}
+
+NoiseMap NoiseMapLayer::Finish() {
+  NoiseMap map = std::move(map_);
+  map.complete = !stopped_ && walk_->next > walk_->lattice.LastRow();
+  if (!map.complete) return map;
+  map.largest = walk_->largest;
+  map.figures = walk_->lattice.Finish();
   return map;
 }
 
@@ -167,22 +295,8 @@ std::optional<MapCells> MapWindow(const BrightnessPicture& picture,
   const LatticeWindow clipped{left, top, right - left, bottom - top};
   MapCells cells = EmptyCells(clipped, PoolFor(clipped.columns, clipped.rows, cellLimit));
   if (clipped.columns == 0 || clipped.rows == 0) return cells;
-
-  // A lattice of its own over the window's pixels, with the rectangles the window's first ones
-  // are compared with: its positions fall on the whole lattice's, and so do its differences.
-  const bool below = direction == Direction::Below;
-  const int32_t firstColumn = left - (!below && left > 0 ? 1 : 0);
-  const int32_t firstRow = top - (below && top > 0 ? 1 : 0);
-  const int32_t across = right - firstColumn, down = bottom - firstRow;
-  const PixelRegion area{r.x + firstColumn * size.width, r.y + firstRow * size.height,
-                         across * size.width + 2, down * size.height + 2};
-  RectangleLattice lattice(area.width, area.height, size, direction);
-  const bool done =
-      Walk(picture, area, lattice, stop, [&](int32_t row, const std::vector<int32_t>& differences) {
-        PlaceBlockRow(cells, firstRow + row, firstColumn, differences.data(),
-                      int32_t(differences.size()));
-      });
-  if (!done) return std::nullopt;
+  const auto walk = WindowWalk(r, size, direction, clipped);
+  if (!walk->Advance(picture, picture.height, cells, stop)) return std::nullopt;
   return cells;
 }
 

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -112,9 +113,37 @@ struct NoiseMap {
 // absolute difference, truncated, is meanDiff. The map keeps at most `cellLimit` values, pooling
 // positions where there are more. Raises the analysis's errors and the decoder's for a region
 // outside. Once `stop` is requested it returns soon, with `complete` false.
+// With `threads` above 1 the lattice is cut into that many bands of rectangle rows (at most one
+// per row of pooled values), each walked on a thread of its own, and their exact integer totals
+// are merged: the map and the figures are those of one thread, digit for digit.
 NoiseMap MapNoise(const BrightnessPicture& picture, const std::optional<PixelRegion>& region,
                   RectangleSize size, Direction direction, std::stop_token stop = {},
-                  uint64_t cellLimit = UINT64_MAX);
+                  uint64_t cellLimit = UINT64_MAX, int32_t threads = 1);
+
+// The map of MapNoise laid while the brightness of the picture is still arriving, row after row,
+// so that the lattice follows the decode instead of waiting for its end.
+class NoiseMapLayer {
+ public:
+  // For a picture of `width` x `height` pixels; raises what MapNoise raises before its walk.
+  NoiseMapLayer(int32_t width, int32_t height, const std::optional<PixelRegion>& region,
+                RectangleSize size, Direction direction, uint64_t cellLimit = UINT64_MAX);
+  ~NoiseMapLayer();
+  NoiseMapLayer(const NoiseMapLayer&) = delete;
+  NoiseMapLayer& operator=(const NoiseMapLayer&) = delete;
+
+  // Lays what the first `rows` rows of `picture` (of the size given) allow. False once `stop`
+  // is requested: nothing more is laid then.
+  bool Advance(const BrightnessPicture& picture, int32_t rows, const std::stop_token& stop = {});
+  // The map, with `complete` false unless every row it needs was laid; raises the figures' errors.
+  NoiseMap Finish();
+
+  struct Walk;  // a lattice walked as far as the rows at hand allow; MapNoise's bands are too
+
+ private:
+  NoiseMap map_;
+  std::unique_ptr<Walk> walk_;
+  bool stopped_ = false;
+};
 
 // The differences of the positions of `window` (clipped to the lattice), pooled so that at most
 // `cellLimit` values are kept: exactly those of MapNoise over the same region, from the pixels of

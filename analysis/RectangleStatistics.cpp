@@ -20,6 +20,15 @@ void DifferenceSummary::Add(int32_t difference) {
   if (difference > max_) max_ = difference;
 }
 
+void DifferenceSummary::Merge(const DifferenceSummary& other) {
+  count_ += other.count_;
+  sumAbs_ += other.sumAbs_;
+  sum_ += other.sum_;
+  sumSquares_ += other.sumSquares_;
+  min_ = std::min(min_, other.min_);
+  max_ = std::max(max_, other.max_);
+}
+
 NoiseFigures DifferenceSummary::Finish() const {
   if (count_ == 0) return {};
   // Every partial sum of absolute values is below the total, and every signed partial sum below

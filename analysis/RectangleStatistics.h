@@ -29,6 +29,10 @@ struct NoiseFigures {
 class DifferenceSummary {
  public:
   void Add(int32_t difference);
+  // Takes in the differences another summary folded: every total is an exact integer sum (the
+  // squares' modulo 2^64 like the running one), so the figures are those of one summary that
+  // folded them all, in any order.
+  void Merge(const DifferenceSummary& other);
   // "Integer overflow" where a checked sum, deviation or square would overflow 32 bits.
   NoiseFigures Finish() const;
 
@@ -80,6 +84,9 @@ class RectangleLattice {
   void AfterGridRow(int32_t row, const int32_t* totals);
 
   NoiseFigures Finish() const;
+  // The differences folded so far, and whether a block's sum overflowed (Finish raises it then).
+  const DifferenceSummary& summary() const { return summary_; }
+  bool overflowed() const { return overflowed_; }
 
   // A block row's value where no comparison was made (no difference can take it: even a
   // difference of 2^27 scaled by 16 wraps to it only in a rectangle of over 500,000 pixels, whose

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "core/Errors.h"
+#include "core/Extended.h"
 #include "imaging/FileReading.h"
 #include "imaging/MemoryBudget.h"
 
@@ -43,21 +45,35 @@ void ToRgb32(const uint8_t* rgbx, QRgb* out, int32_t width) {
   for (; x < width; ++x) out[x] = qRgb(rgbx[4 * x], rgbx[4 * x + 1], rgbx[4 * x + 2]);
 }
 
-// The brightness as the analysis forms it, the colours and the overview, row by row; the size is
-// checked against the budget before anything as large as the picture is allocated.
-class PhotoSink : public BrightnessCollector {
+// The threads that lay a lattice: two where the machine has them.
+int32_t LayingThreads() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
+
+// The brightness as the analysis forms it, the colours, the overview and the lattice asked for,
+// row by row; the size is checked against the budget before anything as large as the picture is
+// allocated. The decoder's thread only copies each row into the colour image as it comes; a
+// second thread follows it there and forms the rest, so that the work after the decode is done
+// while libjpeg decodes the rows below. Every row goes through the same steps in the same order
+// as on one thread.
+class PhotoSink : public RgbRowSink {
  public:
   using Progress = std::function<void(double)>;
   // `spare`, when not null, is a photo no longer shown whose memory the new one may take over.
-  PhotoSink(DecodedPhoto& photo, DecodedPhoto* spare, uint64_t budget, QSize overviewLimit,
+  PhotoSink(DecodedPhoto& photo, DecodedPhoto* spare, uint64_t budget, const MapRequest& request,
             std::stop_token stop, Progress progress)
-      : BrightnessCollector(photo.brightness),
-        photo_(photo),
+      : photo_(photo),
+        brightness_(photo.brightness),
         spare_(spare),
         budget_(budget),
-        overviewLimit_(overviewLimit.expandedTo(QSize(1, 1))),
+        request_(request),
+        overviewLimit_(request.overviewLimit.expandedTo(QSize(1, 1))),
         stop_(std::move(stop)),
         progress_(std::move(progress)) {}
+
+  ~PhotoSink() override { EndFollowing(true); }
+  PhotoSink(const PhotoSink&) = delete;
+  PhotoSink& operator=(const PhotoSink&) = delete;
+
+  int BytesPerPixel() const override { return 4; }
 
   void Begin(int32_t width, int32_t height) override {
     const uint64_t need = PhotoMemoryNeed(width, height);
@@ -66,8 +82,10 @@ class PhotoSink : public BrightnessCollector {
     }
     // Fresh pages cost the kernel more than the decode of the rows written into them.
     if (spare_ != nullptr) photo_.brightness.values = std::move(spare_->brightness.values);
-    BrightnessCollector::Begin(width, height);
+    brightness_.Begin(width, height);
     photo_.colour = Reused(spare_ ? &spare_->colour : nullptr, width, height);
+    colour_ = photo_.colour.bits();  // detached now: the rows are written through it alone
+    stride_ = size_t(photo_.colour.bytesPerLine());
     height_ = height;
     // The overview takes whole blocks of step x step pixels, as few as keep it within the limit;
     // a block of at most 16 x 16 sums into 16 bits.
@@ -79,24 +97,95 @@ class PhotoSink : public BrightnessCollector {
       photo_.overview = Reused(spare_ ? &spare_->overview : nullptr, width / step_, height / step_);
       sums_.assign(size_t(photo_.overview.width()) * 4, 0);
     }
+    if (request_.size) {
+      try {
+        layer_ = std::make_unique<NoiseMapLayer>(width, height, request_.region, *request_.size,
+                                                 request_.direction, request_.CellLimit());
+      } catch (...) {
+        // Laid after the decode, which tells the map's problem.
+      }
+    }
+    follower_ = std::jthread([this] { Follow(); });
   }
 
   void Row(const uint8_t* pixels) override {
     if (stop_.stop_requested()) throw DecodeStopped{};
-    const int32_t y = rowsDone();
-    BrightnessCollector::Row(pixels);
-    ToRgb32(pixels, reinterpret_cast<QRgb*>(photo_.colour.scanLine(y)), photo_.colour.width());
-    if (step_ > 1) AddToOverview(pixels, y);
+    const int32_t y = rowsDecoded_;
+    std::memcpy(colour_ + size_t(y) * stride_, pixels, size_t(photo_.colour.width()) * 4);
+    {
+      std::lock_guard lock(mutex_);
+      if (failure_) std::rethrow_exception(failure_);
+      rowsDecoded_ = y + 1;
+      // The follower takes rows in batches, so that it is not woken for each one.
+      if (following_ && rowsDecoded_ - rowsFollowed_ >= kBatch) wake_.notify_one();
+    }
     if ((y & 31) == 0) progress_(double(y) / height_);
   }
 
+  // Once the decode has ended: waits for the follower to finish the last rows. Raises what it
+  // raised. The map laid along, when it was asked for and could be, is then in layer().
+  void Finish() {
+    EndFollowing(false);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+  std::unique_ptr<NoiseMapLayer>& layer() { return layer_; }
+
  private:
+  static constexpr int32_t kBatch = 16;
+
   static QImage Reused(QImage* spare, int32_t width, int32_t height) {
     QImage image;
     if (spare != nullptr && spare->size() == QSize(width, height)) std::swap(image, *spare);
     if (image.isNull()) image = QImage(width, height, QImage::Format_RGB32);
     if (image.isNull()) throw std::bad_alloc();
     return image;
+  }
+
+  // With `abandon`, the rows not yet followed are left: the decode failed or was stopped.
+  void EndFollowing(bool abandon) {
+    if (!follower_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      ended_ = true;
+      abandoned_ = abandon;
+      wake_.notify_one();
+    }
+    follower_.join();
+  }
+
+  // The second thread: each decoded row's brightness, overview and Qt colour words, then the
+  // lattice over the rows done.
+  void Follow() {
+    try {
+      UseExtendedPrecision();
+      int32_t done = 0;
+      for (;;) {
+        int32_t ready;
+        bool last;
+        {
+          std::unique_lock lock(mutex_);
+          following_ = true;
+          wake_.wait(lock, [&] { return ended_ || rowsDecoded_ - done >= kBatch; });
+          following_ = false;
+          ready = rowsDecoded_;
+          last = ended_;
+          rowsFollowed_ = ready;
+          if (abandoned_) return;
+        }
+        if (stop_.stop_requested()) return;
+        for (; done < ready; ++done) {
+          uint8_t* row = colour_ + size_t(done) * stride_;
+          brightness_.Row(row);
+          if (step_ > 1) AddToOverview(row, done);
+          ToRgb32(row, reinterpret_cast<QRgb*>(row), photo_.colour.width());
+        }
+        if (layer_ && !layer_->Advance(photo_.brightness, done, stop_)) layer_.reset();
+        if (last) return;
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      failure_ = std::current_exception();
+    }
   }
 
   // Each overview pixel sums its block's red, green, blue and pad bytes in four 16-bit lanes.
@@ -130,14 +219,29 @@ class PhotoSink : public BrightnessCollector {
   }
 
   DecodedPhoto& photo_;
+  BrightnessCollector brightness_;  // the follower's
   DecodedPhoto* spare_;
   const uint64_t budget_;
+  const MapRequest& request_;
   const QSize overviewLimit_;
   std::stop_token stop_;
   Progress progress_;
+  uint8_t* colour_ = nullptr;
+  size_t stride_ = 0;
   int32_t height_ = 1;
   int32_t step_ = 1;
   std::vector<uint16_t> sums_;  // of the overview row being formed: four lanes per pixel
+  std::unique_ptr<NoiseMapLayer> layer_;
+
+  std::mutex mutex_;  // over what follows
+  std::condition_variable wake_;
+  int32_t rowsDecoded_ = 0;
+  int32_t rowsFollowed_ = 0;  // the rows the follower has taken
+  bool following_ = false;    // the follower waits for rows
+  bool ended_ = false;        // no more rows come
+  bool abandoned_ = false;    // nor are the rows still to follow wanted
+  std::exception_ptr failure_;
+  std::jthread follower_;  // last: it ends before what it uses
 };
 
 bool SameRegion(const std::optional<PixelRegion>& a, const std::optional<PixelRegion>& b) {
@@ -252,8 +356,9 @@ void PictureWork::Run(std::stop_token quit) {
         continue;
       }
     }
+    std::unique_ptr<NoiseMapLayer> along;  // the map laid during the decode
     if (!photo_) {
-      std::shared_ptr<const DecodedPhoto> photo = Decode(request, stop, true);
+      std::shared_ptr<const DecodedPhoto> photo = Decode(request, stop, true, &along);
       std::lock_guard lock(mutex_);
       decoding_.clear();
       if (!photo) continue;
@@ -263,11 +368,12 @@ void PictureWork::Run(std::stop_token quit) {
       if (pending_ && pending_->path == request.path) {
         request = std::move(*pending_);
         pending_.reset();
+        along.reset();
         current_ = std::stop_source();
         stop = current_.get_token();
       }
     }
-    if (std::optional<LaidMap> laid = Lay(request, *photo_, stop)) {
+    if (std::optional<LaidMap> laid = Lay(request, *photo_, stop, along)) {
       Post([this, laid = std::move(*laid)] { Q_EMIT mapReady(laid); });
     }
   }
@@ -282,9 +388,10 @@ void PictureWork::PrepareAhead(const MapRequest& ahead, std::stop_token stop) {
   // One photo ahead at most: the last one goes before the next is decoded.
   if (ahead_ && !photo) Recycle(std::move(ahead_->photo));
   ahead_.reset();
-  if (!photo) photo = Decode(ahead, stop, false);
+  std::unique_ptr<NoiseMapLayer> along;
+  if (!photo) photo = Decode(ahead, stop, false, &along);
   if (!photo) return;  // shown as it fails once it is asked for
-  std::optional<LaidMap> laid = Lay(ahead, *photo, stop);
+  std::optional<LaidMap> laid = Lay(ahead, *photo, stop, along);
   if (!laid) return;
   ahead_ = Prepared{std::move(photo), std::move(*laid)};
   Post([this, path = ahead.path] { Q_EMIT prepared(path); });
@@ -296,13 +403,14 @@ void PictureWork::Recycle(std::shared_ptr<const DecodedPhoto> old) {
 }
 
 std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& request,
-                                                        std::stop_token stop, bool shown) {
+                                                        std::stop_token stop, bool shown,
+                                                        std::unique_ptr<NoiseMapLayer>* along) {
   const QString path = request.path;
   try {
     auto photo = std::make_shared<DecodedPhoto>();
     photo->path = path;
     auto lastShown = std::chrono::steady_clock::now();
-    PhotoSink sink(*photo, spare_.get(), budget_, request.overviewLimit, stop, [&](double share) {
+    PhotoSink sink(*photo, spare_.get(), budget_, request, stop, [&](double share) {
       const auto now = std::chrono::steady_clock::now();
       if (!shown || now - lastShown < std::chrono::milliseconds(40)) return;
       lastShown = now;
@@ -310,10 +418,12 @@ std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& reques
     });
     PictureFile file(QFile::encodeName(path).toStdString());
     DecodeJpeg(file, sink, {.stop = stop});
+    sink.Finish();
     spare_.reset();  // what the photo did not take over would not fit another
     if (stop.stop_requested()) return nullptr;
     if (photo->brightness.values.empty()) throw std::bad_alloc();   // the sink never began
     if (photo->overview.isNull()) photo->overview = photo->colour;  // it fits as it is
+    *along = std::move(sink.layer());
     return photo;
   } catch (...) {
     // A stopped decode tells nothing.
@@ -326,12 +436,19 @@ std::shared_ptr<const DecodedPhoto> PictureWork::Decode(const MapRequest& reques
 }
 
 std::optional<LaidMap> PictureWork::Lay(const MapRequest& request, const DecodedPhoto& photo,
-                                        std::stop_token stop) {
+                                        std::stop_token stop,
+                                        std::unique_ptr<NoiseMapLayer>& along) {
   LaidMap laid{request, nullptr, request.problem};
   if (!request.size) return laid;
   try {
-    auto map = std::make_shared<NoiseMap>(MapNoise(photo.brightness, request.region, *request.size,
-                                                   request.direction, stop, request.CellLimit()));
+    std::shared_ptr<NoiseMap> map;
+    if (along) map = std::make_shared<NoiseMap>(along->Finish());
+    along.reset();
+    if (!map || (!map->complete && !stop.stop_requested())) {
+      map = std::make_shared<NoiseMap>(MapNoise(photo.brightness, request.region, *request.size,
+                                                request.direction, stop, request.CellLimit(),
+                                                LayingThreads()));
+    }
     if (!map->complete) return std::nullopt;
     laid.map = std::move(map);
   } catch (...) {

@@ -107,11 +107,13 @@ class PictureWork : public QObject {
 
   void Run(std::stop_token quit);
   // The photo decoded; on failure nothing, after telling the view when `shown`.
+  // The map of `request` is laid during the decode where it can be, and left in `along`.
   std::shared_ptr<const DecodedPhoto> Decode(const MapRequest& request, std::stop_token stop,
-                                             bool shown);
-  // The map of `request` over the worker's photo; nothing when stopped.
+                                             bool shown, std::unique_ptr<NoiseMapLayer>* along);
+  // The map of `request` over the worker's photo (the one laid `along` its decode, when there is
+  // one); nothing when stopped.
   std::optional<LaidMap> Lay(const MapRequest& request, const DecodedPhoto& photo,
-                             std::stop_token stop);
+                             std::stop_token stop, std::unique_ptr<NoiseMapLayer>& along);
   void LayDetail(const DetailRequest& request, std::stop_token stop);
   void PrepareAhead(const MapRequest& ahead, std::stop_token stop);
   // A photo no longer shown lends its memory to the next decode.

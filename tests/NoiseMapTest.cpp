@@ -201,6 +201,96 @@ TEST(NoiseMap, AWindowLaidAloneAgreesWithTheWholeMap) {
   }
 }
 
+// The same map laid by bands of rectangle rows on several threads, or as the rows arrive in
+// uneven chunks, is the one-thread map: figures, largest difference and every value, pooled or
+// not, over odd sizes and regions and with more threads than rows of pooled values.
+TEST(NoiseMap, SplitOrFollowingTheRowsItIsTheOneThreadMap) {
+  struct Case {
+    int32_t width, height;
+    std::optional<PixelRegion> region;
+    int32_t w, h;
+    uint64_t limit;
+  };
+  const Case cases[] = {
+      {301, 203, std::nullopt, 1, 1, UINT64_MAX},
+      {301, 203, std::nullopt, 1, 1, 997},
+      {257, 131, PixelRegion{11, 7, 233, 117}, 3, 5, UINT64_MAX},
+      {257, 131, PixelRegion{11, 7, 233, 117}, 3, 5, 50},
+      {97, 400, std::nullopt, 15, 12, UINT64_MAX},
+      {40, 29, std::nullopt, 7, 9, UINT64_MAX},  // three rows of rectangles
+      {40, 12, std::nullopt, 7, 9, UINT64_MAX},  // one row: nothing to compare below
+      {40, 3, std::nullopt, 1, 1, UINT64_MAX},   // one row of 1 x 1 positions
+  };
+  for (const Case& c : cases) {
+    const BrightnessPicture picture = Ripples(c.width, c.height);
+    const RectangleSize size = RectangleSize::Checked(c.w, c.h);
+    for (Direction d : {Direction::Below, Direction::Right}) {
+      const NoiseMap one = MapNoise(picture, c.region, size, d, {}, c.limit);
+      ASSERT_TRUE(one.complete);
+      for (const int32_t threads : {2, 3, 7}) {
+        const std::string context = std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                    " at " + std::to_string(c.w) + "x" + std::to_string(c.h) +
+                                    (d == Direction::Below ? " below, " : " right, ") +
+                                    std::to_string(threads) + " threads";
+        const NoiseMap split = MapNoise(picture, c.region, size, d, {}, c.limit, threads);
+        ASSERT_TRUE(split.complete) << context;
+        EXPECT_EQ(split.figures, one.figures) << context;
+        EXPECT_EQ(split.largest, one.largest) << context;
+        EXPECT_EQ(split.columns, one.columns) << context;
+        EXPECT_EQ(split.rows, one.rows) << context;
+        EXPECT_EQ(split.cells.pool, one.cells.pool) << context;
+        EXPECT_EQ(split.cells.values, one.cells.values) << context;
+      }
+      // Fed in uneven chunks of rows, as a decode hands them over.
+      NoiseMapLayer layer(c.width, c.height, c.region, size, d, c.limit);
+      for (int32_t rows = 0; rows < c.height; rows += 1 + rows % 17) {
+        ASSERT_TRUE(layer.Advance(picture, rows));
+      }
+      ASSERT_TRUE(layer.Advance(picture, c.height));
+      const NoiseMap followed = layer.Finish();
+      ASSERT_TRUE(followed.complete);
+      EXPECT_EQ(followed.figures, one.figures);
+      EXPECT_EQ(followed.largest, one.largest);
+      EXPECT_EQ(followed.cells.values, one.cells.values);
+    }
+  }
+  // 299 x 201 positions, the first row compared with none.
+  EXPECT_EQ(MapNoise(Ripples(301, 203), std::nullopt, RectangleSize::Checked(1, 1),
+                     Direction::Below, {}, UINT64_MAX, 2)
+                .figures.nDiffs,
+            299 * 200);
+}
+
+// A rectangle whose sum overflows 32 bits raises the overflow whether one thread or two lay it,
+// and a layer that has not seen every row is not complete.
+TEST(NoiseMap, SplitRaisesWhatOneThreadRaises) {
+  const BrightnessPicture bright{2953, 5906, std::vector<uint8_t>(size_t(2953) * 5906, 255)};
+  const RectangleSize size = RectangleSize::Checked(2950, 2950);
+  for (const int32_t threads : {1, 2}) {
+    try {
+      MapNoise(bright, std::nullopt, size, Direction::Below, {}, UINT64_MAX, threads);
+      ADD_FAILURE() << threads << " threads: no overflow";
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(), kIntegerOverflow) << threads << " threads";
+    }
+  }
+  const BrightnessPicture picture = Ripples(100, 80);
+  NoiseMapLayer layer(100, 80, std::nullopt, RectangleSize::Checked(3, 3), Direction::Below);
+  ASSERT_TRUE(layer.Advance(picture, 79));
+  EXPECT_FALSE(layer.Finish().complete);
+  std::stop_source stop;
+  stop.request_stop();
+  NoiseMapLayer stopped(100, 80, std::nullopt, RectangleSize::Checked(3, 3), Direction::Below);
+  EXPECT_FALSE(stopped.Advance(picture, 80, stop.get_token()));
+  EXPECT_FALSE(stopped.Finish().complete);
+  EXPECT_FALSE(MapNoise(picture, std::nullopt, RectangleSize::Checked(1, 1), Direction::Below,
+                        stop.get_token(), UINT64_MAX, 2)
+                   .complete);
+  EXPECT_THROW(NoiseMapLayer(100, 80, PixelRegion{1, 0, 100, 80}, RectangleSize::Checked(1, 1),
+                             Direction::Below),
+               Error);
+}
+
 // A stopped laying says so, for the whole map and for a window.
 TEST(NoiseMap, StopsWhenAsked) {
   const BrightnessPicture picture = Ripples(300, 200);
