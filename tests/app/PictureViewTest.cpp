@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "analysis/ImageAnalysis.h"
+#include "analysis/NoiseMap.h"
 #include "analysis/Region.h"
 #include "app/ColourScale.h"
 #include "app/Controls.h"
@@ -31,6 +32,7 @@
 #include "app/SettingsModel.h"
 #include "app/SettingsStore.h"
 #include "toolkit/QtFixture.h"
+#include "toolkit/TestImages.h"
 
 using swelox::test::Example;
 using swelox::test::Lines;
@@ -695,6 +697,81 @@ class PictureViewTest : public swelox::test::WindowFixture {
     PictureView* view = OpenView(text);
     QVERIFY(view != nullptr);
     QCOMPARE(view->status()->text(), QStringLiteral("JPEG error #53."));
+  }
+
+  // The worker's decode hands its rows to a second thread, which forms the brightness, the
+  // colours and the map of the lattice asked for as the rows come: each is what a decode alone
+  // and the lattice laid afterwards give, for a colour and a grey photo, pooled or not.
+  void theMapLaidAlongTheDecodeIsTheMapOfTheDecodedPhoto() {
+    const swelox::test::TempDir dir;
+    struct Photo {
+      std::string path;
+      std::string djpegOptions;
+    };
+    const Photo photos[] = {
+        {swelox::test::EncodeWithCjpeg(
+             dir, "colour.jpg", swelox::test::RandomRaster(611, 347, 5, true), "-sample 2x2"),
+         ""},
+        {swelox::test::EncodeWithCjpeg(dir, "grey.jpg",
+                                       swelox::test::RandomRaster(333, 250, 9, true), "", true),
+         "-colors 236"},
+    };
+    struct Lattice {
+      int w, h;
+      std::optional<swelox::PixelRegion> region;
+      swelox::Direction direction;
+      QSize overviewLimit;
+    };
+    const Lattice lattices[] = {
+        {15, 12, std::nullopt, swelox::Direction::Below, QSize(1600, 1200)},
+        {4, 9, swelox::PixelRegion{17, 5, 301, 203}, swelox::Direction::Right, QSize(1600, 1200)},
+        {1, 1, std::nullopt, swelox::Direction::Below, QSize(40, 30)},  // pooled
+    };
+    for (const Photo& p : photos) {
+      const swelox::BrightnessPicture brightness = swelox::DecodeBrightness(p.path);
+      const swelox::test::Raster pixels = swelox::test::DecodeWithDjpeg(p.path, p.djpegOptions);
+      for (const Lattice& l : lattices) {
+        swelox::ui::PictureWork work(uint64_t{1} << 30);
+        std::shared_ptr<const swelox::ui::DecodedPhoto> photo;
+        std::optional<swelox::ui::LaidMap> laid;
+        connect(&work, &swelox::ui::PictureWork::photoReady,
+                [&](std::shared_ptr<const swelox::ui::DecodedPhoto> d) { photo = d; });
+        connect(&work, &swelox::ui::PictureWork::mapReady,
+                [&](const swelox::ui::LaidMap& m) { laid = m; });
+        swelox::ui::MapRequest request;
+        request.path = QString::fromStdString(p.path);
+        request.size = swelox::RectangleSize::Checked(l.w, l.h);
+        request.region = l.region;
+        request.direction = l.direction;
+        request.overviewLimit = l.overviewLimit;
+        work.Request(request);
+        QTRY_VERIFY_WITH_TIMEOUT(laid.has_value() && photo != nullptr, 20000);
+        QVERIFY(laid->map != nullptr);
+
+        QCOMPARE(photo->brightness.width, brightness.width);
+        QVERIFY(photo->brightness.values == brightness.values);
+        QCOMPARE(photo->colour.size(), QSize(pixels.width, pixels.height));
+        int32_t wrong = 0;
+        for (int32_t y = 0; y < pixels.height; ++y) {
+          const auto* line = reinterpret_cast<const QRgb*>(photo->colour.constScanLine(y));
+          for (int32_t x = 0; x < pixels.width; ++x) {
+            const uint8_t* rgb = pixels.pixel(x, y);
+            wrong += line[x] != qRgb(rgb[0], rgb[1], rgb[2]);
+          }
+        }
+        QCOMPARE(wrong, 0);
+
+        const swelox::NoiseMap exact = swelox::MapNoise(brightness, l.region, *request.size,
+                                                        l.direction, {}, request.CellLimit());
+        const swelox::NoiseMap& shown = *laid->map;
+        QVERIFY(shown.figures == exact.figures);
+        QVERIFY(shown.figures.nDiffs > 0);
+        QCOMPARE(shown.largest, exact.largest);
+        QCOMPARE(shown.cells.pool, exact.cells.pool);
+        QVERIFY(shown.cells.values == exact.cells.values);
+        if (l.overviewLimit.width() < 100) QVERIFY(shown.cells.pool > 1);
+      }
+    }
   }
 
   // Viridis: lightness rises at every step, so that more difference always reads lighter, and the
