@@ -22,6 +22,8 @@ struct RowRecord {
   int64_t run = 0;   // from 0
   RowValues values;
   std::string text;
+  // Read back from the table a watch goes on with, not measured now (OutputTable::ShowHeld).
+  bool held = false;
 };
 
 class BatchListener {
@@ -50,6 +52,9 @@ class BatchListener {
   // step left them, just when the window would write them into its size fields. When the growth
   // fails after the width has grown, this still comes, with the grown width, before the error.
   virtual void SizesGrown(const RectangleTexts& /*sizes*/) {}
+  // In a watch (analysis/Watch), once every photo that had come is measured: it waits for the
+  // next one. The caption of the last photo measured is no progress any more.
+  virtual void Waiting() {}
 };
 
 struct BatchOptions {

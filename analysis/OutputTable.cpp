@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "analysis/CameraClock.h"
+#include "analysis/Columns.h"
 #include "analysis/RunPlan.h"
 #include "core/IntegerText.h"
 #include "core/PrintableText.h"
+#include "imaging/FileReading.h"
 #include "imaging/JpegDecoder.h"
 
 namespace swelox {
@@ -46,6 +49,11 @@ OutputTable::OutputTable(const std::string& path, const BatchOptions& batch, con
     // it starts afresh with the settings given now.
     if (!difference.empty()) contents = TableContents{};
     if (difference.empty()) dataset_.created = contents.dataset.created;
+    if (contents.rows > 0) {
+      heldDataset_ = contents.dataset;
+      heldEnd_ = contents.end;
+      heldRows_ = contents.rows;
+    }
     held_ = std::move(contents.held);
   }
 
@@ -138,6 +146,102 @@ BatchOptions OutputTable::Arrived(const BatchOptions& arrived) {
 
 void OutputTable::Checkpoint() { WriteDescriptor(); }
 
+namespace {
+
+// The capture time of the photo at `path` as a decode of it would give the record: from its header,
+// corrected by `clock`; empty when it records none or cannot be read.
+std::string HeaderCaptureTime(const std::string& path, const CameraClock& clock) {
+  try {
+    PictureFile file(path);
+    if (const std::optional<CaptureTime> recorded = ReadCaptureTime(file)) {
+      if (std::optional<CameraClock::Corrected> time = clock.Correct(*recorded)) {
+        return std::move(time->text);
+      }
+    }
+  } catch (const Error&) {
+  }
+  return {};
+}
+
+}  // namespace
+
+size_t OutputTable::ShowHeld() {
+  if (!passRows_ || !heldDataset_) return 0;
+  const Dataset& held = *heldDataset_;
+  const std::vector<Column>& columns = batch_.settings.columns;
+  const auto time = std::find(columns.begin(), columns.end(), Column::Time);
+  const size_t timeField =
+      time == columns.end() ? 0 : 8 + static_cast<size_t>(time - columns.begin());
+  std::optional<CameraClock> clock;
+  if (timeField == 0) {
+    try {
+      clock.emplace(batch_.settings.time);
+    } catch (const Error&) {
+    }
+  }
+
+  // Each photo (a version of it: its key) gets its place where its first row stands.
+  struct Photo {
+    size_t index = 0;
+    std::string captureTime;
+  };
+  std::unordered_map<std::string, Photo> photos;
+  PathList paths;
+  std::vector<RowRecord> records;
+  TableRows rows(path_, held);
+  const size_t photoFields = std::size(kPhotoColumns);
+  int64_t skip = heldRows_ - kMostHeldShown;
+  for (TableRows::Row row; rows.Next(row) && rows.end() <= heldEnd_;) {
+    if (batch_.stop.stop_requested()) return 0;
+    if (skip-- > 0) continue;
+    const std::vector<std::string>& fields = row.split.fields;
+    const std::string* photo = &fields[fields.size() - photoFields];
+    const std::string key = IdentityKey({photo[1], photo[2], photo[3]});
+    if (remembered_.count(key) != 0) continue;  // measured again, all its rows shown then
+    RowRecord record;
+    record.held = true;
+    record.path = UnescapeControlBytes(photo[1]);
+    if (record.path.find('\0') != std::string::npos) record.path = photo[1];  // no path
+    record.run = row.run;
+    const auto [place, added] = photos.try_emplace(key);
+    if (added) {
+      place->second.index = paths.size();
+      paths.push_back(record.path);
+      if (timeField != 0) {
+        place->second.captureTime = fields[timeField];
+      } else if (clock && IdentityKey(IdentifyPhoto(record.path)) == key) {
+        place->second.captureTime = HeaderCaptureTime(record.path, *clock);
+      }
+    }
+    record.index = place->second.index;
+    const size_t shown = fields.size() - photoFields;
+    for (size_t k = 0; k < shown; ++k) {
+      if (k > 0) record.text += '\t';
+      record.text += fields[k];
+    }
+    RowValues& values = record.values;
+    try {
+      values.width = ParseInteger(fields[0]);
+      values.height = ParseInteger(fields[1]);
+      values.rectangleWidth = ParseInteger(fields[2]);
+      values.rectangleHeight = ParseInteger(fields[3]);
+      values.figures.meanDiff = ParseInteger(fields[4]);
+      values.figures.rms = ParseInteger(fields[5]);
+      values.figures.nDiffs = ParseInteger(fields[6]);
+    } catch (const Error&) {
+      values = {};  // a row edited by hand: its text is shown, no figures drawn
+    }
+    values.captureTime = place->second.captureTime;
+    values.quality = RowQuality(values.figures.nDiffs, photo[4] == "true");
+    records.push_back(std::move(record));
+  }
+  if (records.empty()) return 0;
+  next_.FilesOrdered(paths);
+  next_.Line(HeaderLine(columns));
+  for (const RowRecord& record : records) next_.Record(record);
+  return paths.size();
+}
+
 void OutputTable::FilesOrdered(const PathList& files) {
   if (passRows_) next_.FilesOrdered(files);
 }
@@ -184,6 +288,8 @@ void OutputTable::FileWarned(const std::string& path, const std::string& warning
   next_.FileWarned(path, warning);
   warned_.insert(path);
 }
+
+void OutputTable::Waiting() { next_.Waiting(); }
 
 int OutputTable::writeError() const { return table_->error(); }
 

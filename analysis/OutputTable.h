@@ -35,6 +35,17 @@ class OutputTable : public BatchListener {
   BatchOptions Arrived(const BatchOptions& arrived);
   // Between a watch's batches: the descriptor says what the table holds so far.
   void Checkpoint();
+  // For a front end that shows the whole table (with `passRows`), after the watch's first
+  // Arrived: the rows the table held when it was opened go on to `next` as records marked held,
+  // numbered by their photo's place from 0 (FilesOrdered first, in the order of the photos' first
+  // rows), after the header line; nothing when it held none. A photo that Arrived gives to be
+  // measured again (its runs cut short by a stop) is left out, since all its rows come again as
+  // it is measured. The capture time is the Time column's or, without one, read from the photo's
+  // header while the photo is the one its rows were measured from. Of a table longer than
+  // kMostHeldShown rows (a season's), only its last kMostHeldShown rows are passed on. Returns the
+  // photos passed on.
+  size_t ShowHeld();
+  static constexpr int64_t kMostHeldShown = 50000;
 
   void FilesOrdered(const PathList& files) override;
   void Line(const std::string& line) override;
@@ -44,6 +55,7 @@ class OutputTable : public BatchListener {
   void Progress(const std::string& caption) override;
   void FileFailed(const std::string& path, const Error& error) override;
   void FileWarned(const std::string& path, const std::string& warning) override;
+  void Waiting() override;
 
   // After the runs: the last sync, and the descriptor saying how they ended. Raises Error when
   // the descriptor cannot be written.
@@ -78,6 +90,11 @@ class OutputTable : public BatchListener {
   std::unordered_set<std::string> warned_;      // paths whose decode warned in this run
   std::unordered_set<std::string> failed_;      // keys that failed in this run
   std::unique_ptr<GrowingTable> table_;
+  // The table's descriptor as read back, while it held rows, where its last whole row ended, and
+  // how many rows it held.
+  std::optional<Dataset> heldDataset_;
+  off_t heldEnd_ = 0;
+  int64_t heldRows_ = 0;
   bool watching_ = false;  // the photos are those of a watch (photos_), not the command's
 };
 

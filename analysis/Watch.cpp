@@ -38,6 +38,14 @@ class OneHeader : public BatchListener {
     to_.FileWarned(path, warning);
   }
   void SizesGrown(const RectangleTexts& sizes) override { to_.SizesGrown(sizes); }
+  void Waiting() override { to_.Waiting(); }
+  // The table's rows shown before the first batch: their header, and `photos` photos numbered
+  // from 0, before this watch's.
+  void Held(size_t photos) {
+    if (photos == 0) return;
+    headerWritten_ = true;
+    batchPhotos_ = photos;
+  }
 
  private:
   BatchListener& to_;
@@ -49,7 +57,8 @@ class OneHeader : public BatchListener {
 }  // namespace
 
 BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, BatchListener& to,
-                     OutputTable* table, const std::function<void(const std::string&)>& notice) {
+                     OutputTable* table, const std::function<void(const std::string&)>& notice,
+                     bool showHeld) {
   OneHeader rows(to);
   BatchResult total;
   for (bool first = true;; first = false) {
@@ -60,15 +69,20 @@ BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, BatchListene
     options.keepGoing = true;
     // The photos found at the start are ordered as the settings ask; later ones as they came.
     if (!first) options.settings.order = FileOrder::AsGiven;
-    for (FolderChange& change : watch.Take(first ? SIZE_MAX : kBurstPhotos)) {
+    const size_t limit = first ? SIZE_MAX : kBurstPhotos;
+    std::vector<FolderChange> changes = watch.Take(limit);
+    size_t photos = 0;
+    for (FolderChange& change : changes) {
       if (change.kind == FolderChange::Kind::Notice) {
         notice(change.text);
       } else {
         options.files.push_back(change.text);
+        ++photos;
       }
     }
     if (first || !options.files.empty()) {
       if (table != nullptr) options = table->Arrived(options);
+      if (first && showHeld && table != nullptr) rows.Held(table->ShowHeld());
       const BatchResult result = RunBatch(options, rows);
       if (table != nullptr) table->Checkpoint();
       total.anyFileFailed = total.anyFileFailed || result.anyFileFailed;
@@ -79,6 +93,8 @@ BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, BatchListene
         return total;
       }
     }
+    // A burst's next photos are waiting already: no pause to tell.
+    if (photos < limit) rows.Waiting();
     if (!watch.Wait(batch.stop)) {
       total.stopped = true;
       return total;

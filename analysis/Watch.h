@@ -17,8 +17,11 @@ namespace swelox {
 // all the jobs. A photo that fails is reported and the watch goes on; the folder's troubles go to
 // `notice`, one line each. The rows go to `rows`; with a `table` (which `rows` may be, or pass
 // them on), only the photos it lacks are measured, and its descriptor is brought up to date after
-// each batch. The records' photo index counts on across the batches, from 0.
+// each batch. The records' photo index counts on across the batches, from 0. With `showHeld`,
+// the rows the table held come first, as OutputTable::ShowHeld passes them on, and the index
+// counts on after their photos. Before each wait for the next photo, `rows` is told Waiting().
 BatchResult RunWatch(FolderWatch& watch, const BatchOptions& batch, BatchListener& rows,
-                     OutputTable* table, const std::function<void(const std::string&)>& notice);
+                     OutputTable* table, const std::function<void(const std::string&)>& notice,
+                     bool showHeld = false);
 
 }  // namespace swelox

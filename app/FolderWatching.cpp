@@ -48,7 +48,8 @@ RunController::Job WatchJob(const WatchPlaces& places) {
     FolderWatch watch(folder, false);
     OutputTable output(table, options, PartOfList{}, SWELOX_VERSION, thread.listener, thread.stop,
                        true);
-    BatchResult result = RunWatch(watch, options, output, &output, thread.notice);
+    // The rows the table holds come first, so that the window shows the whole day.
+    BatchResult result = RunWatch(watch, options, output, &output, thread.notice, true);
     output.Finish(result);
     // A failed write stopped the watch: it is an error, not a stop the user asked for.
     if (const int error = output.writeError(); error != 0) {
@@ -65,11 +66,17 @@ QString WatchingText(const WatchPlaces& places) {
       .arg(QDir::toNativeSeparators(places.folder), QFileInfo(places.table).fileName());
 }
 
-QString WatchEndText(const WatchPlaces& places, int64_t photosMeasured) {
-  return QStringLiteral("The watch was stopped after %1 %2; the rows are in %3.")
-      .arg(photosMeasured)
-      .arg(photosMeasured == 1 ? QStringLiteral("photo") : QStringLiteral("photos"),
-           QFileInfo(places.table).fileName());
+QString WatchEndText(const WatchPlaces& places, int64_t photosMeasured, int64_t photosHeld) {
+  const auto photos = [](int64_t n) {
+    return QString::number(n) + (n == 1 ? QStringLiteral(" photo") : QStringLiteral(" photos"));
+  };
+  const QString table = QFileInfo(places.table).fileName();
+  if (photosHeld == 0) {
+    return QStringLiteral("The watch was stopped after %1; the rows are in %2.")
+        .arg(photos(photosMeasured), table);
+  }
+  return QStringLiteral("The watch was stopped after %1; the rows are in %2, which held %3 before.")
+      .arg(photos(photosMeasured), table, photos(photosHeld));
 }
 
 }  // namespace swelox::ui

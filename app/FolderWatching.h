@@ -40,8 +40,9 @@ std::optional<WatchPlaces> ChooseWatchPlaces(QWidget* owner, const WatchDialogs&
 // photos are listed and the watch goes on; a table that cannot be written ends it with an error.
 RunController::Job WatchJob(const WatchPlaces& places);
 
-// The line under the results while a watch is under way, and once it was stopped.
+// The line under the results while a watch is under way, and once it was stopped: the photos it
+// measured, and those the table held before it when it went on with one.
 QString WatchingText(const WatchPlaces& places);
-QString WatchEndText(const WatchPlaces& places, int64_t photosMeasured);
+QString WatchEndText(const WatchPlaces& places, int64_t photosMeasured, int64_t photosHeld = 0);
 
 }  // namespace swelox::ui

@@ -183,6 +183,8 @@ TF::CloseAnswer AskBeforeClosing(QWidget* window) {
 }
 
 const QString kStopCaption = QStringLiteral("Stop");
+// During a watch, once every photo that came is measured.
+const QString kWaitingCaption = QStringLiteral("Stop   Waiting for the next photo");
 
 }  // namespace
 
@@ -226,6 +228,10 @@ TF::TF(QWidget* parent)
   connect(Run, &RunController::captionChanged, this, [this](const QString& caption) {
     progressCaption_ = caption;
     SetProcessCaption(kStopCaption + QStringLiteral("   ") + caption);
+  });
+  connect(Run, &RunController::waiting, this, [this] {
+    progressCaption_.clear();
+    SetProcessCaption(kWaitingCaption);
   });
   connect(Run, &RunController::sizesGrown, this, &TF::ShowGrownSizes);
   connect(Run, &RunController::finished, this, &TF::RunFinished);
@@ -708,6 +714,7 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
   Results->Finish(end, {WidthEdit->text(), HighEdit->text()}, watch_.has_value());
   ShowNextRunSizes();
   ShareRunResults();
+  views_->RunEnded();
   // A stopped run shows no error, not even one that ended it just before the stop; the photos
   // it skipped until then are still listed, unless the window is closing. Until the next run the
   // line under the results says it was stopped.
@@ -715,7 +722,8 @@ void TF::RunFinished(const swelox::ui::RunEnd& end) {
     SetProcessCaption(kProcessCaption);
     if (isVisible()) {
       ShowWarnings(
-          watch_ ? swelox::ui::WatchEndText(*watch_, Results->dataset()->end.photosMeasured)
+          watch_ ? swelox::ui::WatchEndText(*watch_, Results->photosMeasuredNow(),
+                                            Results->heldPhotos())
                  : QStringLiteral("The run was %1.")
                        .arg(QString::fromStdString(swelox::EndSummary(Results->dataset()->end))),
           end.warnings);

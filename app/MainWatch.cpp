@@ -64,10 +64,16 @@ void TF::ShowWatchedRowsNow() {
   if (FollowBox->isChecked()) FollowNewestPhoto();
 }
 
+// The newest photo at the size of its newest row, so that the view's figures are that row's. The
+// view decodes the photo itself: the watch's decode streamed the brightness (of the region alone)
+// into the lattices' running sums and kept no pixels, whereas the view needs every pixel's colour
+// of the whole photo and its overview.
 void TF::FollowNewestPhoto() {
   if (Results->rows().empty()) return;
   const swelox::ui::PhotoResult& newest = Results->rows().back();
   swelox::ui::PictureView& view = views_->EnsureView();
-  if (view.path() != newest.path) view.Open(newest.path);
+  const std::pair<QString, QString> size{QString::number(newest.rectangleWidth),
+                                         QString::number(newest.rectangleHeight)};
+  if (view.path() != newest.path || view.LatticeSize() != size) view.ShowResult(newest);
   view.show();
 }

@@ -207,6 +207,14 @@ void PictureView::Clear() {
   Settle();
 }
 
+void PictureView::RunEnded() {
+  if (!pathText_.isEmpty()) return;  // the photo's own status stands
+  status_->setText(runPhotos_.isEmpty()
+                       ? QString()
+                       : QStringLiteral("The run has ended: \"Show...\" or Page Down opens its "
+                                        "first photo."));
+}
+
 MapRequest PictureView::RequestFor(const QString& path) const {
   MapRequest request;
   request.path = path;

@@ -43,6 +43,8 @@ class PictureView : public QWidget {
   void Open(const QString& path);
   // Shows no photo, as a new run begins: nothing of the last run's stays on view.
   void Clear();
+  // The run begun at Clear has ended: unless a photo shows, the status line says how to open one.
+  void RunEnded();
   // Reads the settings again and lays the lattice anew. Whatever goes wrong shows in the status
   // line: a change of the settings never fails because of the view.
   void Refresh();

@@ -54,6 +54,10 @@ void ResultViews::Clear() {
   if (view_) view_->Clear();
 }
 
+void ResultViews::RunEnded() {
+  if (view_) view_->RunEnded();
+}
+
 void ResultViews::Close() {
   if (view_) view_->close();
   if (chart_) chart_->close();

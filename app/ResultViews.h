@@ -34,6 +34,8 @@ class ResultViews : public QObject {
   void Share(bool newestMarked);
   // Nothing of the last run stays on view: a new run begins.
   void Clear();
+  // The run has ended (after Share): the view says so unless it shows a photo.
+  void RunEnded();
   // Closes the windows (which keep their places and the view its opacity).
   void Close();
 

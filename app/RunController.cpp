@@ -48,6 +48,7 @@ class RunController::Listener : public BatchListener {
   void SizesGrown(const RectangleTexts& sizes) override {
     controller_.Push({Step::Kind::Sizes, sizes.width, sizes.height});
   }
+  void Waiting() override { controller_.Push({Step::Kind::Waiting, {}, {}}); }
 
  private:
   RunController& controller_;
@@ -152,6 +153,10 @@ void RunController::Deliver() {
       case Step::Kind::Notice:
         flushLines();
         RunHandler([&] { Q_EMIT noticed(FromLocal(step.text)); });
+        break;
+      case Step::Kind::Waiting:
+        flushLines();
+        RunHandler([&] { Q_EMIT waiting(); });
         break;
     }
   }

@@ -75,13 +75,16 @@ class RunController : public QObject {
   void sizesGrown(const QString& width, const QString& height);
   // A line for the user from the job (a watched folder gone, or back).
   void noticed(const QString& line);
+  // A watch has measured every photo that came and waits for the next: the last caption is no
+  // progress any more.
+  void waiting();
   // Last, once everything before it has been delivered and the thread has ended.
   void finished(const swelox::ui::RunEnd& end);
 
  private:
   class Listener;
   struct Step {
-    enum class Kind { Line, Row, Caption, Sizes, Notice };
+    enum class Kind { Line, Row, Caption, Sizes, Notice, Waiting };
     Kind kind;
     std::string text;    // the line, the caption, the width or the notice
     std::string second;  // the height

@@ -67,6 +67,7 @@ void RunResults::Begin(const BatchOptions& options, const QStringList& photos,
   dataset_->end.photos = static_cast<int64_t>(options.files.size());
   startSizes_ = start;
   endSizes_.reset();
+  measuredNow_ = heldPhotos_ = 0;
 }
 
 void RunResults::Add(const std::vector<PhotoResult>& rows) {
@@ -108,10 +109,18 @@ void RunResults::FinishDataset(const RunEnd& end) {
   } catch (const Error&) {
   }
   std::vector<int64_t> rowsOf(static_cast<size_t>(outcome.photos), 0);
+  std::vector<bool> held(rowsOf.size(), false);
   for (const PhotoResult& r : rows_) {
-    if (size_t(r.order) < rowsOf.size()) ++rowsOf[size_t(r.order)];
+    if (size_t(r.order) >= rowsOf.size()) continue;
+    ++rowsOf[size_t(r.order)];
+    if (r.held) held[size_t(r.order)] = true;
   }
   outcome.photosMeasured = runs > 0 ? std::count(rowsOf.begin(), rowsOf.end(), runs) : int64_t{0};
+  heldPhotos_ = std::count(held.begin(), held.end(), true);
+  measuredNow_ = 0;
+  for (size_t k = 0; k < rowsOf.size(); ++k) {
+    if (runs > 0 && rowsOf[k] == runs && !held[k]) ++measuredNow_;
+  }
 }
 
 void RunResults::SaveTo(const QString& path, const QString& text) {

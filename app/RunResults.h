@@ -41,6 +41,10 @@ class RunResults {
   const QString& firstPhoto() const { return firstPhoto_; }
   const std::vector<PhotoResult>& rows() const { return rows_; }
   const std::optional<Dataset>& dataset() const { return dataset_; }
+  // Once the run ended: the photos it measured itself (every run's row there), and those whose
+  // rows a watch read back from its table.
+  int64_t photosMeasuredNow() const { return measuredNow_; }
+  int64_t heldPhotos() const { return heldPhotos_; }
 
   // Rows made, or the results area edited, since the last save.
   bool unsaved() const { return unsaved_; }
@@ -64,6 +68,8 @@ class RunResults {
   std::vector<PhotoResult> rows_;
   std::optional<Dataset> dataset_;  // none before the first run
   std::optional<SizeTexts> startSizes_, endSizes_;
+  int64_t measuredNow_ = 0;
+  int64_t heldPhotos_ = 0;
   bool unsaved_ = false;
 };
 

@@ -42,6 +42,7 @@ PhotoResult FromRecord(const RowRecord& record) {
   r.order = static_cast<int>(record.index);
   r.quality = record.values.quality;
   r.text = FromLocal(record.text);
+  r.held = record.held;
   return r;
 }
 

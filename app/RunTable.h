@@ -23,7 +23,8 @@ struct PhotoResult {
   std::optional<QDateTime> time;  // the capture time the decode read; none when not recorded
   int order = 0;                  // the photo's place in the run's order, from 0
   Quality quality = Quality::None;
-  QString text;  // the row as the results area shows it
+  QString text;       // the row as the results area shows it
+  bool held = false;  // read back from the table a watch went on with, not measured by it
 };
 
 PhotoResult FromRecord(const RowRecord& record);

@@ -44,6 +44,13 @@ size_t SequenceLength(std::string_view text, size_t i) {
   return length;
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
 
 std::string EscapeControlBytes(std::string_view text, Backslash backslash) {
@@ -91,6 +98,31 @@ std::string EscapeControlBytes(std::string_view text, Backslash backslash) {
     }
   }
   return escaped;
+}
+
+std::string UnescapeControlBytes(std::string_view escaped) {
+  std::string text;
+  text.reserve(escaped.size());
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    const char c = escaped[i];
+    const char next = i + 1 < escaped.size() ? escaped[i + 1] : '\0';
+    if (c != '\\') {
+      text += c;
+    } else if (next == '\\') {
+      text += '\\';
+      ++i;
+    } else if (next == 't' || next == 'r' || next == 'n') {
+      text += next == 't' ? '\t' : next == 'r' ? '\r' : '\n';
+      ++i;
+    } else if (next == 'x' && i + 3 < escaped.size() && HexValue(escaped[i + 2]) >= 0 &&
+               HexValue(escaped[i + 3]) >= 0) {
+      text += static_cast<char>(HexValue(escaped[i + 2]) * 16 + HexValue(escaped[i + 3]));
+      i += 3;
+    } else {
+      text += c;
+    }
+  }
+  return text;
 }
 
 }  // namespace swelox

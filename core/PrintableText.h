@@ -18,4 +18,9 @@ enum class Backslash { Doubled, AsItIs };
 // terminal), whatever the locale. Printable UTF-8 characters stay as they are.
 std::string EscapeControlBytes(std::string_view text, Backslash backslash);
 
+// The text that EscapeControlBytes(..., Backslash::Doubled) was given: \\, \t, \r, \n and \xHH
+// (two hex digits of either case) become their bytes again; a backslash that starts none of these
+// stays as it is.
+std::string UnescapeControlBytes(std::string_view escaped);
+
 }  // namespace swelox

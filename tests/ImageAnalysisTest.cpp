@@ -255,6 +255,36 @@ TEST(EscapeControlBytes, EscapesWhatIsNotPrintableUtf8) {
             "\\xC2\\x9B2J\\\\.jpg");
 }
 
+// A table's Source column is read back to the path it was written from: every byte, and the
+// backslashes a row doubles, come back; a backslash that starts no escape is kept as it is.
+TEST(UnescapeControlBytes, GivesBackWhatARowEscaped) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  const std::string texts[] = {all,
+                               "photos/IMG_0001.jpg",
+                               "C:\\x41\\t\\",
+                               "a\tb\nc\rd",
+                               "\xC2\x9B"
+                               "2J\\.jpg",
+                               "caf\xE9 \xE2\x82\xAC.jpg"};
+  for (const std::string& text : texts) {
+    EXPECT_EQ(UnescapeControlBytes(EscapeControlBytes(text, Backslash::Doubled)), text) << text;
+  }
+  const struct {
+    std::string escaped;
+    std::string text;
+  } cases[] = {
+      {"\\\\x41", "\\x41"},  // a doubled backslash, then the letters
+      {"\\x4a\\x4A", "JJ"},  // lower-case or upper-case hex alike
+      {"\\x4", "\\x4"},      // one hex digit: no escape
+      {"\\xG1", "\\xG1"},    // no hex digit
+      {"\\q", "\\q"},        // no escape
+      {"end\\", "end\\"},    // a backslash at the end
+      {"\\\\\\n", "\\\n"},   // a doubled backslash, then a line feed
+  };
+  for (const auto& c : cases) EXPECT_EQ(UnescapeControlBytes(c.escaped), c.text) << c.escaped;
+}
+
 TEST(ErrorFromException, KeepsErrorsAndNamesEverythingElse) {
   auto from = [](auto thrown) {
     try {

@@ -19,8 +19,10 @@
 #include "analysis/GrowingTable.h"
 #include "analysis/PhotoFolders.h"
 #include "app/DayChart.h"
+#include "app/ElidedLabel.h"
 #include "app/Main.h"
 #include "app/PictureView.h"
+#include "app/RunResults.h"
 #include "app/SettingsModel.h"
 #include "toolkit/QtFixture.h"
 
@@ -69,6 +71,34 @@ QStringList SourcesOfTable(const QString& path) {
   return sources;
 }
 
+// Everything a record tells but whether it was read back.
+QStringList Records(const std::vector<swelox::ui::PhotoResult>& rows) {
+  QStringList records;
+  for (const swelox::ui::PhotoResult& r : rows) {
+    records << QStringList{r.path,
+                           r.name,
+                           QString::number(r.run),
+                           QString::number(r.rectangleWidth),
+                           QString::number(r.rectangleHeight),
+                           QString::number(r.meanDiff),
+                           QString::number(r.rms),
+                           QString::number(r.nDiffs),
+                           r.time ? r.time->toString(Qt::ISODate) : QStringLiteral("no time"),
+                           QString::number(r.order),
+                           QString::number(int(r.quality)),
+                           r.text}
+                   .join(QLatin1Char('|'));
+  }
+  return records;
+}
+
+int HeldRows(const std::vector<swelox::ui::PhotoResult>& rows) {
+  return int(std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r.held; }));
+}
+
+const QString kWaiting = QStringLiteral("Stop   Waiting for the next photo");
+const QString kStart = QStringLiteral("Select set of images and start the analysis");
+
 }  // namespace
 
 class WatchTest : public swelox::test::WindowFixture {
@@ -85,6 +115,7 @@ class WatchTest : public swelox::test::WindowFixture {
                               [this](QWidget*, const QString&) { return table_; }});
     QTest::mouseClick(window_->WatchBtn, Qt::LeftButton);
   }
+  QStringList sources_;  // the photos the camera writes, in turn
   // The camera writes `plan` (its photos numbered from `first`) and ends.
   bool Camera(const QString& plan, int first) {
     QProcess camera;
@@ -100,10 +131,7 @@ class WatchTest : public swelox::test::WindowFixture {
                           QStringLiteral("--pause-ms"),
                           QStringLiteral("15"),
                           QStringLiteral("--from")};
-    for (const char* name :
-         {"by-the-water.jpg", "darkest-hour-lake.jpg", "summer-night-lake.jpg"}) {
-      arguments << Example(name);
-    }
+    arguments << sources_;
     camera.start(QStringLiteral(SWELOX_PYTHON3), arguments);
     if (!camera.waitForStarted()) return false;
     // The window's thread turns while the camera writes.
@@ -136,40 +164,77 @@ class WatchTest : public swelox::test::WindowFixture {
     folder_ = place_->filePath(QStringLiteral("camera"));
     table_ = place_->filePath(QStringLiteral("day.tsv"));
     QDir().mkpath(folder_);
+    sources_.clear();
+    for (const char* name :
+         {"by-the-water.jpg", "darkest-hour-lake.jpg", "summer-night-lake.jpg"}) {
+      sources_ << Example(name);
+    }
     // Each test starts from the first start's settings, whatever the one before it kept.
     window_->WidthEdit->setText(QStringLiteral("15"));
     window_->HighEdit->setText(QStringLiteral("12"));
     window_->LoopsEdit->setText(QStringLiteral("0"));
   }
 
+  // The photos the camera writes record when they were taken (written by exiftool), as a
+  // camera's do.
+  bool TimedSources() {
+    const char* times[] = {"2026:06:14 07:30:00", "2026:06:14 07:31:00", "2026:06:14 07:32:00"};
+    for (qsizetype k = 0; k < sources_.size(); ++k) {
+      const QString copy = place_->filePath(QStringLiteral("source%1.jpg").arg(k));
+      if (!QFile::copy(sources_[k], copy)) return false;
+      QProcess exiftool;
+      exiftool.start(QStringLiteral("exiftool"),
+                     {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                      QStringLiteral("-DateTimeOriginal=") + QLatin1String(times[k]), copy});
+      if (!exiftool.waitForFinished(30000) || exiftool.exitCode() != 0) return false;
+      sources_[k] = copy;
+    }
+    return true;
+  }
+
   void rowsEqualABatchRunAndARestartGoesOnWithoutDuplicates() {
+    QVERIFY(TimedSources());
     window_->LoopsEdit->setText(QStringLiteral("1"));  // two runs: two rows a photo
     window_->FollowBox->setChecked(true);
     StartWatch();
     QVERIFY(window_->Running());
     QVERIFY(!window_->WidthEdit->isEnabled());  // the settings stay as the watch started
     QVERIFY(!window_->WatchBtn->isEnabled());
+    // The folder is empty: the watch waits, and says so.
+    QTRY_COMPARE_WITH_TIMEOUT(window_->ProcessBtn->text(), kWaiting, 10000);
     // In chunks with pauses (read only once closed), under temporary names, and a burst.
     QVERIFY(Camera(QStringLiteral("tethered:2,renamed:3,burst:4"), 0));
     QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 2 * 9, 30000);
-    // The view follows the newest photo, the chart grows and marks it.
+    // Measured, the photos leave no progress caption behind while the watch waits.
+    QTRY_COMPARE_WITH_TIMEOUT(window_->ProcessBtn->text(), kWaiting, 10000);
+    // The view follows the newest photo at the size of its newest row, whose figures it shows;
+    // the chart grows and marks it.
     const QString newest = QDir(folder_).filePath(QStringLiteral("capt0008.jpg"));
     QTRY_VERIFY_WITH_TIMEOUT(window_->View() && window_->View()->path() == newest, 10000);
+    swelox::ui::PictureView* view = window_->View();
+    QCOMPARE(view->LatticeSize(), std::make_pair(QStringLiteral("30"), QStringLiteral("24")));
+    QTRY_VERIFY_WITH_TIMEOUT(!view->busy() && view->map(), 10000);
+    const swelox::ui::PhotoResult& newestRow = window_->Results->rows().back();
+    QCOMPARE(newestRow.path, newest);
+    QCOMPARE(view->map()->figures.meanDiff, int32_t(newestRow.meanDiff));
+    QCOMPARE(view->map()->figures.rms, int32_t(newestRow.rms));
+    QCOMPARE(view->map()->figures.nDiffs, int32_t(newestRow.nDiffs));
     QVERIFY(window_->ChartBtn->isEnabled());  // during the watch, once rows are there
     window_->ChartBtn->click();
     QVERIFY(window_->Chart() != nullptr);
     QCOMPARE(window_->Chart()->chart()->results().size(), size_t(18));
     QVERIFY(window_->Chart()->chart()->newestMarked());
+    QVERIFY(window_->Chart()->chart()->timeAxis());
 
     window_->ProcessBtn->click();  // Stop
     QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    QCOMPARE(window_->ProcessBtn->text(), kStart);
     QVERIFY(window_->WidthEdit->isEnabled());
     // The fields keep the sizes the watch started from, which its table holds.
     QCOMPARE(window_->WidthEdit->text(), QStringLiteral("15"));
     QVERIFY(!window_->Unsaved());  // the rows are in the table
-    QVERIFY2(window_->WarningsLbl->text().startsWith(
-                 QStringLiteral("The watch was stopped after 9 photos")),
-             qPrintable(window_->WarningsLbl->text()));
+    QCOMPARE(window_->WarningsLbl->text(),
+             QStringLiteral("The watch was stopped after 9 photos; the rows are in day.tsv."));
     const swelox::Dataset stopped =
         swelox::ReadTableDescriptor(QFile::encodeName(table_).toStdString());
     QCOMPARE(int(stopped.end.status), int(swelox::RunEnd::Status::Stopped));
@@ -180,14 +245,34 @@ class WatchTest : public swelox::test::WindowFixture {
     QStringList sortedShown = shown;
     sortedShown.sort();
     QCOMPARE(sortedShown, BatchRows());
+    const QStringList measured = Records(window_->Results->rows());
+    QCOMPARE(HeldRows(window_->Results->rows()), 0);
 
-    // Started again: the photos there are held already; the camera's next ones are appended.
+    // Started again: the rows the table holds are shown first, as they were measured (the
+    // capture times read from the photos, since the table has no Time column), on the chart too;
+    // the photos there are not measured again, the camera's next ones are appended.
     StartWatch();
     QVERIFY(window_->Running());
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 2 * 9, 10000);
+    QCOMPARE(Lines(window_->Memo1->toPlainText()).mid(1), shown);
     QVERIFY(Camera(QStringLiteral("renamed:2,tethered:1"), 9));
-    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 2 * 3, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 2 * 12, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->Chart()->chart()->results().size(), size_t(24), 10000);
+    QVERIFY(window_->Chart()->chart()->timeAxis());
+    const std::vector<swelox::ui::PhotoResult>& all = window_->Results->rows();
+    QCOMPARE(HeldRows(all), 18);
+    QCOMPARE(Records(all).mid(0, 18), measured);
+    QVERIFY(std::all_of(all.begin(), all.begin() + 18, [](const auto& r) { return r.held; }));
+    // The new photos are numbered on after the held ones.
+    QCOMPARE(all[18].order, 9);
+    QCOMPARE(all.back().order, 11);
     window_->ProcessBtn->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    QCOMPARE(window_->WarningsLbl->text(),
+             QStringLiteral("The watch was stopped after 3 photos; the rows are in day.tsv, "
+                            "which held 9 photos before."));
+    QCOMPARE(window_->Results->photos().size(), qsizetype(12));
+    QCOMPARE(RowsOfTable(table_), Lines(window_->Memo1->toPlainText()).mid(1));
     QStringList rows = RowsOfTable(table_);
     rows.sort();
     QCOMPARE(rows, BatchRows());
@@ -195,6 +280,44 @@ class WatchTest : public swelox::test::WindowFixture {
     QCOMPARE(sources.size(), qsizetype(24));
     QCOMPARE(qsizetype(std::set<QString>(sources.begin(), sources.end()).size()), sources.size());
     QVERIFY(shown_.empty());  // no error box
+  }
+
+  // A comma-separated table with the Time and Quality columns, gone on with: its rows come back
+  // as the records the watch made of them, times from the Time column. The picture view, emptied
+  // as the watch begins, says how to open a photo once it has ended.
+  void aCsvTableIsShownWholeWhenTheWatchGoesOn() {
+    table_ = place_->filePath(QStringLiteral("day.csv"));
+    window_->Model->setColumns({swelox::Column::Time, swelox::Column::Quality});
+    QVERIFY(TimedSources());
+    StartWatch();
+    QVERIFY(Camera(QStringLiteral("burst:3"), 0));
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 3, 30000);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    const QString shown = window_->Memo1->toPlainText();
+    const QStringList measured = Records(window_->Results->rows());
+    QVERIFY(window_->Results->rows().front().time.has_value());
+    window_->ShowBtn->click();  // the view on the first photo
+    QVERIFY(window_->View() != nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->View()->busy(), 10000);
+
+    StartWatch();  // nothing new comes
+    QVERIFY(window_->Running());
+    QCOMPARE(window_->View()->path(), QString());
+    QVERIFY(window_->View()->status()->text().startsWith(QStringLiteral("A new run")));
+    QTRY_COMPARE_WITH_TIMEOUT(window_->ProcessBtn->text(), kWaiting, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->Memo1->toPlainText(), shown, 10000);
+    QCOMPARE(Records(window_->Results->rows()), measured);
+    QCOMPARE(HeldRows(window_->Results->rows()), 3);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    QCOMPARE(window_->WarningsLbl->text(),
+             QStringLiteral("The watch was stopped after 0 photos; the rows are in day.csv, "
+                            "which held 3 photos before."));
+    QCOMPARE(window_->View()->status()->text(),
+             QStringLiteral("The run has ended: \"Show...\" or Page Down opens its first photo."));
+    QCOMPARE(window_->View()->runPhotos().size(), qsizetype(3));
+    QVERIFY(shown_.empty());
   }
 
   // The window is closed during a watch: the thread ends, the table is whole and its descriptor

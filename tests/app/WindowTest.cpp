@@ -396,7 +396,8 @@ class WindowTest : public swelox::test::WindowFixture {
 
     // The wrapped help ends above the button, whose captions fit it; all lies inside the window.
     QVERIFY(w.Label3->geometry().bottom() < w.ProcessBtn->y());
-    for (const QString& caption : {kStart, QStringLiteral("Stop   9999 of 9999   Run9999")}) {
+    for (const QString& caption : {kStart, QStringLiteral("Stop   9999 of 9999   Run9999"),
+                                   QStringLiteral("Stop   Waiting for the next photo")}) {
       QVERIFY(w.ProcessBtn->fontMetrics().horizontalAdvance(caption) < w.ProcessBtn->width() - 8);
     }
     QVERIFY(w.WatchBtn->fontMetrics().horizontalAdvance(w.WatchBtn->text()) <
