@@ -1,11 +1,11 @@
 #include "analysis/Dataset.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 #include "analysis/Columns.h"
-#include "analysis/FileOrder.h"
-#include "analysis/Region.h"
+#include "analysis/SettingsTable.h"
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "core/Json.h"
@@ -103,10 +103,6 @@ constexpr Described kPhotoColumnSchema[] = {
      "Whether the decoder found the photo's data cut short or corrupt and filled it in."},
 };
 
-const char* DirectionName(Direction direction) {
-  return direction == Direction::Right ? "right" : "below";
-}
-
 [[noreturn]] void Malformed(const std::string& what) {
   throw Error("the descriptor " + what, ErrorScope::Settings);
 }
@@ -131,6 +127,76 @@ int64_t Count(const Value& object, std::string_view key) {
 }
 
 Value TextOrNull(const std::string& text) { return text.empty() ? Value() : Value::String(text); }
+
+// A setting as the descriptor holds it, from the text the settings table gives it.
+Value DescriptorValue(const SettingRow& row, const RunSettings& settings) {
+  const std::string text = row.text(settings);
+  switch (row.descriptor.value) {
+    case DescriptorEntry::Value::Text:
+      return Value::String(text);
+    case DescriptorEntry::Value::TextOrNull:
+      return TextOrNull(text);
+    case DescriptorEntry::Value::Boolean:
+      return Value::Boolean(text == "true");
+    case DescriptorEntry::Value::List:
+      break;
+  }
+  Value list = Value::Array();
+  for (size_t from = 0; from < text.size();) {
+    const size_t comma = std::min(text.find(',', from), text.size());
+    list.Add(Value::String(text.substr(from, comma - from)));
+    from = comma + 1;
+  }
+  return list;
+}
+
+// Reads one setting of the descriptor back into `settings`, which hold the defaults. A value the
+// setting cannot take is refused as the descriptor's fault, naming the setting.
+void ReadSetting(const Value& object, const SettingRow& row, RunSettings& settings) {
+  const DescriptorEntry& entry = row.descriptor;
+  if (entry.olderTablesLack && object.Find(entry.key) == nullptr) return;
+  std::string text;
+  switch (entry.value) {
+    case DescriptorEntry::Value::Text:
+    case DescriptorEntry::Value::TextOrNull:
+      text = Text(object, entry.key);
+      break;
+    case DescriptorEntry::Value::Boolean: {
+      const Value& value = Member(object, entry.key);
+      if (value.kind() != Value::Kind::Boolean) {
+        Malformed("'" + std::string(entry.key) + "' is no truth value");
+      }
+      text = value.boolean() ? "true" : "false";
+      break;
+    }
+    case DescriptorEntry::Value::List: {
+      const Value& value = Member(object, entry.key);
+      if (value.kind() != Value::Kind::Array) {
+        Malformed("'" + std::string(entry.key) + "' is no list");
+      }
+      for (const Value& item : value.items()) {
+        if (item.kind() != Value::Kind::String) {
+          Malformed("'" + std::string(entry.key) + "' holds no names");
+        }
+        text += (text.empty() ? "" : ",") + item.text();
+      }
+      break;
+    }
+  }
+  try {
+    ReadText(row, settings, text);
+  } catch (const Error&) {
+    Malformed("gives the " + std::string(row.name) + " '" + text + "'");
+  }
+}
+
+// A setting's value as a difference between two tables shows it.
+std::string DifferenceText(const SettingRow& row, const RunSettings& settings) {
+  const std::string text = row.text(settings);
+  const DescriptorEntry& entry = row.descriptor;
+  if (entry.value != DescriptorEntry::Value::Boolean || entry.shownTrue == nullptr) return text;
+  return text == "true" ? entry.shownTrue : entry.shownFalse;
+}
 
 std::string PartText(const PartOfList& part) {
   return part.part > 0 ? FormatInteger(part.part) + " of " + FormatInteger(part.partOf)
@@ -297,20 +363,9 @@ std::string DescriptorText(const Dataset& dataset) {
   made.Set("decoder", Value::String(dataset.decoder));
   made.Set("idct", Value::String(dataset.idct));
   Value& settings = made.Set("settings", Value::Object());
-  const RunSettings& s = dataset.settings;
-  settings.Set("width", Value::String(s.width));
-  settings.Set("height", Value::String(s.height));
-  settings.Set("repeats", Value::String(s.repeats));
-  settings.Set("widthIncrement", Value::String(s.widthIncrement));
-  settings.Set("heightIncrement", Value::String(s.heightIncrement));
-  settings.Set("direction", Value::String(DirectionName(s.direction)));
-  settings.Set("region", s.region ? Value::String(s.region->Text()) : Value());
-  Value& columns = settings.Set("columns", Value::Array());
-  for (const Column column : s.columns) columns.Add(Value::String(ColumnName(column)));
-  settings.Set("order", Value::String(FileOrderName(s.order)));
-  settings.Set("cameraZone", TextOrNull(s.time.zone));
-  settings.Set("clockShift", TextOrNull(s.time.shift));
-  settings.Set("utc", Value::Boolean(s.time.utc));
+  for (const SettingRow& row : SettingsTable()) {
+    settings.Set(row.descriptor.key, DescriptorValue(row, dataset.settings));
+  }
   made.Set("photoColumns", Value::Boolean(dataset.photoColumns));
   made.Set("started", Value::String(dataset.started));
   made.Set("ended", TextOrNull(dataset.ended));
@@ -361,34 +416,7 @@ Dataset ReadDescriptor(std::string_view text) {
   dataset.ended = Text(made, "ended");
 
   const Value& settings = Member(made, "settings");
-  RunSettings& s = dataset.settings;
-  s.width = Text(settings, "width");
-  s.height = Text(settings, "height");
-  s.repeats = Text(settings, "repeats");
-  s.widthIncrement = Text(settings, "widthIncrement");
-  s.heightIncrement = Text(settings, "heightIncrement");
-  const std::string direction = Text(settings, "direction");
-  if (direction != "below" && direction != "right") {
-    Malformed("gives the direction '" + direction + "'");
-  }
-  s.direction = direction == "right" ? Direction::Right : Direction::Below;
-  s.region = ParseRegion(Text(settings, "region"));
-  const Value& columns = Member(settings, "columns");
-  if (columns.kind() != Value::Kind::Array) Malformed("'columns' is no list");
-  std::string names;
-  for (const Value& column : columns.items()) {
-    if (column.kind() != Value::Kind::String) Malformed("'columns' holds no names");
-    names += (names.empty() ? "" : ",") + column.text();
-  }
-  if (!names.empty()) s.columns = ParseColumnList(names);
-  s.order = ParseFileOrder(Text(settings, "order"));
-  // Tables begun before the time settings existed hold the times as recorded.
-  if (settings.Find("cameraZone") != nullptr) s.time.zone = Text(settings, "cameraZone");
-  if (settings.Find("clockShift") != nullptr) s.time.shift = Text(settings, "clockShift");
-  if (const Value* utc = settings.Find("utc")) {
-    if (utc->kind() != Value::Kind::Boolean) Malformed("'utc' is no truth value");
-    s.time.utc = utc->boolean();
-  }
+  for (const SettingRow& row : SettingsTable()) ReadSetting(settings, row, dataset.settings);
 
   const Value& end = Member(made, "outcome");
   const std::string status = Text(end, "status");
@@ -420,40 +448,31 @@ Dataset ReadDescriptor(std::string_view text) {
 }
 
 std::string DatasetDifference(const Dataset& table, const Dataset& run) {
-  const RunSettings& a = table.settings;
-  const RunSettings& b = run.settings;
   const auto differ = [](const std::string& what, const std::string& was, const std::string& is) {
     const auto shown = [](const std::string& text) { return text.empty() ? "none" : text; };
     return was == is ? std::string() : what + " is " + shown(was) + ", not " + shown(is);
   };
-  const std::string region = a.region ? a.region->Text() : "";
-  const std::string newRegion = b.region ? b.region->Text() : "";
-  const std::pair<const char*, std::pair<std::string, std::string>> checks[] = {
+  std::vector<std::pair<std::string, std::pair<std::string, std::string>>> checks = {
       {"the program", {table.program, run.program}},
       {"the decoder", {table.decoder, run.decoder}},
       {"the IDCT", {table.idct, run.idct}},
-      {"the width", {a.width, b.width}},
-      {"the height", {a.height, b.height}},
-      {"the number of repeats", {a.repeats, b.repeats}},
-      {"the width increment", {a.widthIncrement, b.widthIncrement}},
-      {"the height increment", {a.heightIncrement, b.heightIncrement}},
-      {"the direction", {DirectionName(a.direction), DirectionName(b.direction)}},
-      {"the region", {region, newRegion}},
-      {"the column list", {ColumnListText(a.columns), ColumnListText(b.columns)}},
-      {"the order", {FileOrderName(a.order), FileOrderName(b.order)}},
-      {"the camera zone", {a.time.zone, b.time.zone}},
-      {"the clock shift", {a.time.shift, b.time.shift}},
-      {"the time zone of the Time column",
-       {a.time.utc ? "UTC" : "local", b.time.utc ? "UTC" : "local"}},
-      {"the format",
-       {table.format == TableFormat::Csv ? "csv" : "tsv",
-        run.format == TableFormat::Csv ? "csv" : "tsv"}},
-      {"the part", {PartText(table.part), PartText(run.part)}},
-      {"the list of photos the parts share", {ListText(table.part), ListText(run.part)}},
-      {"the kind of table",
-       {table.photoColumns ? "a growing one" : "a saved one",
-        run.photoColumns ? "a growing one" : "a saved one"}},
   };
+  for (const SettingRow& row : SettingsTable()) {
+    checks.push_back({row.descriptor.phrase,
+                      {DifferenceText(row, table.settings), DifferenceText(row, run.settings)}});
+  }
+  const auto formatName = [](TableFormat format) {
+    return format == TableFormat::Csv ? "csv" : "tsv";
+  };
+  const auto kindName = [](bool photoColumns) {
+    return photoColumns ? "a growing one" : "a saved one";
+  };
+  checks.push_back({"the format", {formatName(table.format), formatName(run.format)}});
+  checks.push_back({"the part", {PartText(table.part), PartText(run.part)}});
+  checks.push_back(
+      {"the list of photos the parts share", {ListText(table.part), ListText(run.part)}});
+  checks.push_back(
+      {"the kind of table", {kindName(table.photoColumns), kindName(run.photoColumns)}});
   for (const auto& [what, values] : checks) {
     const std::string difference = differ(what, values.first, values.second);
     if (!difference.empty()) return difference;

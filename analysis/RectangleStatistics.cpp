@@ -53,16 +53,28 @@ int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area) {
   return RoundToInt32(static_cast<Extended>(scaled) / static_cast<Extended>(area));
 }
 
+namespace {
+
+// A negative side would make the walk step backwards for minutes before it overflows.
+void RefuseNegative(const char* side, int32_t length) {
+  if (length < 0) {
+    throw Error(
+        std::string("The rectangle ") + side + " must be positive, not " + FormatInteger(length),
+        ErrorScope::Settings);
+  }
+}
+
+}  // namespace
+
+void CheckSide(const char* side, int32_t length) {
+  RefuseNegative(side, length);
+  if (length == 0) throw Error(kDivisionByZero, ErrorScope::Settings);
+}
+
 RectangleSize RectangleSize::Checked(int32_t width, int32_t height) {
-  // A negative side would make the walk step backwards for minutes before it overflows.
-  if (width < 0) {
-    throw Error("The rectangle width must be positive, not " + FormatInteger(width),
-                ErrorScope::Settings);
-  }
-  if (height < 0) {
-    throw Error("The rectangle height must be positive, not " + FormatInteger(height),
-                ErrorScope::Settings);
-  }
+  // Both signs before the area, which a zero side leaves to the end.
+  RefuseNegative("width", width);
+  RefuseNegative("height", height);
   const int32_t area = checked::Mul(width, height, ErrorScope::Settings);
   if (width == 0 || height == 0) throw Error(kDivisionByZero, ErrorScope::Settings);
   return {width, height, area};

@@ -46,6 +46,10 @@ int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area);
 
 // A rectangle size, checked before any picture is read: "Division by zero" for a zero side,
 // "Integer overflow" when W x H does not fit 32 bits, and a refusal of negative sides.
+// Refuses a side no run can measure with: a negative one, naming it ("width", "height"), then
+// zero.
+void CheckSide(const char* side, int32_t length);
+
 struct RectangleSize {
   int32_t width;
   int32_t height;

@@ -38,6 +38,23 @@ enum class SettingText {
   Choice,   // one of a set of values, never held otherwise (the direction, the columns)
 };
 
+// How a dataset's descriptor holds a setting, and how a difference between two tables names it.
+struct DescriptorEntry {
+  enum class Value {
+    Text,        // a string
+    TextOrNull,  // a string; null when the setting's text is empty
+    List,        // an array of the names its comma-separated text lists
+    Boolean,     // true or false
+  };
+  const char* key;  // "widthIncrement"
+  Value value;
+  const char* phrase;    // "the number of repeats": "the number of repeats is 1, not 2"
+  bool olderTablesLack;  // tables begun before the setting existed: read as its default
+  // How a difference shows a truth value ("UTC", "local"); nullptr: as "true" and "false".
+  const char* shownTrue = nullptr;
+  const char* shownFalse = nullptr;
+};
+
 struct SettingRow {
   Setting setting;
   const char* name;       // in the code and the messages: "repeats"
@@ -53,6 +70,7 @@ struct SettingRow {
   // Reads a value given as text (an option's) into the settings; a text that stands for no value
   // raises its Error. An empty list of columns, zone or shift is no value given.
   void (*set)(RunSettings& settings, const std::string& text);
+  DescriptorEntry descriptor;
 };
 
 std::span<const SettingRow> SettingsTable();

@@ -1,5 +1,7 @@
 #include "analysis/TableFormat.h"
 
+#include <algorithm>
+
 namespace swelox {
 
 TableFormat FormatForName(std::string_view path) {
@@ -11,6 +13,17 @@ TableFormat FormatForName(std::string_view path) {
     if (c != kCsv[k]) return TableFormat::Tsv;
   }
   return TableFormat::Csv;
+}
+
+std::string TableText(std::string_view text, TableFormat format) {
+  if (format == TableFormat::Tsv) return std::string(text);
+  std::string records;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    records += TableRecord(text.substr(0, end), format);
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return records;
 }
 
 std::string_view RecordEnd(TableFormat format) {

@@ -19,6 +19,11 @@ TableFormat FormatForName(std::string_view path);
 // or a carriage return (its double quotes doubled), ending with CR LF.
 std::string TableRecord(std::string_view line, TableFormat format);
 
+// A text of tab-separated lines (the results as the window shows them) as the file's records:
+// each line a record as TableRecord makes it; a final line break ends the last record rather than
+// starting an empty one.
+std::string TableText(std::string_view text, TableFormat format);
+
 // What ends a record: "\n" or "\r\n".
 std::string_view RecordEnd(TableFormat format);
 

@@ -13,7 +13,6 @@
 
 #include "analysis/RunPlan.h"
 #include "analysis/TableFormat.h"
-#include "app/ResultsFile.h"
 #include "app/RunController.h"
 #include "imaging/JpegDecoder.h"
 
@@ -127,7 +126,7 @@ void RunResults::FinishDataset(const RunEnd& end) {
 void RunResults::SaveTo(const QString& path, const QString& text) {
   const std::string local = QFile::encodeName(path).toStdString();
   const TableFormat format = FormatForName(local);
-  ReplaceWhole(path, format == TableFormat::Csv ? ResultsAsCsv(text) : ResultsAsTsv(text));
+  ReplaceWhole(path, QByteArray::fromStdString(TableText(text.toStdString(), format)));
   if (dataset_) {
     Dataset dataset = *dataset_;
     dataset.tablePath = QFile::encodeName(QFileInfo(path).fileName()).toStdString();

@@ -59,12 +59,7 @@ void CheckNumbers(const RunSettings& settings) {
         option.c_str(), [&] { return ParseInteger(row.text(settings)); }, Message::Sentence);
     if (row.kind != SettingText::Side) continue;
     Checked(
-        option.c_str(),
-        [&] {
-          return row.setting == Setting::Width ? RectangleSize::Checked(number, 1)
-                                               : RectangleSize::Checked(1, number);
-        },
-        Message::Sentence);
+        option.c_str(), [&] { CheckSide(row.name, number); }, Message::Sentence);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "analysis/Dataset.h"
 #include "analysis/GrowingTable.h"
+#include "analysis/SettingsTable.h"
 #include "analysis/TableFormat.h"
 #include "core/Errors.h"
 #include "core/Json.h"
@@ -91,6 +92,28 @@ TEST(TableFormat, CsvRecordsReadBackAsTheirFields) {
   EXPECT_FALSE(SplitRecord("1,\"open", TableFormat::Csv).complete);
 }
 
+// The results area's text saved as CSV: its lines become records, its tabs fields.
+TEST(TableFormat, ShownTextBecomesRecords) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::string csv;
+  } cases[] = {
+      {"nothing", "", ""},
+      {"columns become fields, lines records", "a\tb\tc\n1\t2\t3\n", "a,b,c\r\n1,2,3\r\n"},
+      {"no final line break", "a\tb", "a,b\r\n"},
+      {"empty lines and fields stay", "a\t\n\n\tb\n", "a,\r\n\r\n,b\r\n"},
+      {"a comma quotes the field", "1\tsea, calm.jpg\n", "1,\"sea, calm.jpg\"\r\n"},
+      {"quotes are doubled", "say \"hi\"\tx\n", "\"say \"\"hi\"\"\",x\r\n"},
+      {"carriage return", "a\rb\n", "\"a\rb\"\r\n"},
+      {"other text as it is", "  K\xc3\xbcste\t-1\n", "  K\xc3\xbcste,-1\r\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TableText(c.text, TableFormat::Csv), c.csv) << c.name;
+    EXPECT_EQ(TableText(c.text, TableFormat::Tsv), c.text) << c.name;
+  }
+}
+
 TEST(Dataset, DescriptorNamesAndRoundTrip) {
   EXPECT_EQ(DescriptorPathFor("season.tsv"), "season.datapackage.json");
   EXPECT_EQ(DescriptorPathFor("out/2026.07/day"), "out/2026.07/day.datapackage.json");
@@ -142,6 +165,34 @@ TEST(Dataset, DescriptorNamesAndRoundTrip) {
     ADD_FAILURE() << "read";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "the descriptor has no 'repeats'");
+  }
+}
+
+// Every setting travels in the descriptor: a value other than the default is read back as it was
+// written, tells the table from one made with the default, by the setting's phrase, and a value
+// the setting cannot take is refused naming it.
+TEST(Dataset, EverySettingRoundTripsAndTellsTablesApart) {
+  const std::string changed[kSettingCount] = {
+      "20",        "30",        "2",         "50",   "25",
+      "right",     "30x40+1+2", "time,path", "name", "Europe/Lisbon",
+      "-00:03:10", "true"};
+  for (const SettingRow& row : SettingsTable()) {
+    Dataset table, run;
+    row.set(table.settings, changed[static_cast<size_t>(row.setting)]);
+    ASSERT_NE(table.settings, run.settings) << row.name;
+    const Dataset read = ReadDescriptor(DescriptorText(table));
+    EXPECT_EQ(read.settings, table.settings) << row.name;
+    const std::string difference = DatasetDifference(table, run);
+    EXPECT_EQ(difference.rfind(std::string(row.descriptor.phrase) + " is ", 0), 0u)
+        << row.name << ": " << difference;
+  }
+  std::string text = DescriptorText(Dataset{});
+  text.replace(text.find("\"below\""), 7, "\"aslant\"");
+  try {
+    ReadDescriptor(text);
+    ADD_FAILURE() << "read";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "the descriptor gives the direction 'aslant'");
   }
 }
 

@@ -43,7 +43,6 @@
 #include "app/Controls.h"
 #include "app/Main.h"
 #include "app/Placement.h"
-#include "app/ResultsFile.h"
 #include "app/RunController.h"
 #include "app/SettingsModel.h"
 #include "core/Errors.h"
@@ -1410,30 +1409,6 @@ class WindowTest : public swelox::test::WindowFixture {
     const QStringList details = shown_[0].details.split('\n');
     QCOMPARE(details.size(), 20);
     QVERIFY(details[19].startsWith(paths[19] + ": Cannot open file"));
-  }
-
-  void resultsAsCsv_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("csv");
-    QTest::newRow("nothing") << "" << QByteArray();
-    QTest::newRow("columns become fields, lines records") << "a\tb\tc\n1\t2\t3\n"
-                                                          << QByteArray("a,b,c\r\n1,2,3\r\n");
-    QTest::newRow("no final line break") << "a\tb" << QByteArray("a,b\r\n");
-    QTest::newRow("empty lines and fields stay") << "a\t\n\n\tb\n"
-                                                 << QByteArray("a,\r\n\r\n,b\r\n");
-    QTest::newRow("a comma quotes the field") << "1\tsea, calm.jpg\n"
-                                              << QByteArray("1,\"sea, calm.jpg\"\r\n");
-    QTest::newRow("quotes are doubled") << "say \"hi\"\tx\n"
-                                        << QByteArray("\"say \"\"hi\"\"\",x\r\n");
-    QTest::newRow("carriage return") << "a\rb\n" << QByteArray("\"a\rb\"\r\n");
-    QTest::newRow("spaces and other text as they are")
-        << "  Küste ß\t-1\n"
-        << QByteArray("  K\xc3\xbcste \xc3\x9f,-1\r\n");
-  }
-  void resultsAsCsv() {
-    QFETCH(QString, text);
-    QFETCH(QByteArray, csv);
-    QCOMPARE(swelox::ui::ResultsAsCsv(text), csv);
   }
 
   // The results saved, tab-separated or comma-separated by the name, byte for byte; a cancel
