@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <exception>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -59,7 +60,7 @@ RunController::RunController(QObject* parent) : QObject(parent) {
   qRegisterMetaType<RunEnd>();
   frame_.setSingleShot(true);
   frame_.setTimerType(Qt::PreciseTimer);
-  connect(&frame_, &QTimer::timeout, this, &RunController::Deliver);
+  connect(&frame_, &QTimer::timeout, this, [this] { Deliver(); });
 }
 
 RunController::~RunController() {
@@ -72,6 +73,7 @@ bool RunController::Start(BatchOptions options, Job job) {
   stop_ = std::stop_source();
   options.stop = stop_.get_token();
   steps_.clear();
+  backlog_.clear();
   failures_.clear();
   warnings_.clear();
   files_.clear();
@@ -117,12 +119,22 @@ void RunController::StepsWaiting() {
   }
 }
 
-void RunController::Deliver() {
-  std::vector<Step> steps;
+void RunController::Deliver(bool all) {
   {
     std::lock_guard lock(mutex_);
-    steps.swap(steps_);
+    std::move(steps_.begin(), steps_.end(), std::back_inserter(backlog_));
+    steps_.clear();
   }
+  // This turn's steps: up to the row after which kMostRowsPerTurn rows are taken.
+  std::vector<Step> steps;
+  size_t rowsTaken = 0;
+  while (!backlog_.empty() && (all || rowsTaken < kMostRowsPerTurn)) {
+    if (backlog_.front().kind == Step::Kind::Row) ++rowsTaken;
+    steps.push_back(std::move(backlog_.front()));
+    backlog_.pop_front();
+  }
+  // The rest in the next turn, once the loop has turned (input, paints).
+  if (!backlog_.empty()) frame_.start(0);
   sinceDelivery_.start();
   // An error in a receiver is shown and ends only its own handling: every step is delivered.
   std::vector<PhotoResult> rows;
@@ -166,7 +178,7 @@ void RunController::Deliver() {
 void RunController::WorkerEnded() {
   if (worker_.joinable()) worker_.join();
   frame_.stop();
-  Deliver();
+  Deliver(true);
   RunEnd end;
   end.files = std::move(files_);
   end.stopped = result_.stopped;

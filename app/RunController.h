@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -66,6 +67,10 @@ class RunController : public QObject {
 
   // Rows that come faster than this are shown together: about 60 paints a second.
   static constexpr int kShowIntervalMs = 16;
+  // The most rows one turn of the window's event loop is handed (each is laid out in the results
+  // area, some 0.1 ms): more that wait, after the window's thread was kept from running, or a
+  // table's rows read back, follow in the next turns, so that the loop turns in between.
+  static constexpr size_t kMostRowsPerTurn = 128;
 
  Q_SIGNALS:
   // In the runner's order: the header line first, then every row as its record.
@@ -93,15 +98,17 @@ class RunController : public QObject {
 
   // On the worker thread.
   void Push(Step step);
-  // On the window's thread.
+  // On the window's thread. Deliver hands on the steps that came, up to kMostRowsPerTurn rows,
+  // or all of them.
   void StepsWaiting();
-  void Deliver();
+  void Deliver(bool all = false);
   void WorkerEnded();
 
   std::thread worker_;
   std::stop_source stop_;
   std::mutex mutex_;
   std::vector<Step> steps_;
+  std::deque<Step> backlog_;  // the window's thread's: taken from steps_, not yet delivered
   BatchResult result_;
   std::exception_ptr failure_;
   std::vector<std::pair<QString, Error>> failures_;

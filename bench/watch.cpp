@@ -3,10 +3,12 @@
 // did not turn (an event-loop stall, with the chart open and the picture view following the
 // newest photo); and how soon the chart with that many points answers the pointer.
 //   swelox_watch_bench [--arrivals N] [--large K] [--photo FILE | --width W --height H]
-// (defaults: 10,000 arrivals of small photos; 5 large photos, FILE's bytes or made sea-like at
-// 4000 x 3000). Run it with
+//                      [--camera-thread]
+// (defaults: 10,000 arrivals of small photos, written by a process of its own; 5 large photos,
+// FILE's bytes or made sea-like at 4000 x 3000). Run it with
 // QT_QPA_PLATFORM=offscreen.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QImageReader>
 #include <QMouseEvent>
@@ -22,7 +25,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,14 +45,19 @@ using swelox::bench::Times;
 
 double Ms(qint64 nanoseconds) { return double(nanoseconds) / 1e6; }
 
-// Lets the event loop turn until `done` says so, for five minutes at most.
+// Lets the event loop turn until `done` says so, for five minutes at most. The thread sleeps
+// until the next event, as in the window's own loop (exec()); a timer wakes it every 10 ms to look
+// at `done`. QCoreApplication::processEvents with a time limit does not wait for events: a loop of
+// it spins, and a thread that holds a core so is the one the scheduler makes wait for it, which is
+// no stall the window would have.
 template <typename Done>
 bool TurnUntil(Done done) {
   QElapsedTimer waited;
   waited.start();
-  while (!done() && waited.elapsed() < 300000) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-  }
+  QTimer look;
+  look.start(10);
+  QEventLoop loop;
+  while (!done() && waited.elapsed() < 300000) loop.processEvents(QEventLoop::WaitForMoreEvents);
   return done();
 }
 
@@ -102,8 +109,9 @@ long ResidentKib() {
 
 // The longest time the window's thread did not turn: a precise timer every 5 ms, whose ticks
 // should come 5 ms apart. Beside it, the most processor time the thread spent within one such
-// gap: on a busy machine a gap can be the scheduler's (the thread was ready but not running),
-// whereas the thread's own time is what the window's work held it up.
+// gap, and of the longest gap what it was made of: the thread's own processor time (the window's
+// work), its time ready but waiting for a core (the scheduler's, /proc/thread-self/schedstat), and
+// the rest, in which it slept or was blocked (in a lock, on the disk).
 class StallMeter : public QObject {
  public:
   StallMeter() {
@@ -111,22 +119,34 @@ class StallMeter : public QObject {
     timer_.setInterval(kIntervalMs);
     connect(&timer_, &QTimer::timeout, this, [this] {
       const double cpu = ThreadCpuMs();
+      const double queued = ThreadQueuedMs();
       if (last_.isValid()) {
-        worst_ = std::max(worst_, Ms(last_.nsecsElapsed()) - kIntervalMs);
+        const double gap = Ms(last_.nsecsElapsed()) - kIntervalMs;
+        if (gap > worst_) {
+          worst_ = gap;
+          worstGapCpu_ = cpu - lastCpu_;
+          worstGapQueued_ = queued - lastQueued_;
+        }
+        if (gap > 50) ++over50_;
         worstBusy_ = std::max(worstBusy_, cpu - lastCpu_);
       }
       last_.start();
       lastCpu_ = cpu;
+      lastQueued_ = queued;
     });
   }
   void Start() {
-    worst_ = worstBusy_ = 0;
+    worst_ = worstBusy_ = worstGapCpu_ = worstGapQueued_ = 0;
+    over50_ = 0;
     last_.invalidate();
     timer_.start();
   }
   void Stop() { timer_.stop(); }
   double worst() const { return worst_; }
   double worstBusy() const { return worstBusy_; }
+  double worstGapCpu() const { return worstGapCpu_; }
+  double worstGapQueued() const { return worstGapQueued_; }
+  int over50() const { return over50_; }
 
  private:
   static double ThreadCpuMs() {
@@ -134,13 +154,39 @@ class StallMeter : public QObject {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
   }
+  // The time this thread has spent ready to run but not running (the second field).
+  static double ThreadQueuedMs() {
+    std::ifstream stat("/proc/thread-self/schedstat");
+    unsigned long long running = 0, queued = 0;
+    if (!(stat >> running >> queued)) return 0;
+    return double(queued) / 1e6;
+  }
   static constexpr int kIntervalMs = 5;
   QTimer timer_;
   QElapsedTimer last_;
   double lastCpu_ = 0;
+  double lastQueued_ = 0;
   double worst_ = 0;
   double worstBusy_ = 0;
+  double worstGapCpu_ = 0;
+  double worstGapQueued_ = 0;
+  int over50_ = 0;
 };
+
+// The first three fields of /proc/loadavg.
+std::string LoadAverage() {
+  std::ifstream load("/proc/loadavg");
+  std::string one, five, fifteen;
+  load >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+bool Flag(int argc, char** argv, const char* name) {
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], name) == 0) return true;
+  }
+  return false;
+}
 
 int Argument(int argc, char** argv, const char* name, int fallback) {
   for (int k = 1; k + 1 < argc; ++k) {
@@ -225,30 +271,49 @@ int main(int argc, char** argv) {
   StallMeter stalls;
   const long startKib = ResidentKib();
   std::vector<long> kibAt;  // after each tenth of the arrivals
-  std::atomic<int> written{0};
-  stalls.Start();
-  std::thread camera([&] {
+  // The camera is another program, as gphoto2 or a sync tool at the post: a process of its own
+  // session (so that the scheduler weighs it apart from the window, as it does a program started
+  // elsewhere), or with --camera-thread a thread of this process.
+  const bool cameraThread = Flag(argc, argv, "--camera-thread");
+  const std::string cameraFolder = QFile::encodeName(folder).toStdString();
+  const auto writeAll = [&] {
     for (int k = 0; k < arrivals; ++k) {
       char name[32];
       std::snprintf(name, sizeof name, "/capt%05d.jpg", k);
-      WritePhoto(QFile::encodeName(folder).toStdString() + name, small, 4096);
-      written.store(k + 1);
+      WritePhoto(cameraFolder + name, small, 4096);
       // Bursts of 50, then a breath, as a sync tool delivers them.
       if (k % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-  });
+  };
+  stalls.Start();
+  std::thread camera;
+  pid_t cameraProcess = -1;
+  if (cameraThread) {
+    camera = std::thread(writeAll);
+  } else {
+    cameraProcess = ::fork();
+    if (cameraProcess == 0) {
+      ::setsid();
+      writeAll();
+      ::_exit(0);
+    }
+  }
+  const auto cameraEnds = [&] {
+    if (camera.joinable()) camera.join();
+    if (cameraProcess > 0) ::waitpid(cameraProcess, nullptr, 0);
+  };
   const int target = rowsShown + arrivals;
   for (int tenth = 1; tenth <= 10; ++tenth) {
     const int due = target - arrivals + arrivals * tenth / 10;
     if (!TurnUntil([&] { return rowsShown >= due; })) {
       std::fprintf(stderr, "watch bench: %d rows of %d\n", rowsShown, due);
-      camera.join();
+      cameraEnds();
       return 2;
     }
     kibAt.push_back(ResidentKib());
   }
   stalls.Stop();
-  camera.join();
+  cameraEnds();
 
   // 3. Pointing along the chart of all those points.
   swelox::ui::DayChart* chart = window.Chart()->chart();
@@ -278,8 +343,11 @@ int main(int argc, char** argv) {
   const double perThousand =
       kibAt.size() >= 2 ? double(kibAt.back() - kibAt.front()) / (arrivals * 0.9 / 1000.0) : 0;
   const auto verdict = [](double ms, double most) { return ms <= most ? "ok" : "MISSED"; };
-  std::printf("watch (window, offscreen): %d photos of %d x %d, then %d arrivals of 160 x 120\n",
-              largeCount, width, height, arrivals);
+  std::printf(
+      "watch (window, offscreen): %d photos of %d x %d, then %d arrivals of 160 x 120 (the "
+      "camera %s)\n",
+      largeCount, width, height, arrivals,
+      cameraThread ? "a thread of the window's process" : "a process of its own");
   std::printf(
       "  row shown after a %d x %d photo closed: median %.0f ms, worst %.0f ms"
       "  (target 500 ms) %s\n",
@@ -288,6 +356,12 @@ int main(int argc, char** argv) {
       "  longest event-loop stall over the arrivals: %.1f ms, of which the window's "
       "thread ran at most %.1f ms  (target 50 ms) %s\n",
       stalls.worst(), stalls.worstBusy(), verdict(stalls.worst(), 50));
+  std::printf(
+      "    the longest: %.1f ms running, %.1f ms ready for a core, %.1f ms asleep or blocked; "
+      "%d gaps over 50 ms; load average at the end %s\n",
+      stalls.worstGapCpu(), stalls.worstGapQueued(),
+      std::max(0.0, stalls.worst() - stalls.worstGapCpu() - stalls.worstGapQueued()),
+      stalls.over50(), LoadAverage().c_str());
   std::printf(
       "  resident memory: %.1f MiB before, %.1f MiB after the first tenth, %.1f MiB at "
       "the end: %.0f KiB per 1,000 arrivals after the first tenth (the rows kept)\n",

@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <algorithm>
 #include <memory>
+#include <numeric>
 #include <set>
 
 #include "analysis/BatchRun.h"
@@ -22,6 +23,7 @@
 #include "app/ElidedLabel.h"
 #include "app/Main.h"
 #include "app/PictureView.h"
+#include "app/RunController.h"
 #include "app/RunResults.h"
 #include "app/SettingsModel.h"
 #include "toolkit/QtFixture.h"
@@ -318,6 +320,47 @@ class WatchTest : public swelox::test::WindowFixture {
              QStringLiteral("The run has ended: \"Show...\" or Page Down opens its first photo."));
     QCOMPARE(window_->View()->runPhotos().size(), qsizetype(3));
     QVERIFY(shown_.empty());
+  }
+
+  // Rows that come together (here a table's 300 rows read back at once) reach the window a
+  // bounded number at a time, in order, the event loop turning between them.
+  void manyRowsAtOnceComeInTurnsOfTheLoop() {
+    QImage small(32, 24, QImage::Format_Grayscale8);
+    for (int y = 0; y < small.height(); ++y) {
+      for (int x = 0; x < small.width(); ++x) small.setPixel(x, y, qRgb(x * 7, y * 9, 0));
+    }
+    constexpr int kPhotos = 300;
+    for (int k = 0; k < kPhotos; ++k) {
+      QVERIFY(small.save(QDir(folder_).filePath(QStringLiteral("p%1.jpg").arg(k)), "JPEG", 90));
+    }
+    StartWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), kPhotos, 60000);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    const QStringList measured = Records(window_->Results->rows());
+
+    std::vector<size_t> turns;  // the rows handed over in each turn
+    int ticksBetween = 0;       // a timer's ticks between the first turn and the last
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+      if (!turns.empty() && int(std::accumulate(turns.begin(), turns.end(), size_t(0))) < kPhotos)
+        ++ticksBetween;
+    });
+    tick.start(0);
+    connect(
+        window_->Run, &swelox::ui::RunController::rowsReady,
+        [&](const std::vector<swelox::ui::PhotoResult>& rows) { turns.push_back(rows.size()); });
+    StartWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), kPhotos, 30000);
+    tick.stop();
+    QCOMPARE(std::accumulate(turns.begin(), turns.end(), size_t(0)), size_t(kPhotos));
+    QVERIFY(turns.size() >= size_t(kPhotos) / swelox::ui::RunController::kMostRowsPerTurn);
+    QVERIFY(*std::max_element(turns.begin(), turns.end()) <=
+            swelox::ui::RunController::kMostRowsPerTurn);
+    QVERIFY(ticksBetween > 0);
+    QCOMPARE(Records(window_->Results->rows()), measured);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
   }
 
   // The window is closed during a watch: the thread ends, the table is whole and its descriptor
