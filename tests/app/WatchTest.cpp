@@ -322,6 +322,50 @@ class WatchTest : public swelox::test::WindowFixture {
     QVERIFY(shown_.empty());
   }
 
+  // A stop that cut a photo's runs short: started again, the watch measures that photo again
+  // and shows each of its rows once, with the other photo's rows read back.
+  void aPhotoCutShortIsShownOnceWhenTheWatchGoesOn() {
+    window_->LoopsEdit->setText(QStringLiteral("1"));  // two runs: two rows a photo
+    StartWatch();
+    QVERIFY(Camera(QStringLiteral("burst:2"), 0));
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 4, 30000);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    const QStringList measured = Records(window_->Results->rows());
+    // The table loses its last row: the second run's row of one photo.
+    QFile file(table_);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    bytes.chop(1);
+    bytes.truncate(bytes.lastIndexOf('\n') + 1);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+    file.close();
+    QCOMPARE(RowsOfTable(table_).size(), qsizetype(3));
+
+    StartWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(ShownRows(), 4, 30000);
+    window_->ProcessBtn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Running(), 10000);
+    const std::vector<swelox::ui::PhotoResult>& rows = window_->Results->rows();
+    QCOMPARE(HeldRows(rows), 2);  // the whole photo's
+    QCOMPARE(rows[0].path, rows[1].path);
+    QVERIFY(rows[0].held && rows[1].held && !rows[2].held && !rows[3].held);
+    QCOMPARE(rows[2].path, rows[3].path);
+    QCOMPARE(rows[2].order, 1);
+    QCOMPARE(window_->Results->photos().size(), qsizetype(2));
+    QStringList again = Records(rows), before = measured;
+    again.sort();
+    before.sort();
+    QCOMPARE(again, before);
+    QStringList table = RowsOfTable(table_), shown = Lines(window_->Memo1->toPlainText()).mid(1);
+    QCOMPARE(table.size(), qsizetype(4));
+    table.sort();
+    shown.sort();
+    QCOMPARE(table, shown);
+  }
+
   // Rows that come together (here a table's 300 rows read back at once) reach the window a
   // bounded number at a time, in order, the event loop turning between them.
   void manyRowsAtOnceComeInTurnsOfTheLoop() {
