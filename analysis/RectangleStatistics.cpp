@@ -139,14 +139,22 @@ void RectangleLattice::AfterGridRow(int32_t row, const int32_t* totals) {
   }
 }
 
-// Inlined into the loops of CompleteBlockRow: it runs once per comparison.
-[[gnu::always_inline]] inline void RectangleLattice::Compare(int32_t blockColumn, int64_t sum,
-                                                             int64_t previous) {
+namespace {
+
+// Inlined into the loops of CompleteBlockRow: it runs once per comparison. The block row's
+// differences are folded into a summary of its own, held in registers, and merged once the row
+// is done: an int32 store to `recorded` could otherwise be the summary's own minimum or maximum,
+// which would then be written back and read again for every comparison.
+[[gnu::always_inline]] inline void Compare(DifferenceSummary& summary, int32_t* recorded,
+                                           int32_t area, int32_t blockColumn, int64_t sum,
+                                           int64_t previous) {
   const int32_t difference =
-      ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), size_.area);
-  summary_.Add(difference);
-  if (recorded_ != nullptr) (*recorded_)[size_t(blockColumn)] = difference;
+      ScaledDifference(static_cast<int32_t>(sum), static_cast<int32_t>(previous), area);
+  summary.Add(difference);
+  if (recorded != nullptr) recorded[blockColumn] = difference;
 }
+
+}  // namespace
 
 void RectangleLattice::CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
                                         const std::vector<int32_t>& start) {
@@ -173,18 +181,22 @@ void RectangleLattice::CompleteBlockRow(int32_t blockRowIndex, const int32_t* to
   finishedBlockRow_ = blockRowIndex;
   // Only a positive previous sum is compared, so the first rectangle of each row or column, and
   // any rectangle after an all-black one, has no comparison.
+  DifferenceSummary rowSummary;
+  int32_t* const recorded = recorded_ != nullptr ? recorded_->data() : nullptr;
+  const int32_t area = size_.area;
   if (direction_ == Direction::Right) {
     int64_t previous = 0;
     for (int32_t j = 0; j < columns_; ++j) {
-      if (previous > 0) Compare(j, blockRow[j], previous);
+      if (previous > 0) Compare(rowSummary, recorded, area, j, blockRow[j], previous);
       previous = blockRow[j];
     }
   } else {
     for (int32_t j = 0; j < columns_; ++j) {
-      if (above_[j] > 0) Compare(j, blockRow[j], above_[j]);
+      if (above_[j] > 0) Compare(rowSummary, recorded, area, j, blockRow[j], above_[j]);
       above_[j] = blockRow[j];
     }
   }
+  summary_.Merge(rowSummary);
 }
 
 NoiseFigures RectangleLattice::Finish() const {

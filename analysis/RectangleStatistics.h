@@ -48,11 +48,12 @@ class DifferenceSummary {
 // The difference of two neighbouring sums in sixteenths of a brightness step per unit of area.
 int32_t ScaledDifference(int32_t sum, int32_t previous, int32_t area);
 
-// A rectangle size, checked before any picture is read: "Division by zero" for a zero side,
-// "Integer overflow" when W x H does not fit 32 bits, and a refusal of negative sides.
 // Refuses a side no run can measure with: a negative one, naming it ("width", "height"), then
 // zero.
 void CheckSide(const char* side, int32_t length);
+
+// A rectangle size, checked before any picture is read: "Division by zero" for a zero side,
+// "Integer overflow" when W x H does not fit 32 bits, and a refusal of negative sides.
 
 struct RectangleSize {
   int32_t width;
@@ -105,7 +106,6 @@ class RectangleLattice {
  private:
   void CompleteBlockRow(int32_t blockRowIndex, const int32_t* totals,
                         const std::vector<int32_t>& start);
-  void Compare(int32_t blockColumn, int64_t sum, int64_t previous);
 
   RectangleSize size_;
   Direction direction_;
