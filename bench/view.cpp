@@ -20,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include "SeaPhoto.h"
 #include "Times.h"
 #include "app/PictureView.h"
 #include "app/SettingsModel.h"
@@ -30,6 +31,7 @@ using swelox::ui::PictureCanvas;
 using swelox::ui::PictureView;
 using Field = swelox::ui::SettingsModel::Field;
 
+using swelox::bench::SeaJpeg;
 using swelox::bench::Times;
 
 double Since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
@@ -76,20 +78,11 @@ QString MakePhoto(const QString& dir, int width, int height) {
   return path;
 }
 
-// The watch bench's heavy-noise photo (bench/watch.cpp): grey ripples and noise at quality 90.
+// The watch bench's heavy-noise photo: the first its camera sends.
 QString MakeNoisyPhoto(const QString& dir, int width, int height) {
-  QImage image(width, height, QImage::Format_Grayscale8);
-  uint32_t noise = 1;
-  for (int y = 0; y < height; ++y) {
-    uchar* line = image.scanLine(y);
-    for (int x = 0; x < width; ++x) {
-      noise = noise * 1664525u + 1013904223u;
-      const int ripple = ((x * 7 + y * 13) % 64) + ((y * 3) % 40);
-      line[x] = uchar(std::clamp(90 + ripple + int(noise >> 28), 0, 255));
-    }
-  }
   const QString path = dir + QStringLiteral("/noisy.jpg");
-  image.save(path, "JPEG", 90);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(SeaJpeg(width, height, 1)) < 0) return {};
   return path;
 }
 

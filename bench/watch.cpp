@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "SeaPhoto.h"
 #include "Times.h"
 #include "app/DayChart.h"
 #include "app/Main.h"
@@ -41,6 +42,7 @@
 
 namespace {
 
+using swelox::bench::SeaJpeg;
 using swelox::bench::Times;
 
 double Ms(qint64 nanoseconds) { return double(nanoseconds) / 1e6; }
@@ -59,25 +61,6 @@ bool TurnUntil(Done done) {
   QEventLoop loop;
   while (!done() && waited.elapsed() < 300000) loop.processEvents(QEventLoop::WaitForMoreEvents);
   return done();
-}
-
-// A sea-like photo coded at quality 90: ripples and some noise.
-QByteArray SeaJpeg(int width, int height, uint32_t seed) {
-  QImage image(width, height, QImage::Format_Grayscale8);
-  uint32_t noise = seed;
-  for (int y = 0; y < height; ++y) {
-    uchar* line = image.scanLine(y);
-    for (int x = 0; x < width; ++x) {
-      noise = noise * 1664525u + 1013904223u;
-      const int ripple = ((x * 7 + y * 13) % 64) + ((y * 3) % 40);
-      line[x] = uchar(std::clamp(90 + ripple + int(noise >> 28), 0, 255));
-    }
-  }
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG", 90);
-  return bytes;
 }
 
 // Writes a photo as a camera over USB does: in chunks, then closed.
